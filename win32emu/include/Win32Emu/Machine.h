@@ -7,7 +7,9 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace Win32Emu {
 
@@ -21,6 +23,23 @@ struct VersionInfo {
     WORD servicePackMinor = 0;
     WORD suiteMask = 0;
     BYTE productType = VER_NT_WORKSTATION;
+};
+
+// An account the machine knows (for SID lookups and the users logged on in sessions).
+struct Account {
+    std::string sid;  // "S-1-5-21-...-1001"
+    std::string name;
+    std::string domain;
+    bool administrator = false;
+    bool linkedToken = false;  // UAC: a filtered token with a linked full (elevated) token
+};
+
+// A process running on the machine (other than the emulated process itself).
+struct ProcessEntry {
+    DWORD processId = 0;
+    std::string executableName;  // "explorer.exe"
+    DWORD sessionId = 0;
+    std::string userSid;
 };
 
 class Machine {
@@ -84,6 +103,27 @@ public:
                            const std::string& value,
                            DWORD type = REG_SZ);
     void setRegistryDword(const std::string& key, const std::string& name, DWORD value);
+
+    // Reading back what the emulated calls wrote (key addressed as above). Empty when the key or
+    // value is missing or of another type; strings end at their first zero character.
+    std::optional<std::string> registryString(const std::string& key,
+                                              const std::string& name) const;
+    std::optional<DWORD> registryDword(const std::string& key, const std::string& name) const;
+
+    // The process's current directory (GetCurrentDirectoryW); C:\Windows\system32 after reset.
+    void setCurrentDirectory(const std::wstring& path);
+
+    // Sessions and users, recorded for the session and token calls. 0xFFFFFFFF: no console
+    // session. An empty SID: nobody logged on in that session.
+    void setConsoleSession(DWORD sessionId);
+    DWORD consoleSession() const;
+    void setSessionUser(DWORD sessionId, const std::string& sid);
+    std::string sessionUser(DWORD sessionId) const;
+    void setAccount(const Account& account);
+    std::optional<Account> account(const std::string& sid) const;
+    void setProcess(const ProcessEntry& process);
+    void removeProcess(DWORD processId);
+    std::vector<ProcessEntry> processes() const;
 
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;

@@ -1,0 +1,143 @@
+// The last error, handles and local memory, and the fixture's accounting of what a test leaves
+// behind.
+
+#include "tests/support/EmulatedMachineTest.h"
+
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+
+#include <Win32Emu/Machine.h>
+#include <thread>
+#include <windows.h>
+
+namespace {
+
+using OrvaneClient::Testing::EmulatedMachineTest;
+
+class HandleAccountingTest : public EmulatedMachineTest {};
+
+TEST_F(HandleAccountingTest, LastErrorBelongsToTheThread) {
+    SetLastError(0xdeadbeef);
+    DWORD seenByOtherThread = 0;
+    std::thread other([&] {
+        seenByOtherThread = GetLastError();
+        SetLastError(ERROR_ACCESS_DENIED);
+    });
+    other.join();
+    EXPECT_EQ(0u, seenByOtherThread);
+    EXPECT_EQ(0xdeadbeefu, GetLastError());
+}
+
+TEST_F(HandleAccountingTest, CloseHandleRejectsHandlesThatAreNotOpen) {
+    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(nullptr, event);
+    ASSERT_TRUE(CloseHandle(event));
+
+    const HANDLE notOpen[] = {nullptr, event, reinterpret_cast<HANDLE>(0x12345678)};
+    for (const HANDLE handle : notOpen) {
+        SCOPED_TRACE(reinterpret_cast<uintptr_t>(handle));
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(CloseHandle(handle));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    }
+}
+
+TEST_F(HandleAccountingTest, PseudoHandleOfTheProcessClosesWithoutEffect) {
+    const size_t before = machine().openHandleCount();
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(CloseHandle(GetCurrentProcess()));
+    EXPECT_EQ(0xdeadbeefu, GetLastError());
+    EXPECT_EQ(before, machine().openHandleCount());
+}
+
+TEST_F(HandleAccountingTest, EveryHandleIsCountedUntilClosed) {
+    const size_t before = machine().openHandleCount();
+    const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    const HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Qovex", 0, KEY_READ, &key));
+    EXPECT_EQ(before + 3, machine().openHandleCount());
+    EXPECT_TRUE(CloseHandle(event));
+    EXPECT_TRUE(CloseHandle(mutex));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+    EXPECT_EQ(before, machine().openHandleCount());
+}
+
+TEST_F(HandleAccountingTest, LocalAllocBlocksAreCountedAndZeroFilledOnRequest) {
+    const size_t before = machine().localAllocCount();
+    auto* block = static_cast<unsigned char*>(LocalAlloc(LPTR, 64));
+    ASSERT_NE(nullptr, block);
+    EXPECT_EQ(before + 1, machine().localAllocCount());
+    for (int i = 0; i < 64; ++i) {
+        ASSERT_EQ(0, block[i]) << i;
+    }
+    EXPECT_EQ(nullptr, LocalFree(block));
+    EXPECT_EQ(before, machine().localAllocCount());
+    EXPECT_EQ(nullptr, LocalFree(nullptr));
+}
+
+TEST_F(HandleAccountingTest, LocalFreeOfAForeignOrFreedBlockFailsWithoutFreeingIt) {
+    void* block = LocalAlloc(LMEM_FIXED, 8);
+    ASSERT_NE(nullptr, block);
+    ASSERT_EQ(nullptr, LocalFree(block));
+
+    int notAllocated = 0;
+    void* const foreign[] = {block, &notAllocated};
+    for (void* const pointer : foreign) {
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(pointer, LocalFree(pointer));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    }
+}
+
+TEST_F(HandleAccountingTest, MovableLocalMemoryIsNotEmulated) {
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(nullptr, LocalAlloc(LMEM_MOVEABLE, 8));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
+}
+
+// A test body that leaves a handle or a block behind, run under the fixture by hand so that its
+// TearDown can be watched.
+class LeakingTest : public EmulatedMachineTest {
+public:
+    static HANDLE leakedHandle;
+    static void* leakedBlock;
+
+    void TestBody() override {}
+    void runLeakingHandle() {
+        SetUp();
+        leakedHandle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        TearDown();
+    }
+    void runLeakingBlock() {
+        SetUp();
+        leakedBlock = LocalAlloc(LPTR, 16);
+        TearDown();
+    }
+    void runCleanly() {
+        SetUp();
+        CloseHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        LocalFree(LocalAlloc(LPTR, 16));
+        TearDown();
+    }
+};
+
+HANDLE LeakingTest::leakedHandle = nullptr;
+void* LeakingTest::leakedBlock = nullptr;
+
+TEST(EmulatedMachineFixture, TearDownReportsALeakedHandle) {
+    EXPECT_NONFATAL_FAILURE(LeakingTest().runLeakingHandle(), "handles left open");
+    EXPECT_TRUE(CloseHandle(LeakingTest::leakedHandle));
+}
+
+TEST(EmulatedMachineFixture, TearDownReportsALeakedLocalAllocBlock) {
+    EXPECT_NONFATAL_FAILURE(LeakingTest().runLeakingBlock(), "LocalAlloc blocks not freed");
+    EXPECT_EQ(nullptr, LocalFree(LeakingTest::leakedBlock));
+}
+
+TEST(EmulatedMachineFixture, TearDownIsQuietWhenEverythingWasReleased) {
+    LeakingTest().runCleanly();
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+// Machine profiles: the built-in machine, and profile files that override parts of it.
+
+#include "tests/support/EmulatedMachineTest.h"
+
+#include <Poco/Exception.h>
+#include <Poco/FileStream.h>
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+#include <string>
+#include <windows.h>
+
+namespace {
+
+using OrvaneClient::Testing::EmulatedMachineTest;
+
+const std::string userSid = "S-1-5-21-2254011875-3712098642-1289462413-1001";
+const std::string clientKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient";
+const std::string gamesKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games";
+const std::string userKey = "HKEY_USERS\\" + userSid + "\\SOFTWARE\\Qovex\\Orvane";
+
+class MachineProfileTest : public EmulatedMachineTest {
+protected:
+    std::string writeProfile(const std::string& json) {
+        const std::string path = hostRoot() + "/profile.json";
+        Poco::FileOutputStream(path) << json;
+        return path;
+    }
+
+    std::wstring folder(int csidl) {
+        WCHAR path[MAX_PATH] = {};
+        return SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path) == S_OK
+                   ? std::wstring(path)
+                   : std::wstring(L"<failed>");
+    }
+};
+
+TEST_F(MachineProfileTest, BuiltInProfileIsAWindows7ProfessionalMachineWithAConsoleUser) {
+    const Win32Emu::VersionInfo version = machine().version();
+    EXPECT_EQ(6u, version.majorVersion);
+    EXPECT_EQ(1u, version.minorVersion);
+    EXPECT_EQ(7601u, version.buildNumber);
+    EXPECT_EQ("Service Pack 1", version.servicePack);
+    DWORD product = 0;
+    ASSERT_TRUE(GetProductInfo(6, 1, 0, 0, &product));
+    EXPECT_EQ(static_cast<DWORD>(PRODUCT_PROFESSIONAL), product);
+
+    EXPECT_EQ(1u, machine().consoleSession());
+    EXPECT_EQ(userSid, machine().sessionUser(1));
+    EXPECT_EQ("", machine().sessionUser(0));
+    const auto account = machine().account(userSid);
+    ASSERT_TRUE(account.has_value());
+    EXPECT_TRUE(account->administrator);
+    EXPECT_TRUE(account->linkedToken);
+    bool explorerInConsoleSession = false;
+    for (const Win32Emu::ProcessEntry& process : machine().processes()) {
+        explorerInConsoleSession |= process.executableName == "explorer.exe" &&
+                                    process.sessionId == 1 && process.userSid == userSid;
+    }
+    EXPECT_TRUE(explorerInConsoleSession);
+
+    EXPECT_EQ(L"C:\\ProgramData", folder(CSIDL_COMMON_APPDATA));
+    WCHAR module[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    EXPECT_EQ(std::wstring(L"C:\\Program Files (x86)\\Orvane Client\\OrvaneService.exe"), module);
+    EXPECT_TRUE(machine().registryKeyExists(clientKey));
+    EXPECT_TRUE(machine().registryKeyExists(gamesKey));
+    EXPECT_TRUE(machine().registryString(userKey, "refreshToken").has_value());
+}
+
+TEST_F(MachineProfileTest, ProfileFileOverridesOnlyWhatItNames) {
+    machine().loadProfileFile(writeProfile(R"({
+        "version": { "major": 5, "minor": 1, "build": 2600, "servicePack": "Service Pack 3" },
+        "processorArchitecture": "x86",
+        "wow64": false,
+        "folders": { "0x23": "D:\\Data" },
+        "registry": {
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient": {
+                "loggerLevel": 7,
+                "installDir": { "type": "REG_EXPAND_SZ", "data": "%ProgramFiles%\\Orvane" }
+            },
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games": null
+        }
+    })"));
+    const Win32Emu::VersionInfo version = machine().version();
+    EXPECT_EQ(5u, version.majorVersion);
+    EXPECT_EQ(2600u, version.buildNumber);
+    EXPECT_EQ("Service Pack 3", version.servicePack);
+    EXPECT_EQ(1, version.servicePackMajor);  // not named: the built-in value stays
+    SYSTEM_INFO info{};
+    GetNativeSystemInfo(&info);
+    EXPECT_EQ(PROCESSOR_ARCHITECTURE_INTEL, info.wProcessorArchitecture);
+    EXPECT_EQ(L"D:\\Data", folder(CSIDL_COMMON_APPDATA));
+    EXPECT_EQ(L"C:\\Windows", folder(CSIDL_WINDOWS));
+
+    EXPECT_EQ(7u, machine().registryDword(clientKey, "loggerLevel"));
+    EXPECT_EQ("%ProgramFiles%\\Orvane", machine().registryString(clientKey, "installDir"));
+    EXPECT_FALSE(machine().registryKeyExists(gamesKey));
+    // Unchanged parts of the built-in profile.
+    EXPECT_EQ(1u, machine().consoleSession());
+    EXPECT_TRUE(machine().registryString(userKey, "refreshToken").has_value());
+}
+
+TEST_F(MachineProfileTest, KeysFollowTheProcessViewOfTheCombinedProfile) {
+    // Without WOW64 the built-in keys land in the 64-bit view, where a 64-bit process sees them.
+    machine().loadProfileJson(R"({ "wow64": false })");
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                            L"SOFTWARE\\Qovex\\OrvaneClient",
+                            0,
+                            KEY_READ | KEY_WOW64_64KEY,
+                            &key));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+}
+
+TEST_F(MachineProfileTest, NullRemovesAKeyWithEverythingBelowIt) {
+    machine().loadProfileJson(R"({
+        "registry": {
+            "HKEY_USERS\\S-1-5-21-2254011875-3712098642-1289462413-1001": null,
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient": { "keep": "me" }
+        },
+        "sessions": { "1": { "user": null } },
+        "consoleSession": 4294967295
+    })");
+    EXPECT_FALSE(machine().registryKeyExists(userKey));
+    EXPECT_EQ("me", machine().registryString(clientKey, "keep"));
+    EXPECT_EQ("", machine().sessionUser(1));
+    EXPECT_EQ(0xFFFFFFFFu, machine().consoleSession());
+}
+
+TEST_F(MachineProfileTest, BadProfilesAreRejectedAndLeaveTheMachineAsItWas) {
+    machine().setProductInfo(PRODUCT_ULTIMATE);
+    const struct {
+        const char* json;
+        const char* problem;
+    } cases[] = {
+        {"{ not json", "syntax"},
+        {"[1, 2]", "not an object"},
+        {R"({ "colour": "blue" })", "unknown member"},
+        {R"({ "version": { "major": "six" } })", "string for a number"},
+        {R"({ "version": { "major": -1 } })", "negative DWORD"},
+        {R"({ "wow64": 1 })", "number for a boolean"},
+        {R"({ "processorArchitecture": "sparc" })", "unknown architecture"},
+        {R"({ "folders": { "appdata": "C:\\x" } })", "CSIDL not a number"},
+        {R"({ "registry": { "HKEY_CURRENT_USER\\Software": {} } })", "root not emulated"},
+        {R"({ "registry": { "HKEY_USERS\\x": { "v": { "type": "REG_BINARY", "data": "" } } } })",
+         "value type not emulated"},
+        {R"({ "exports": { "kernel32.dll": { "CreateProcessW": true } } })", "unknown export"},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.problem);
+        EXPECT_THROW(machine().loadProfileJson(entry.json), Poco::Exception);
+        DWORD product = 0;
+        GetProductInfo(6, 1, 0, 0, &product);
+        EXPECT_EQ(static_cast<DWORD>(PRODUCT_ULTIMATE), product);
+    }
+    EXPECT_THROW(machine().loadProfileFile(hostRoot() + "/no-such-profile.json"),
+                 Poco::FileException);
+}
+
+TEST_F(MachineProfileTest, LoadingAProfileResetsWhatTestsChanged) {
+    machine().setRegistryDword(clientKey, "loggerLevel", 1);
+    machine().failNext("GetVersionExA", ERROR_ACCESS_DENIED);
+    machine().loadDefaultProfile();
+    EXPECT_FALSE(machine().registryDword(clientKey, "loggerLevel").has_value());
+    OSVERSIONINFOEXA info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    EXPECT_TRUE(GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&info)));
+}
+
+}  // namespace

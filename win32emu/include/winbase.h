@@ -1,0 +1,150 @@
+#pragma once
+
+// Emulated Windows SDK: the kernel32 subset (errors, handles, synchronisation, system and version
+// information, modules, local memory, directories, environment strings). win32emu implements it
+// over the emulated machine; win32emu/SUPPORTED.md lists how faithfully.
+
+#include <winerror.h>
+#include <winnt.h>
+
+// clang-format off
+#define MAX_PATH            260
+#define INFINITE            0xFFFFFFFF
+
+#define WAIT_OBJECT_0       0x00000000
+#define WAIT_ABANDONED      0x00000080
+#define WAIT_ABANDONED_0    0x00000080
+#define WAIT_IO_COMPLETION  0x000000C0
+#define WAIT_TIMEOUT        258
+#define WAIT_FAILED         0xFFFFFFFF
+
+#define LMEM_FIXED          0x0000
+#define LMEM_MOVEABLE       0x0002
+#define LMEM_ZEROINIT       0x0040
+#define LPTR                (LMEM_FIXED | LMEM_ZEROINIT)
+#define LHND                (LMEM_MOVEABLE | LMEM_ZEROINIT)
+
+#define CREATE_EVENT_MANUAL_RESET   0x00000001
+#define CREATE_EVENT_INITIAL_SET    0x00000002
+#define CREATE_MUTEX_INITIAL_OWNER  0x00000001
+// clang-format on
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
+typedef struct _OSVERSIONINFOA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+} OSVERSIONINFOA, *POSVERSIONINFOA, *LPOSVERSIONINFOA;
+
+typedef struct _OSVERSIONINFOEXA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+    WORD wServicePackMajor;
+    WORD wServicePackMinor;
+    WORD wSuiteMask;
+    BYTE wProductType;
+    BYTE wReserved;
+} OSVERSIONINFOEXA, *POSVERSIONINFOEXA, *LPOSVERSIONINFOEXA;
+
+// GetVersionExA and VerifyVersionInfoA check the size field against these, as Windows does.
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA has the SDK's size");
+static_assert(sizeof(OSVERSIONINFOEXA) == 156, "OSVERSIONINFOEXA has the SDK's size");
+
+typedef struct _SYSTEM_INFO {
+    union {
+        DWORD dwOemId;
+        struct {
+            WORD wProcessorArchitecture;
+            WORD wReserved;
+        };
+    };
+    DWORD dwPageSize;
+    LPVOID lpMinimumApplicationAddress;
+    LPVOID lpMaximumApplicationAddress;
+    DWORD_PTR dwActiveProcessorMask;
+    DWORD dwNumberOfProcessors;
+    DWORD dwProcessorType;
+    DWORD dwAllocationGranularity;
+    WORD wProcessorLevel;
+    WORD wProcessorRevision;
+} SYSTEM_INFO, *LPSYSTEM_INFO;
+
+// What GetProcAddress returns. The SDK's form is INT_PTR (*)(); void (*)(void) is used here
+// because GCC's -Wcast-function-type accepts casts from it to the real signature.
+typedef void(WINAPI* FARPROC)(void);
+
+extern "C" {
+
+// Errors. The last error is per thread.
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD dwErrCode);
+
+// Handles. CloseHandle of an unknown handle fails with ERROR_INVALID_HANDLE; of the pseudo
+// handle GetCurrentProcess() (equal to INVALID_HANDLE_VALUE) it succeeds and does nothing.
+BOOL WINAPI CloseHandle(HANDLE hObject);
+HANDLE WINAPI GetCurrentProcess(void);
+
+// Synchronisation.
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes,
+                           BOOL bManualReset,
+                           BOOL bInitialState,
+                           LPCWSTR lpName);
+BOOL WINAPI SetEvent(HANDLE hEvent);
+BOOL WINAPI ResetEvent(HANDLE hEvent);
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes,
+                           BOOL bInitialOwner,
+                           LPCSTR lpName);
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes,
+                           BOOL bInitialOwner,
+                           LPCWSTR lpName);
+BOOL WINAPI ReleaseMutex(HANDLE hMutex);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+void WINAPI Sleep(DWORD dwMilliseconds);
+
+// Version and system information.
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
+BOOL WINAPI VerifyVersionInfoA(LPOSVERSIONINFOEXA lpVersionInformation,
+                               DWORD dwTypeMask,
+                               DWORDLONG dwlConditionMask);
+ULONGLONG WINAPI VerSetConditionMask(ULONGLONG ConditionMask, DWORD TypeMask, BYTE Condition);
+void WINAPI GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
+void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO lpSystemInfo);
+BOOL WINAPI GetProductInfo(DWORD dwOSMajorVersion,
+                           DWORD dwOSMinorVersion,
+                           DWORD dwSpMajorVersion,
+                           DWORD dwSpMinorVersion,
+                           PDWORD pdwReturnedProductType);
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
+
+// Modules.
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+
+// Local memory. Only LMEM_FIXED blocks (optionally LMEM_ZEROINIT) are emulated.
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
+
+// Directories and environment strings.
+DWORD WINAPI GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
+DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize);
+
+}  // extern "C"

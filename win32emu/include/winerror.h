@@ -1,0 +1,128 @@
+#pragma once
+
+// Emulated Windows SDK: system error codes and HRESULTs, with the SDK's values (they are
+// logged, so they must match what Windows reports). Error codes are plain int constants here:
+// the SDK's L suffix would make them 64-bit on Linux and upset %d.
+
+#include <winnt.h>
+
+// clang-format off
+#define ERROR_SUCCESS                           0
+#define NO_ERROR                                0
+#define ERROR_INVALID_FUNCTION                  1
+#define ERROR_FILE_NOT_FOUND                    2
+#define ERROR_PATH_NOT_FOUND                    3
+#define ERROR_TOO_MANY_OPEN_FILES               4
+#define ERROR_ACCESS_DENIED                     5
+#define ERROR_INVALID_HANDLE                    6
+#define ERROR_NOT_ENOUGH_MEMORY                 8
+#define ERROR_BAD_ENVIRONMENT                   10
+#define ERROR_BAD_FORMAT                        11
+#define ERROR_INVALID_ACCESS                    12
+#define ERROR_INVALID_DATA                      13
+#define ERROR_OUTOFMEMORY                       14
+#define ERROR_INVALID_DRIVE                     15
+#define ERROR_NO_MORE_FILES                     18
+#define ERROR_WRITE_PROTECT                     19
+#define ERROR_BAD_LENGTH                        24
+#define ERROR_WRITE_FAULT                       29
+#define ERROR_READ_FAULT                        30
+#define ERROR_GEN_FAILURE                       31
+#define ERROR_SHARING_VIOLATION                 32
+#define ERROR_LOCK_VIOLATION                    33
+#define ERROR_HANDLE_EOF                        38
+#define ERROR_HANDLE_DISK_FULL                  39
+#define ERROR_NOT_SUPPORTED                     50
+#define ERROR_FILE_EXISTS                       80
+#define ERROR_CANNOT_MAKE                       82
+#define ERROR_INVALID_PARAMETER                 87
+#define ERROR_BROKEN_PIPE                       109
+#define ERROR_DISK_FULL                         112
+#define ERROR_CALL_NOT_IMPLEMENTED              120
+#define ERROR_SEM_TIMEOUT                       121
+#define ERROR_INSUFFICIENT_BUFFER               122
+#define ERROR_INVALID_NAME                      123
+#define ERROR_MOD_NOT_FOUND                     126
+#define ERROR_PROC_NOT_FOUND                    127
+#define ERROR_WAIT_NO_CHILDREN                  128
+#define ERROR_DIR_NOT_EMPTY                     145
+#define ERROR_BAD_ARGUMENTS                     160
+#define ERROR_BAD_PATHNAME                      161
+#define ERROR_BUSY                              170
+#define ERROR_ALREADY_EXISTS                    183
+#define ERROR_ENVVAR_NOT_FOUND                  203
+#define ERROR_FILENAME_EXCED_RANGE              206
+#define ERROR_BAD_EXE_FORMAT                    193
+#define ERROR_MORE_DATA                         234
+#define ERROR_NO_MORE_ITEMS                     259
+#define ERROR_DIRECTORY                         267
+#define ERROR_NOT_OWNER                         288
+#define ERROR_PARTIAL_COPY                      299
+#define ERROR_INVALID_ADDRESS                   487
+#define ERROR_ELEVATION_REQUIRED                740
+#define ERROR_OPERATION_ABORTED                 995
+#define ERROR_NOACCESS                          998
+#define ERROR_NO_TOKEN                          1008
+#define ERROR_BADDB                             1009
+#define ERROR_BADKEY                            1010
+#define ERROR_CANTOPEN                          1011
+#define ERROR_CANTREAD                          1012
+#define ERROR_CANTWRITE                         1013
+#define ERROR_REGISTRY_IO_FAILED                1016
+#define ERROR_KEY_DELETED                       1018
+#define ERROR_SERVICE_REQUEST_TIMEOUT           1053
+#define ERROR_SERVICE_NO_THREAD                 1054
+#define ERROR_SERVICE_DATABASE_LOCKED           1055
+#define ERROR_SERVICE_ALREADY_RUNNING           1056
+#define ERROR_INVALID_SERVICE_ACCOUNT           1057
+#define ERROR_SERVICE_DISABLED                  1058
+#define ERROR_SERVICE_DOES_NOT_EXIST            1060
+#define ERROR_SERVICE_CANNOT_ACCEPT_CTRL        1061
+#define ERROR_SERVICE_NOT_ACTIVE                1062
+#define ERROR_FAILED_SERVICE_CONTROLLER_CONNECT 1063
+#define ERROR_EXCEPTION_IN_SERVICE              1064
+#define ERROR_SERVICE_SPECIFIC_ERROR            1066
+#define ERROR_PROCESS_ABORTED                   1067
+#define ERROR_INVALID_SERVICE_CONTROL           1052
+#define ERROR_NOT_FOUND                         1168
+#define ERROR_OLD_WIN_VERSION                   1150
+#define ERROR_NOT_ALL_ASSIGNED                  1300
+#define ERROR_INVALID_OWNER                     1307
+#define ERROR_NO_SUCH_LOGON_SESSION             1312
+#define ERROR_NO_SUCH_PRIVILEGE                 1313
+#define ERROR_PRIVILEGE_NOT_HELD                1314
+#define ERROR_NONE_MAPPED                       1332
+#define ERROR_INVALID_ACL                       1336
+#define ERROR_INVALID_SID                       1337
+#define ERROR_INVALID_SECURITY_DESCR            1338
+#define ERROR_BAD_INHERITANCE_ACL               1340
+#define ERROR_BAD_TOKEN_TYPE                    1349
+#define ERROR_NO_SUCH_DOMAIN                    1355
+#define ERROR_INVALID_WINDOW_HANDLE             1400
+#define ERROR_TIMEOUT                           1460
+
+// HRESULTs.
+#define S_OK                ((HRESULT)0)
+#define S_FALSE             ((HRESULT)1)
+#define E_NOTIMPL           ((HRESULT)0x80004001)
+#define E_NOINTERFACE       ((HRESULT)0x80004002)
+#define E_POINTER           ((HRESULT)0x80004003)
+#define E_ABORT             ((HRESULT)0x80004004)
+#define E_FAIL              ((HRESULT)0x80004005)
+#define E_UNEXPECTED        ((HRESULT)0x8000FFFF)
+#define E_ACCESSDENIED      ((HRESULT)0x80070005)
+#define E_HANDLE            ((HRESULT)0x80070006)
+#define E_OUTOFMEMORY       ((HRESULT)0x8007000E)
+#define E_INVALIDARG        ((HRESULT)0x80070057)
+
+#define FACILITY_WIN32      7
+#define SUCCEEDED(hr)       (((HRESULT)(hr)) >= 0)
+#define FAILED(hr)          (((HRESULT)(hr)) < 0)
+#define HRESULT_CODE(hr)    ((hr) & 0xFFFF)
+#define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1fff)
+// clang-format on
+
+inline HRESULT HRESULT_FROM_WIN32(unsigned long x) {
+    return (HRESULT)(x) <= 0 ? (HRESULT)(x)
+                             : (HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
+}

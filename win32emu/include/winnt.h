@@ -1,0 +1,237 @@
+#pragma once
+
+// Emulated Windows SDK: the basic types, handles, access rights and version constants, with the
+// SDK's names and values. DWORD and LONG are 32 bits (unsigned int / int: long is 64 bits on
+// Linux) and WCHAR is wchar_t, so L"..." and %ls work; it is UTF-32 here, never assume 2 bytes.
+
+#include <cstddef>
+#include <cstdint>
+
+// clang-format off
+
+// Calling conventions and annotations of the SDK: nothing to say on this platform.
+#define WINAPI
+#define APIENTRY
+#define CALLBACK
+#define WINAPIV
+#define STDAPICALLTYPE
+#define FAR
+#define NEAR
+#define CONST const
+#define VOID void
+
+typedef int                 BOOL;
+typedef unsigned char       BYTE;
+typedef BYTE                BOOLEAN;
+typedef unsigned short      WORD;
+typedef unsigned int        DWORD;
+typedef int                 INT;
+typedef unsigned int        UINT;
+typedef int                 LONG;
+typedef unsigned int        ULONG;
+typedef short               SHORT;
+typedef unsigned short      USHORT;
+typedef char                CHAR;
+typedef unsigned char       UCHAR;
+typedef wchar_t             WCHAR;
+typedef long long           LONGLONG;
+typedef unsigned long long  ULONGLONG;
+typedef ULONGLONG           DWORDLONG;
+typedef std::intptr_t       INT_PTR;
+typedef std::uintptr_t      UINT_PTR;
+typedef std::intptr_t       LONG_PTR;
+typedef std::uintptr_t      ULONG_PTR;
+typedef ULONG_PTR           DWORD_PTR;
+typedef ULONG_PTR           SIZE_T;
+typedef LONG                HRESULT;
+
+typedef void*               PVOID;
+typedef void*               LPVOID;
+typedef const void*         LPCVOID;
+typedef BOOL*               PBOOL;
+typedef BOOL*               LPBOOL;
+typedef BYTE*               PBYTE;
+typedef BYTE*               LPBYTE;
+typedef WORD*               PWORD;
+typedef WORD*               LPWORD;
+typedef DWORD*              PDWORD;
+typedef DWORD*              LPDWORD;
+typedef LONG*               PLONG;
+typedef ULONG*              PULONG;
+typedef CHAR*               PCHAR;
+typedef CHAR*               LPSTR;
+typedef CHAR*               PSTR;
+typedef const CHAR*         LPCSTR;
+typedef const CHAR*         PCSTR;
+typedef WCHAR*              PWCHAR;
+typedef WCHAR*              LPWSTR;
+typedef WCHAR*              PWSTR;
+typedef const WCHAR*        LPCWSTR;
+typedef const WCHAR*        PCWSTR;
+
+#define TRUE  1
+#define FALSE 0
+
+#ifndef NULL
+#define NULL 0
+#endif
+
+#define MAKEWORD(low, high) ((WORD)(((BYTE)((DWORD_PTR)(low) & 0xff)) | ((WORD)((BYTE)((DWORD_PTR)(high) & 0xff))) << 8))
+#define MAKELONG(low, high) ((LONG)(((WORD)((DWORD_PTR)(low) & 0xffff)) | ((DWORD)((WORD)((DWORD_PTR)(high) & 0xffff))) << 16))
+#define LOWORD(l)           ((WORD)(((DWORD_PTR)(l)) & 0xffff))
+#define HIWORD(l)           ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
+
+// Handles. Typed handles are distinct pointer types, as with STRICT.
+typedef void*               HANDLE;
+typedef HANDLE*             PHANDLE;
+typedef HANDLE*             LPHANDLE;
+#define DECLARE_HANDLE(name) struct name##__ { int unused; }; typedef struct name##__* name
+DECLARE_HANDLE(HINSTANCE);
+DECLARE_HANDLE(HKEY);
+DECLARE_HANDLE(HWND);
+DECLARE_HANDLE(HDESK);
+DECLARE_HANDLE(HWINSTA);
+typedef HINSTANCE           HMODULE;
+typedef HKEY*               PHKEY;
+typedef HANDLE              HLOCAL;
+typedef HANDLE              HGLOBAL;
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+
+// Access rights.
+typedef DWORD               ACCESS_MASK;
+typedef ACCESS_MASK*        PACCESS_MASK;
+typedef ACCESS_MASK         REGSAM;
+
+#define DELETE                      (0x00010000)
+#define READ_CONTROL                (0x00020000)
+#define WRITE_DAC                   (0x00040000)
+#define WRITE_OWNER                 (0x00080000)
+#define SYNCHRONIZE                 (0x00100000)
+#define STANDARD_RIGHTS_REQUIRED    (0x000F0000)
+#define STANDARD_RIGHTS_READ        (READ_CONTROL)
+#define STANDARD_RIGHTS_WRITE       (READ_CONTROL)
+#define STANDARD_RIGHTS_EXECUTE     (READ_CONTROL)
+#define STANDARD_RIGHTS_ALL         (0x001F0000)
+#define SPECIFIC_RIGHTS_ALL         (0x0000FFFF)
+#define MAXIMUM_ALLOWED             (0x02000000)
+#define GENERIC_READ                (0x80000000)
+#define GENERIC_WRITE               (0x40000000)
+#define GENERIC_EXECUTE             (0x20000000)
+#define GENERIC_ALL                 (0x10000000)
+
+#define EVENT_MODIFY_STATE          0x0002
+#define EVENT_ALL_ACCESS            (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x3)
+#define MUTANT_QUERY_STATE          0x0001
+#define MUTANT_ALL_ACCESS           (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | MUTANT_QUERY_STATE)
+#define MUTEX_ALL_ACCESS            MUTANT_ALL_ACCESS
+
+// Security identifiers are opaque here; sddl.h and aclapi.h work on them.
+typedef PVOID               PSID;
+
+// Version information.
+#define VER_PLATFORM_WIN32s             0
+#define VER_PLATFORM_WIN32_WINDOWS      1
+#define VER_PLATFORM_WIN32_NT           2
+
+#define VER_NT_WORKSTATION              0x0000001
+#define VER_NT_DOMAIN_CONTROLLER        0x0000002
+#define VER_NT_SERVER                   0x0000003
+
+#define VER_SERVER_NT                       0x80000000
+#define VER_WORKSTATION_NT                  0x40000000
+#define VER_SUITE_SMALLBUSINESS             0x00000001
+#define VER_SUITE_ENTERPRISE                0x00000002
+#define VER_SUITE_BACKOFFICE                0x00000004
+#define VER_SUITE_COMMUNICATIONS            0x00000008
+#define VER_SUITE_TERMINAL                  0x00000010
+#define VER_SUITE_SMALLBUSINESS_RESTRICTED  0x00000020
+#define VER_SUITE_EMBEDDEDNT                0x00000040
+#define VER_SUITE_DATACENTER                0x00000080
+#define VER_SUITE_SINGLEUSERTS              0x00000100
+#define VER_SUITE_PERSONAL                  0x00000200
+#define VER_SUITE_BLADE                     0x00000400
+#define VER_SUITE_EMBEDDED_RESTRICTED       0x00000800
+#define VER_SUITE_SECURITY_APPLIANCE        0x00001000
+#define VER_SUITE_STORAGE_SERVER            0x00002000
+#define VER_SUITE_COMPUTE_SERVER            0x00004000
+#define VER_SUITE_WH_SERVER                 0x00008000
+
+// VerifyVersionInfoA type bits and VerSetConditionMask conditions.
+#define VER_MINORVERSION                0x0000001
+#define VER_MAJORVERSION                0x0000002
+#define VER_BUILDNUMBER                 0x0000004
+#define VER_PLATFORMID                  0x0000008
+#define VER_SERVICEPACKMINOR            0x0000010
+#define VER_SERVICEPACKMAJOR            0x0000020
+#define VER_SUITENAME                   0x0000040
+#define VER_PRODUCT_TYPE                0x0000080
+
+#define VER_EQUAL                       1
+#define VER_GREATER                     2
+#define VER_GREATER_EQUAL               3
+#define VER_LESS                        4
+#define VER_LESS_EQUAL                  5
+#define VER_AND                         6
+#define VER_OR                          7
+#define VER_CONDITION_MASK              7
+#define VER_NUM_BITS_PER_CONDITION_MASK 3
+
+// GetProductInfo editions.
+#define PRODUCT_UNDEFINED                       0x00000000
+#define PRODUCT_ULTIMATE                        0x00000001
+#define PRODUCT_HOME_BASIC                      0x00000002
+#define PRODUCT_HOME_PREMIUM                    0x00000003
+#define PRODUCT_ENTERPRISE                      0x00000004
+#define PRODUCT_HOME_BASIC_N                    0x00000005
+#define PRODUCT_BUSINESS                        0x00000006
+#define PRODUCT_STANDARD_SERVER                 0x00000007
+#define PRODUCT_DATACENTER_SERVER               0x00000008
+#define PRODUCT_SMALLBUSINESS_SERVER            0x00000009
+#define PRODUCT_ENTERPRISE_SERVER               0x0000000A
+#define PRODUCT_STARTER                         0x0000000B
+#define PRODUCT_DATACENTER_SERVER_CORE          0x0000000C
+#define PRODUCT_STANDARD_SERVER_CORE            0x0000000D
+#define PRODUCT_ENTERPRISE_SERVER_CORE          0x0000000E
+#define PRODUCT_ENTERPRISE_SERVER_IA64          0x0000000F
+#define PRODUCT_BUSINESS_N                      0x00000010
+#define PRODUCT_WEB_SERVER                      0x00000011
+#define PRODUCT_CLUSTER_SERVER                  0x00000012
+#define PRODUCT_HOME_SERVER                     0x00000013
+#define PRODUCT_STORAGE_EXPRESS_SERVER          0x00000014
+#define PRODUCT_STORAGE_STANDARD_SERVER         0x00000015
+#define PRODUCT_STORAGE_WORKGROUP_SERVER        0x00000016
+#define PRODUCT_STORAGE_ENTERPRISE_SERVER       0x00000017
+#define PRODUCT_SERVER_FOR_SMALLBUSINESS        0x00000018
+#define PRODUCT_SMALLBUSINESS_SERVER_PREMIUM    0x00000019
+#define PRODUCT_HOME_PREMIUM_N                  0x0000001A
+#define PRODUCT_ENTERPRISE_N                    0x0000001B
+#define PRODUCT_ULTIMATE_N                      0x0000001C
+#define PRODUCT_WEB_SERVER_CORE                 0x0000001D
+#define PRODUCT_STARTER_N                       0x0000002F
+#define PRODUCT_PROFESSIONAL                    0x00000030
+#define PRODUCT_PROFESSIONAL_N                  0x00000031
+#define PRODUCT_UNLICENSED                      0xABCDABCD
+
+// Processor architectures of SYSTEM_INFO.
+#define PROCESSOR_ARCHITECTURE_INTEL            0
+#define PROCESSOR_ARCHITECTURE_MIPS             1
+#define PROCESSOR_ARCHITECTURE_ALPHA            2
+#define PROCESSOR_ARCHITECTURE_PPC              3
+#define PROCESSOR_ARCHITECTURE_SHX              4
+#define PROCESSOR_ARCHITECTURE_ARM              5
+#define PROCESSOR_ARCHITECTURE_IA64             6
+#define PROCESSOR_ARCHITECTURE_ALPHA64          7
+#define PROCESSOR_ARCHITECTURE_MSIL             8
+#define PROCESSOR_ARCHITECTURE_AMD64            9
+#define PROCESSOR_ARCHITECTURE_IA32_ON_WIN64    10
+#define PROCESSOR_ARCHITECTURE_ARM64            12
+#define PROCESSOR_ARCHITECTURE_UNKNOWN          0xFFFF
+
+#define PROCESSOR_INTEL_386     386
+#define PROCESSOR_INTEL_486     486
+#define PROCESSOR_INTEL_PENTIUM 586
+#define PROCESSOR_INTEL_IA64    2200
+#define PROCESSOR_AMD_X8664     8664
+
+// clang-format on

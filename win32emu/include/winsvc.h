@@ -1,0 +1,110 @@
+#pragma once
+
+// Emulated Windows SDK: the service side of the service control manager (advapi32): the status
+// structure and constants, the dispatch table, and the three calls a service process makes.
+// win32emu implements them over an emulated SCM: an in-process one that a test plays
+// (Win32Emu/ServiceControlManager.h), or orvane-sc for a process that it started.
+
+#include <winnt.h>
+
+// clang-format off
+
+// Service types (winnt.h in the SDK).
+#define SERVICE_KERNEL_DRIVER           0x00000001
+#define SERVICE_FILE_SYSTEM_DRIVER      0x00000002
+#define SERVICE_ADAPTER                 0x00000004
+#define SERVICE_RECOGNIZER_DRIVER       0x00000008
+#define SERVICE_DRIVER                  (SERVICE_KERNEL_DRIVER | SERVICE_FILE_SYSTEM_DRIVER | SERVICE_RECOGNIZER_DRIVER)
+#define SERVICE_WIN32_OWN_PROCESS       0x00000010
+#define SERVICE_WIN32_SHARE_PROCESS     0x00000020
+#define SERVICE_WIN32                   (SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS)
+#define SERVICE_INTERACTIVE_PROCESS     0x00000100
+
+// Service states.
+#define SERVICE_STOPPED                 0x00000001
+#define SERVICE_START_PENDING           0x00000002
+#define SERVICE_STOP_PENDING            0x00000003
+#define SERVICE_RUNNING                 0x00000004
+#define SERVICE_CONTINUE_PENDING        0x00000005
+#define SERVICE_PAUSE_PENDING           0x00000006
+#define SERVICE_PAUSED                  0x00000007
+
+// Controls accepted.
+#define SERVICE_ACCEPT_STOP                     0x00000001
+#define SERVICE_ACCEPT_PAUSE_CONTINUE           0x00000002
+#define SERVICE_ACCEPT_SHUTDOWN                 0x00000004
+#define SERVICE_ACCEPT_PARAMCHANGE              0x00000008
+#define SERVICE_ACCEPT_NETBINDCHANGE            0x00000010
+#define SERVICE_ACCEPT_HARDWAREPROFILECHANGE    0x00000020
+#define SERVICE_ACCEPT_POWEREVENT               0x00000040
+#define SERVICE_ACCEPT_SESSIONCHANGE            0x00000080
+#define SERVICE_ACCEPT_PRESHUTDOWN              0x00000100
+#define SERVICE_ACCEPT_TIMECHANGE               0x00000200
+#define SERVICE_ACCEPT_TRIGGEREVENT             0x00000400
+
+// Control codes. 128 to 255 are the service's own.
+#define SERVICE_CONTROL_STOP                    0x00000001
+#define SERVICE_CONTROL_PAUSE                   0x00000002
+#define SERVICE_CONTROL_CONTINUE                0x00000003
+#define SERVICE_CONTROL_INTERROGATE             0x00000004
+#define SERVICE_CONTROL_SHUTDOWN                0x00000005
+#define SERVICE_CONTROL_PARAMCHANGE             0x00000006
+#define SERVICE_CONTROL_NETBINDADD              0x00000007
+#define SERVICE_CONTROL_NETBINDREMOVE           0x00000008
+#define SERVICE_CONTROL_NETBINDENABLE           0x00000009
+#define SERVICE_CONTROL_NETBINDDISABLE          0x0000000A
+#define SERVICE_CONTROL_DEVICEEVENT             0x0000000B
+#define SERVICE_CONTROL_HARDWAREPROFILECHANGE   0x0000000C
+#define SERVICE_CONTROL_POWEREVENT              0x0000000D
+#define SERVICE_CONTROL_SESSIONCHANGE           0x0000000E
+#define SERVICE_CONTROL_PRESHUTDOWN             0x0000000F
+#define SERVICE_CONTROL_TIMECHANGE              0x00000010
+#define SERVICE_CONTROL_TRIGGEREVENT            0x00000020
+
+// clang-format on
+
+typedef struct _SERVICE_STATUS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+} SERVICE_STATUS, *LPSERVICE_STATUS;
+
+DECLARE_HANDLE(SERVICE_STATUS_HANDLE);
+
+typedef VOID(WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD dwNumServicesArgs, LPSTR* lpServiceArgVectors);
+typedef VOID(WINAPI* LPHANDLER_FUNCTION)(DWORD dwControl);
+
+typedef struct _SERVICE_TABLE_ENTRYA {
+    LPSTR lpServiceName;
+    LPSERVICE_MAIN_FUNCTIONA lpServiceProc;
+} SERVICE_TABLE_ENTRYA, *LPSERVICE_TABLE_ENTRYA;
+
+extern "C" {
+
+// Connects the calling thread to the SCM and makes it the control dispatcher of the services
+// in the table (terminated by an all-null entry). Blocks: starts each service's ServiceMain on
+// a thread of its own, with argc 1 and argv[0] the service name, and calls the registered
+// handler on the calling thread for every control code. Returns TRUE once the service has
+// reported SERVICE_STOPPED and its ServiceMain has returned. FALSE with
+// ERROR_FAILED_SERVICE_CONTROLLER_CONNECT at once when the process was not started as a
+// service; ERROR_SERVICE_ALREADY_RUNNING while a dispatcher runs; ERROR_INVALID_PARAMETER for
+// an empty table.
+BOOL WINAPI StartServiceCtrlDispatcherA(CONST SERVICE_TABLE_ENTRYA* lpServiceStartTable);
+
+// Registers the control handler of a service of the running dispatcher and returns the handle
+// for its status reports. NULL with ERROR_SERVICE_DOES_NOT_EXIST when no running dispatcher has
+// that service (compared without case); ERROR_INVALID_NAME for a NULL name;
+// ERROR_INVALID_PARAMETER for a NULL handler. The handle is not closed.
+SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpServiceName,
+                                                         LPHANDLER_FUNCTION lpHandlerProc);
+
+// Reports the service's status to the SCM. FALSE with ERROR_INVALID_HANDLE for a handle that
+// is not the running dispatcher's, ERROR_INVALID_DATA for a NULL status or an unknown state.
+BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
+                             LPSERVICE_STATUS lpServiceStatus);
+
+}  // extern "C"

@@ -1,0 +1,69 @@
+#pragma once
+
+// The process's handle table: every handle the emulated calls hand out, with its typed object,
+// and the namespace of named objects. Handle values are never reused, so a stale handle fails
+// with ERROR_INVALID_HANDLE instead of reaching a newer object. Thread-safe; no call blocks.
+
+#include "KernelObject.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace Win32Emu {
+
+class HandleTable {
+public:
+    HANDLE insert(std::shared_ptr<KernelObject> object);
+    // The object behind `handle`, or null for a handle that is not open.
+    std::shared_ptr<KernelObject> find(HANDLE handle) const;
+    template <class T>
+    std::shared_ptr<T> findAs(HANDLE handle) const {
+        return std::dynamic_pointer_cast<T>(find(handle));
+    }
+    // Closes the handle; false when it was not open. The object goes with its last reference.
+    bool remove(HANDLE handle);
+    size_t size() const;
+
+    // For a named object: a new handle to the live object of that name if there is one
+    // (`existed` true; null when it is of another type than `Wanted`), else to a new object from
+    // `create`, registered under the name.
+    template <class Wanted>
+    HANDLE openOrCreateNamed(const std::wstring& name,
+                             const std::function<std::shared_ptr<Wanted>()>& create,
+                             bool& existed);
+
+private:
+    HANDLE insertLocked(std::shared_ptr<KernelObject> object);
+
+    mutable std::mutex lock;
+    std::map<std::uintptr_t, std::shared_ptr<KernelObject>> objects;
+    std::map<std::wstring, std::weak_ptr<KernelObject>> names;
+    std::uintptr_t nextValue = 0x100;
+};
+
+template <class Wanted>
+HANDLE HandleTable::openOrCreateNamed(const std::wstring& name,
+                                      const std::function<std::shared_ptr<Wanted>()>& create,
+                                      bool& existed) {
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = names.find(name);
+    if (found != names.end()) {
+        if (const auto object = found->second.lock()) {
+            existed = true;
+            if (!std::dynamic_pointer_cast<Wanted>(object)) {
+                return nullptr;
+            }
+            return insertLocked(object);
+        }
+    }
+    existed = false;
+    std::shared_ptr<Wanted> object = create();
+    names[name] = object;
+    return insertLocked(object);
+}
+
+}  // namespace Win32Emu

@@ -1,0 +1,30 @@
+// Handles: CloseHandle, GetCurrentProcess.
+
+#include "ApiSupport.h"
+#include "MachineModel.h"
+
+using namespace Win32Emu;
+
+extern "C" {
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    if (InjectedFailure("CloseHandle")) {
+        return FALSE;
+    }
+    // The current-process pseudo handle (the value of INVALID_HANDLE_VALUE) is not in the table;
+    // Windows lets it be "closed".
+    if (hObject == GetCurrentProcess()) {
+        return TRUE;
+    }
+    if (!Model().handles.remove(hObject)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HANDLE WINAPI GetCurrentProcess(void) {
+    return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+}
+
+}  // extern "C"

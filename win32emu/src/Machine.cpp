@@ -1,0 +1,363 @@
+#include "Win32Emu/Machine.h"
+
+#include "ApiSupport.h"
+#include "MachineModel.h"
+#include "MachineProfile.h"
+#include "Modules.h"
+
+#include <Poco/Environment.h>
+#include <Poco/Exception.h>
+#include <Poco/FileStream.h>
+#include <Poco/StreamCopier.h>
+#include <Poco/String.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <shlobj.h>
+
+namespace Win32Emu {
+
+struct Machine::State {
+    MachineModel model;
+};
+
+namespace {
+
+// Set once by the constructor of the one Machine; the emulated calls reach the model through it.
+MachineModel* theModel = nullptr;
+
+std::string defaultHostRoot() {
+    const std::string home = Poco::Environment::get("HOME", "");
+    return home.empty() ? std::string("/tmp/orvane-win32emu") : home + "/.orvane-win32emu";
+}
+
+// A registry key path as the emulated process names it, resolved to the model's key.
+struct KeyAddress {
+    Hive hive;
+    std::vector<std::string> path;
+};
+
+KeyAddress resolveKeyPath(const MachineModel& model, const std::string& key) {
+    const std::string::size_type separator = key.find('\\');
+    const std::string rootName = key.substr(0, separator);
+    KeyAddress address{Hive::LocalMachine, {}};
+    if (EqualNames(rootName, "HKEY_LOCAL_MACHINE")) {
+        address.hive = Hive::LocalMachine;
+    } else if (EqualNames(rootName, "HKEY_USERS")) {
+        address.hive = Hive::Users;
+    } else {
+        throw Poco::InvalidArgumentException("Not an emulated registry root key", key);
+    }
+    if (separator != std::string::npos) {
+        address.path = RegistryModel::splitPath(key.substr(separator + 1));
+    }
+    if (model.uses32BitRegistryView(0)) {
+        RegistryModel::redirectTo32BitView(address.hive, address.path);
+    }
+    return address;
+}
+
+std::optional<RegistryValue> findValue(MachineModel& model,
+                                       const std::string& key,
+                                       const std::string& name) {
+    const KeyAddress address = resolveKeyPath(model, key);
+    RegistryModel& registry = model.registry;
+    RegistryKeyPtr node;
+    RegistryValue value;
+    if (registry.openKey(registry.hive(address.hive), address.path, false, node) != ERROR_SUCCESS ||
+        registry.queryValue(node, name, value) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+MachineModel& Model() {
+    Machine::instance();
+    return *theModel;
+}
+
+Machine& Machine::instance() {
+    // Never destroyed: threads and static destructors may still make emulated calls at exit.
+    static Machine* const machine = new Machine();
+    return *machine;
+}
+
+Machine::Machine() : state(new State) {
+    theModel = &state->model;
+    const std::string root = Poco::Environment::get("WIN32EMU_ROOT", "");
+    setHostRoot(root.empty() ? defaultHostRoot() : root);
+    const std::string profile = Poco::Environment::get("WIN32EMU_PROFILE", "");
+    try {
+        if (profile.empty()) {
+            loadDefaultProfile();
+        } else {
+            loadProfileFile(profile);
+        }
+    } catch (const Poco::Exception& error) {
+        // The machine cannot start as asked; running on another one would mislead.
+        std::fprintf(stderr,
+                     "win32emu: cannot load the machine profile %s: %s\n",
+                     profile.c_str(),
+                     error.displayText().c_str());
+        std::exit(EXIT_FAILURE);
+    }
+}
+
+Machine::~Machine() {
+    delete state;
+}
+
+void Machine::reset() {
+    MachineModel& model = state->model;
+    {
+        std::lock_guard<std::mutex> guard(model.lock);
+        model.configuration = Configuration();
+    }
+    model.registry.clear();
+    model.faults.clear();
+}
+
+void Machine::loadDefaultProfile() {
+    const MachineProfile profile = MachineProfile::builtIn();
+    reset();
+    profile.applyTo(*this);
+}
+
+void Machine::loadProfileFile(const std::string& hostPath) {
+    Poco::FileInputStream stream(hostPath);
+    std::string json;
+    Poco::StreamCopier::copyToString(stream, json);
+    if (stream.bad()) {
+        throw Poco::ReadFileException("Cannot read the machine profile", hostPath);
+    }
+    loadProfileJson(json);
+}
+
+void Machine::loadProfileJson(const std::string& json) {
+    // Read and checked whole before the machine changes: a bad profile leaves it as it was.
+    const MachineProfile profile = MachineProfile::withOverrides(json);
+    reset();
+    profile.applyTo(*this);
+}
+
+void Machine::failNext(const std::string& call, DWORD error) {
+    state->model.faults.failNext(call, error);
+}
+
+void Machine::failWhen(const std::string& call, const std::string& argument, DWORD error) {
+    state->model.faults.failWhen(call, argument, error);
+}
+
+void Machine::clearFaults() {
+    state->model.faults.clear();
+}
+
+size_t Machine::openHandleCount() const {
+    return state->model.handles.size();
+}
+
+size_t Machine::localAllocCount() const {
+    return state->model.localAllocationCount();
+}
+
+size_t Machine::environmentBlockCount() const {
+    return state->model.environmentBlockCount();
+}
+
+void Machine::setVersion(const VersionInfo& version) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.version = version;
+}
+
+VersionInfo Machine::version() const {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    return state->model.configuration.version;
+}
+
+void Machine::setProcessorArchitecture(WORD architecture) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.processorArchitecture = architecture;
+}
+
+void Machine::setExported(const std::string& module, const std::string& function, bool exported) {
+    const std::string entry = ExportEntryName(module, function);
+    if (entry.empty()) {
+        throw Poco::InvalidArgumentException("Not an emulated export", module + "!" + function);
+    }
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    if (exported) {
+        state->model.configuration.hiddenExports.erase(entry);
+    } else {
+        state->model.configuration.hiddenExports.insert(entry);
+    }
+}
+
+void Machine::setProductInfo(DWORD productType) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.productInfo = productType;
+}
+
+void Machine::setSystemMetric(int index, int value) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.systemMetrics[index] = value;
+}
+
+void Machine::setWow64(bool wow64) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.wow64 = wow64;
+}
+
+void Machine::setFolderPath(int csidl, const std::wstring& path) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.folders[csidl & ~CSIDL_FLAG_MASK] = path;
+}
+
+void Machine::setModuleFileName(const std::wstring& path) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.moduleFileName = path;
+}
+
+void Machine::setCurrentDirectory(const std::wstring& path) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.currentDirectory = path;
+}
+
+void Machine::setHostRoot(const std::string& hostDirectory) {
+    state->model.drives.setRoot(hostDirectory);
+}
+
+std::string Machine::hostRoot() const {
+    return state->model.drives.root();
+}
+
+std::string Machine::hostPath(const std::string& windowsPath) const {
+    return state->model.drives.hostPath(windowsPath);
+}
+
+void Machine::createRegistryKey(const std::string& key) {
+    const KeyAddress address = resolveKeyPath(state->model, key);
+    RegistryKeyPtr node;
+    state->model.registry.openKey(
+        state->model.registry.hive(address.hive), address.path, true, node);
+}
+
+void Machine::deleteRegistryKey(const std::string& key) {
+    const KeyAddress address = resolveKeyPath(state->model, key);
+    state->model.registry.deleteKey(state->model.registry.hive(address.hive), address.path, true);
+}
+
+bool Machine::registryKeyExists(const std::string& key) const {
+    const KeyAddress address = resolveKeyPath(state->model, key);
+    RegistryKeyPtr node;
+    return state->model.registry.openKey(
+               state->model.registry.hive(address.hive), address.path, false, node) ==
+           ERROR_SUCCESS;
+}
+
+void Machine::setRegistryString(const std::string& key,
+                                const std::string& name,
+                                const std::string& value,
+                                DWORD type) {
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+        throw Poco::InvalidArgumentException("Not a string type for registry value", name);
+    }
+    const KeyAddress address = resolveKeyPath(state->model, key);
+    RegistryKeyPtr node;
+    RegistryModel& registry = state->model.registry;
+    registry.openKey(registry.hive(address.hive), address.path, true, node);
+    registry.setValue(node, name, RegistryValue{type, WideStringData(value)});
+}
+
+void Machine::setRegistryDword(const std::string& key, const std::string& name, DWORD value) {
+    const KeyAddress address = resolveKeyPath(state->model, key);
+    RegistryKeyPtr node;
+    RegistryModel& registry = state->model.registry;
+    registry.openKey(registry.hive(address.hive), address.path, true, node);
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
+    registry.setValue(
+        node, name, RegistryValue{REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof(value))});
+}
+
+std::optional<std::string> Machine::registryString(const std::string& key,
+                                                   const std::string& name) const {
+    const std::optional<RegistryValue> value = findValue(state->model, key, name);
+    if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) {
+        return std::nullopt;
+    }
+    return Utf8FromWideData(value->data);
+}
+
+std::optional<DWORD> Machine::registryDword(const std::string& key, const std::string& name) const {
+    const std::optional<RegistryValue> value = findValue(state->model, key, name);
+    if (!value || value->type != REG_DWORD || value->data.size() != sizeof(DWORD)) {
+        return std::nullopt;
+    }
+    DWORD result = 0;
+    std::memcpy(&result, value->data.data(), sizeof(result));
+    return result;
+}
+
+void Machine::setConsoleSession(DWORD sessionId) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.consoleSession = sessionId;
+}
+
+DWORD Machine::consoleSession() const {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    return state->model.configuration.consoleSession;
+}
+
+void Machine::setSessionUser(DWORD sessionId, const std::string& sid) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    if (sid.empty()) {
+        state->model.configuration.sessionUsers.erase(sessionId);
+    } else {
+        state->model.configuration.sessionUsers[sessionId] = sid;
+    }
+}
+
+std::string Machine::sessionUser(DWORD sessionId) const {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    const auto& users = state->model.configuration.sessionUsers;
+    const auto found = users.find(sessionId);
+    return found == users.end() ? std::string() : found->second;
+}
+
+void Machine::setAccount(const Account& account) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.accounts[Poco::toUpper(account.sid)] = account;
+}
+
+std::optional<Account> Machine::account(const std::string& sid) const {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    const auto& accounts = state->model.configuration.accounts;
+    const auto found = accounts.find(Poco::toUpper(sid));
+    if (found == accounts.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void Machine::setProcess(const ProcessEntry& process) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.processes[process.processId] = process;
+}
+
+void Machine::removeProcess(DWORD processId) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.processes.erase(processId);
+}
+
+std::vector<ProcessEntry> Machine::processes() const {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    std::vector<ProcessEntry> result;
+    for (const auto& entry : state->model.configuration.processes) {
+        result.push_back(entry.second);
+    }
+    return result;
+}
+
+}  // namespace Win32Emu

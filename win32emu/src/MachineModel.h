@@ -1,0 +1,69 @@
+#pragma once
+
+// The state behind Win32Emu::Machine and the emulated calls. Each part guards itself: the
+// configuration with `lock`, the registry, handle table, faults and drive map with their own
+// locks. No lock is held while a call blocks.
+
+#include "DriveMap.h"
+#include "FaultInjector.h"
+#include "HandleTable.h"
+#include "RegistryModel.h"
+#include "Win32Emu/Machine.h"
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace Win32Emu {
+
+struct Configuration {
+    VersionInfo version;
+    WORD processorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+    bool wow64 = false;
+    DWORD productInfo = PRODUCT_UNDEFINED;
+    std::map<int, int> systemMetrics;
+    // "module!function", module in lower case, of the emulated exports GetProcAddress hides.
+    std::set<std::string> hiddenExports;
+    std::map<int, std::wstring> folders;
+    std::wstring moduleFileName;
+    std::wstring currentDirectory = L"C:\\Windows\\system32";
+    DWORD consoleSession = 0xFFFFFFFF;
+    std::map<DWORD, std::string> sessionUsers;
+    std::map<std::string, Account> accounts;  // by SID string in upper case
+    std::map<DWORD, ProcessEntry> processes;
+};
+
+class MachineModel {
+public:
+    mutable std::mutex lock;
+    Configuration configuration;  // guarded by lock
+
+    RegistryModel registry;
+    HandleTable handles;
+    FaultInjector faults;
+    DriveMap drives;
+
+    // Blocks handed out by LocalAlloc and environment blocks, not yet given back.
+    bool addLocalAllocation(void* block);
+    bool removeLocalAllocation(void* block);
+    size_t localAllocationCount() const;
+    void addEnvironmentBlock(void* block);
+    bool removeEnvironmentBlock(void* block);
+    size_t environmentBlockCount() const;
+
+    // Whether registry calls with this access mask see the 32-bit view of HKLM\SOFTWARE: a WOW64
+    // process unless it asks for KEY_WOW64_64KEY, a 64-bit process that asks for KEY_WOW64_32KEY;
+    // never on 32-bit Windows.
+    bool uses32BitRegistryView(REGSAM access) const;
+
+private:
+    mutable std::mutex accountingLock;
+    std::set<void*> localAllocations;
+    std::set<void*> environmentBlocks;
+};
+
+// The model of the process-wide machine, which is created (and its profile loaded) on first use.
+MachineModel& Model();
+
+}  // namespace Win32Emu

@@ -1,0 +1,190 @@
+// The parts of a machine profile about people, processes and the registry.
+
+#include "ApiSupport.h"
+#include "MachineProfile.h"
+#include "ProfileJson.h"
+
+#include <Poco/UTF8String.h>
+
+#include <algorithm>
+
+namespace Win32Emu {
+
+using namespace ProfileJson;
+
+namespace {
+
+DWORD registryTypeOf(const std::string& name, const std::string& where) {
+    if (name == "REG_SZ") {
+        return REG_SZ;
+    }
+    if (name == "REG_EXPAND_SZ") {
+        return REG_EXPAND_SZ;
+    }
+    if (name == "REG_DWORD") {
+        return REG_DWORD;
+    }
+    invalid(where, "type must be REG_SZ, REG_EXPAND_SZ or REG_DWORD");
+}
+
+bool isRegistryRoot(const std::string& path) {
+    const std::string root = path.substr(0, path.find('\\'));
+    return EqualNames(root, "HKEY_LOCAL_MACHINE") || EqualNames(root, "HKEY_USERS");
+}
+
+bool isSameOrBelow(const std::string& path, const std::string& key) {
+    const std::string lowerPath = Poco::UTF8::toLower(path);
+    const std::string lowerKey = Poco::UTF8::toLower(key);
+    return lowerPath == lowerKey || (lowerPath.size() > lowerKey.size() &&
+                                     lowerPath.compare(0, lowerKey.size(), lowerKey) == 0 &&
+                                     lowerPath[lowerKey.size()] == '\\');
+}
+
+}  // namespace
+
+void MachineProfile::overlaySessions(const Object& sessions) {
+    for (const std::string& id : sessions.getNames()) {
+        const DWORD session = static_cast<DWORD>(numberOfName(id, "sessions", 0xFFFFFFFFLL));
+        const Var entry = sessions.get(id);
+        if (entry.isEmpty()) {
+            sessionUsers.erase(session);
+            continue;
+        }
+        const Object& members = objectOf(entry, "sessions." + id);
+        for (const std::string& name : members.getNames()) {
+            if (name != "user") {
+                invalid("sessions." + id + "." + name, "is not a member of a session");
+            }
+            const Var user = members.get(name);
+            sessionUsers[session] =
+                user.isEmpty() ? std::string() : textOf(user, "sessions." + id + ".user");
+        }
+    }
+}
+
+void MachineProfile::overlayAccounts(const Object& entries) {
+    for (const std::string& sid : entries.getNames()) {
+        const Var entry = entries.get(sid);
+        if (entry.isEmpty()) {
+            accounts.erase(sid);
+            continue;
+        }
+        Account& account = accounts[sid];
+        account.sid = sid;
+        const Object& members = objectOf(entry, "accounts." + sid);
+        for (const std::string& name : members.getNames()) {
+            const Var value = members.get(name);
+            const std::string where = "accounts." + sid + "." + name;
+            if (name == "name") {
+                account.name = textOf(value, where);
+            } else if (name == "domain") {
+                account.domain = textOf(value, where);
+            } else if (name == "administrator") {
+                account.administrator = booleanOf(value, where);
+            } else if (name == "linkedToken") {
+                account.linkedToken = booleanOf(value, where);
+            } else {
+                invalid(where, "is not a member of an account");
+            }
+        }
+    }
+}
+
+void MachineProfile::overlayProcesses(const Object& entries) {
+    for (const std::string& id : entries.getNames()) {
+        const DWORD processId = static_cast<DWORD>(numberOfName(id, "processes", 0xFFFFFFFFLL));
+        const Var entry = entries.get(id);
+        if (entry.isEmpty()) {
+            processes.erase(processId);
+            continue;
+        }
+        ProcessEntry& process = processes[processId];
+        process.processId = processId;
+        const Object& members = objectOf(entry, "processes." + id);
+        for (const std::string& name : members.getNames()) {
+            const Var value = members.get(name);
+            const std::string where = "processes." + id + "." + name;
+            if (name == "name") {
+                process.executableName = textOf(value, where);
+            } else if (name == "session") {
+                process.sessionId = dwordOf(value, where);
+            } else if (name == "user") {
+                process.userSid = textOf(value, where);
+            } else {
+                invalid(where, "is not a member of a process");
+            }
+        }
+    }
+}
+
+MachineProfile::RegistryKeyEntry& MachineProfile::registryKey(const std::string& path) {
+    for (RegistryKeyEntry& entry : registry) {
+        if (EqualNames(entry.path, path)) {
+            return entry;
+        }
+    }
+    registry.push_back(RegistryKeyEntry{path, {}});
+    return registry.back();
+}
+
+void MachineProfile::overlayRegistry(const Object& keys) {
+    for (const std::string& path : keys.getNames()) {
+        const std::string where = "registry." + path;
+        if (!isRegistryRoot(path)) {
+            invalid(where, "must start with HKEY_LOCAL_MACHINE\\ or HKEY_USERS\\");
+        }
+        const Var entry = keys.get(path);
+        if (entry.isEmpty()) {
+            registry.erase(std::remove_if(registry.begin(),
+                                          registry.end(),
+                                          [&](const RegistryKeyEntry& key) {
+                                              return isSameOrBelow(key.path, path);
+                                          }),
+                           registry.end());
+            continue;
+        }
+        const Object& values = objectOf(entry, where);
+        RegistryKeyEntry& key = registryKey(path);
+        for (const std::string& name : values.getNames()) {
+            const Var value = values.get(name);
+            const std::string valueWhere = where + "." + name;
+            auto existing = std::find_if(key.values.begin(), key.values.end(), [&](const auto& v) {
+                return EqualNames(v.name, name);
+            });
+            if (value.isEmpty()) {
+                if (existing != key.values.end()) {
+                    key.values.erase(existing);
+                }
+                continue;
+            }
+            RegistryValueEntry parsed;
+            parsed.name = name;
+            Var data = value;
+            if (isObject(value)) {
+                const Object& typed = objectOf(value, valueWhere);
+                parsed.type =
+                    registryTypeOf(textOf(typed.get("type"), valueWhere + ".type"), valueWhere);
+                data = typed.get("data");
+                for (const std::string& member : typed.getNames()) {
+                    if (member != "type" && member != "data") {
+                        invalid(valueWhere + "." + member, "is not a member of a typed value");
+                    }
+                }
+            } else {
+                parsed.type = data.isString() ? REG_SZ : REG_DWORD;
+            }
+            if (parsed.type == REG_DWORD) {
+                parsed.number = dwordOf(data, valueWhere);
+            } else {
+                parsed.text = textOf(data, valueWhere);
+            }
+            if (existing != key.values.end()) {
+                *existing = parsed;
+            } else {
+                key.values.push_back(parsed);
+            }
+        }
+    }
+}
+
+}  // namespace Win32Emu

@@ -1,0 +1,50 @@
+// Shell folders: SHGetFolderPathW.
+
+#include "ApiSupport.h"
+#include "MachineModel.h"
+
+#include <algorithm>
+#include <shlobj.h>
+#include <string>
+
+using namespace Win32Emu;
+
+extern "C" {
+
+HRESULT WINAPI
+SHGetFolderPathW(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPWSTR pszPath) {
+    static_cast<void>(hwnd);
+    static_cast<void>(hToken);
+    const int folder = csidl & ~CSIDL_FLAG_MASK;
+    if (const std::optional<DWORD> error =
+            InjectedError("SHGetFolderPathW", std::to_string(folder))) {
+        SetLastError(*error);
+        return *error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(*error);
+    }
+    if (pszPath == nullptr || (dwFlags != SHGFP_TYPE_CURRENT && dwFlags != SHGFP_TYPE_DEFAULT)) {
+        return E_INVALIDARG;
+    }
+    pszPath[0] = L'\0';
+    std::wstring path;
+    {
+        std::lock_guard<std::mutex> guard(Model().lock);
+        const auto& folders = Model().configuration.folders;
+        const auto found = folders.find(folder);
+        if (found == folders.end()) {
+            return E_INVALIDARG;
+        }
+        path = found->second;
+    }
+    // A folder the machine lacks: known CSIDL, no folder.
+    if (path.empty()) {
+        return E_FAIL;
+    }
+    if (path.size() >= MAX_PATH) {
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    }
+    std::copy(path.begin(), path.end(), pszPath);
+    pszPath[path.size()] = L'\0';
+    return S_OK;
+}
+
+}  // extern "C"

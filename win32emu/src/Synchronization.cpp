@@ -1,0 +1,151 @@
+// Synchronisation: events, mutexes, waits and Sleep.
+
+#include "ApiSupport.h"
+#include "EventObject.h"
+#include "MachineModel.h"
+#include "MutexObject.h"
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+using namespace Win32Emu;
+
+namespace {
+
+// CreateEventW and CreateMutexA/W: a new unnamed object, or for a name the existing object of
+// that name (ERROR_ALREADY_EXISTS) or a new named one. The last error is 0 after a creation, as
+// callers test it for ERROR_ALREADY_EXISTS.
+template <class Object>
+HANDLE createObject(LPCWSTR name, const std::function<std::shared_ptr<Object>()>& create) {
+    if (name == nullptr || *name == L'\0') {
+        const HANDLE handle = Model().handles.insert(create());
+        SetLastError(ERROR_SUCCESS);
+        return handle;
+    }
+    bool existed = false;
+    const HANDLE handle = Model().handles.openOrCreateNamed<Object>(name, create, existed);
+    if (handle == nullptr) {
+        // The name belongs to an object of another type.
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+// An initial owner is granted only to the creator, not when the name opens an existing mutex.
+HANDLE createMutex(BOOL initialOwner, LPCWSTR name) {
+    return createObject<MutexObject>(name, [initialOwner] {
+        auto mutex = std::make_shared<MutexObject>();
+        if (initialOwner) {
+            mutex->acquireNew();
+        }
+        return mutex;
+    });
+}
+
+}  // namespace
+
+extern "C" {
+
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes,
+                           BOOL bManualReset,
+                           BOOL bInitialState,
+                           LPCWSTR lpName) {
+    static_cast<void>(lpEventAttributes);
+    if (InjectedFailure("CreateEventW", ToUtf8(lpName))) {
+        return nullptr;
+    }
+    return createObject<EventObject>(lpName, [&] {
+        return std::make_shared<EventObject>(bManualReset != FALSE, bInitialState != FALSE);
+    });
+}
+
+BOOL WINAPI SetEvent(HANDLE hEvent) {
+    if (InjectedFailure("SetEvent")) {
+        return FALSE;
+    }
+    const auto event = Model().handles.findAs<EventObject>(hEvent);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    event->set();
+    return TRUE;
+}
+
+BOOL WINAPI ResetEvent(HANDLE hEvent) {
+    if (InjectedFailure("ResetEvent")) {
+        return FALSE;
+    }
+    const auto event = Model().handles.findAs<EventObject>(hEvent);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    event->reset();
+    return TRUE;
+}
+
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes,
+                           BOOL bInitialOwner,
+                           LPCSTR lpName) {
+    static_cast<void>(lpMutexAttributes);
+    const std::string name = lpName == nullptr ? std::string() : std::string(lpName);
+    if (InjectedFailure("CreateMutexA", name)) {
+        return nullptr;
+    }
+    const std::wstring wideName = ToWide(name);
+    return createMutex(bInitialOwner, lpName == nullptr ? nullptr : wideName.c_str());
+}
+
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes,
+                           BOOL bInitialOwner,
+                           LPCWSTR lpName) {
+    static_cast<void>(lpMutexAttributes);
+    if (InjectedFailure("CreateMutexW", ToUtf8(lpName))) {
+        return nullptr;
+    }
+    return createMutex(bInitialOwner, lpName);
+}
+
+BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
+    if (InjectedFailure("ReleaseMutex")) {
+        return FALSE;
+    }
+    const auto mutex = Model().handles.findAs<MutexObject>(hMutex);
+    if (!mutex) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!mutex->release()) {
+        SetLastError(ERROR_NOT_OWNER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    if (InjectedFailure("WaitForSingleObject")) {
+        return WAIT_FAILED;
+    }
+    // The object is held by this reference alone while waiting: no lock of the machine's.
+    const auto object = Model().handles.findAs<WaitableObject>(hHandle);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    return object->wait(dwMilliseconds);
+}
+
+void WINAPI Sleep(DWORD dwMilliseconds) {
+    if (dwMilliseconds == INFINITE) {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::hours(24));
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+}
+
+}  // extern "C"
