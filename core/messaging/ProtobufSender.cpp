@@ -1,0 +1,223 @@
+#include "core/messaging/ProtobufSender.h"
+
+#include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
+#include "core/logging/LogFacade.h"
+
+#include <Poco/Exception.h>
+
+namespace OrvaneClient {
+
+using orvane::protocols::desktop_service::AuthInfoResponse;
+using orvane::protocols::desktop_service::FixDirectoryPrivilegesRequest;
+using orvane::protocols::desktop_service::LaunchElevatedRequest;
+using orvane::protocols::desktop_service::LaunchElevatedResponse;
+using orvane::protocols::desktop_service::LibraryInfoResponse;
+using qovex::protocols::pb::Header;
+using qovex::protocols::pb::Response;
+
+namespace {
+
+void SetCode(Header& header, std::uint32_t code) {
+    if (Response::Code_IsValid(static_cast<int>(code))) {
+        header.SetExtension(Response::code, static_cast<Response::Code>(code));
+    } else {
+        // The generated setter accepts only the enum's values (a debug build aborts on any
+        // other). As an unknown field the number still reaches the wire, in the same place and
+        // encoding: field 101 follows rseq (100) and nothing else is written after it.
+        header.mutable_unknown_fields()->AddVarint(Response::kCodeFieldNumber, code);
+    }
+}
+
+// [H big-endian][header][body], ready for a single sendBytes call.
+std::string FramePacket(const Header& header, const std::string& body) {
+    const std::string headerBytes = header.SerializeAsString();
+    std::string packet;
+    packet.reserve(2 + headerBytes.size() + body.size());
+    packet.push_back(static_cast<char>((headerBytes.size() >> 8) & 0xFF));
+    packet.push_back(static_cast<char>(headerBytes.size() & 0xFF));
+    packet += headerBytes;
+    packet += body;
+    return packet;
+}
+
+}  // namespace
+
+ProtobufSender::ProtobufSender(Poco::Net::StreamSocket& socket) : socket(socket) {
+    socket.setNoDelay(true);
+    socket.setKeepAlive(true);
+}
+
+void ProtobufSender::sendMessage(std::optional<std::uint32_t> oseq,
+                                 std::optional<std::uint32_t> rseq,
+                                 std::uint32_t type,
+                                 const std::string& body,
+                                 std::optional<std::uint32_t> code) {
+    Header header;
+    header.set_sort(1);
+    header.set_type(type);
+    header.set_size(static_cast<std::uint32_t>(body.size()));
+    if (oseq) {
+        header.set_oseq(*oseq);
+    }
+    header.SetExtension(Response::rseq, rseq.value_or(0));
+    if (code) {
+        SetCode(header, *code);
+    }
+
+    const std::string packet = FramePacket(header, body);
+    socket.sendBytes(packet.data(), static_cast<int>(packet.size()), 0);
+
+    LogInfo("Sending message of type %d [Sequence Number: %d], rseq %d completed OK",
+            static_cast<int>(type),
+            oseq ? static_cast<int>(*oseq) : -1,
+            static_cast<int>(header.GetExtension(Response::rseq)));
+}
+
+bool ProtobufSender::sendErrorReply(const Header& request, Response::Code code) {
+    std::uint32_t responseType = 0;
+    switch (request.type()) {
+        case orvane::protocols::desktop_service::LIBRARY_INFO_REQUEST:
+            responseType = orvane::protocols::desktop_service::LIBRARY_INFO_RESPONSE;
+            break;
+        case orvane::protocols::desktop_service::AUTH_INFO_REQUEST:
+            responseType = orvane::protocols::desktop_service::AUTH_INFO_RESPONSE;
+            break;
+        case orvane::protocols::desktop_service::LAUNCH_ELEVATED_REQUEST:
+            responseType = orvane::protocols::desktop_service::LAUNCH_ELEVATED_RESPONSE;
+            break;
+        case orvane::protocols::desktop_service::FIX_DIRECTORY_PRIVILEGES_REQUEST:
+            responseType = orvane::protocols::desktop_service::FIX_DIRECTORY_PRIVILEGES_RESPONSE;
+            break;
+        default:
+            LogWarning("Unknown header type during sendErrorReply: %hu",
+                       static_cast<unsigned short>(request.type()));
+            return false;
+    }
+
+    try {
+        Header reply;
+        reply.set_sort(1);
+        reply.set_type(responseType);
+        reply.SetExtension(Response::rseq, request.has_oseq() ? request.oseq() : 0);
+        reply.SetExtension(Response::code, code);
+
+        const std::string packet = FramePacket(reply, std::string());
+        socket.sendBytes(packet.data(), static_cast<int>(packet.size()), 0);
+
+        LogInfo("Sending response of type %d [Sequence Number: %d], rseq %d completed OK",
+                static_cast<int>(responseType),
+                request.has_oseq() ? static_cast<int>(request.oseq()) : -1,
+                static_cast<int>(reply.GetExtension(Response::rseq)));
+        return true;
+    } catch (const Poco::Exception& exception) {
+        LogError("error sending error reply: %s", exception.message().c_str());
+        return false;
+    }
+}
+
+bool ProtobufSender::sendLibraryInfoResponse(std::optional<std::uint32_t> rseq,
+                                             const std::string& location) {
+    try {
+        LibraryInfoResponse response;
+        response.set_location(location);
+        sendMessage(std::nullopt,
+                    rseq,
+                    orvane::protocols::desktop_service::LIBRARY_INFO_RESPONSE,
+                    response.SerializeAsString(),
+                    Response::OK);
+        return true;
+    } catch (const Poco::Exception& exception) {
+        LogError("error sending LibraryInfoResponse: %s", exception.message().c_str());
+        return false;
+    }
+}
+
+bool ProtobufSender::sendAuthInfoResponse(std::optional<std::uint32_t> rseq,
+                                          const std::string& refreshToken) {
+    try {
+        AuthInfoResponse response;
+        response.set_refresh_token(refreshToken);
+        sendMessage(std::nullopt,
+                    rseq,
+                    orvane::protocols::desktop_service::AUTH_INFO_RESPONSE,
+                    response.SerializeAsString(),
+                    Response::OK);
+        return true;
+    } catch (const Poco::Exception& exception) {
+        LogError("error sending AuthInfoResponse: %s", exception.message().c_str());
+        return false;
+    }
+}
+
+bool ProtobufSender::sendLaunchElevatedResponse(std::optional<std::uint32_t> rseq,
+                                                std::uint32_t pid) {
+    try {
+        LaunchElevatedResponse response;
+        response.set_pid(pid);
+        sendMessage(std::nullopt,
+                    rseq,
+                    orvane::protocols::desktop_service::LAUNCH_ELEVATED_RESPONSE,
+                    response.SerializeAsString(),
+                    Response::OK);
+        return true;
+    } catch (const Poco::Exception& exception) {
+        LogError("error sending LaunchElevatedResponse: %s", exception.message().c_str());
+        return false;
+    }
+}
+
+bool ProtobufSender::sendLibraryInfoRequest(std::optional<std::uint32_t> oseq) {
+    try {
+        sendMessage(oseq,
+                    std::nullopt,
+                    orvane::protocols::desktop_service::LIBRARY_INFO_REQUEST,
+                    std::string(),
+                    std::nullopt);
+        return true;
+    } catch (const Poco::Exception& exception) {
+        LogError("error sending LibraryInfoRequest: %s", exception.message().c_str());
+        return false;
+    }
+}
+
+bool ProtobufSender::sendLaunchElevatedRequest(std::optional<std::uint32_t> oseq,
+                                               const std::string& processPath,
+                                               const std::string& commandLineArgs,
+                                               const std::string& workingDir,
+                                               bool elevated) {
+    try {
+        LaunchElevatedRequest request;
+        request.set_process_path(processPath);
+        request.set_command_line_args(commandLineArgs);
+        request.set_working_dir(workingDir);
+        request.set_elevated(elevated);
+        sendMessage(oseq,
+                    std::nullopt,
+                    orvane::protocols::desktop_service::LAUNCH_ELEVATED_REQUEST,
+                    request.SerializeAsString(),
+                    std::nullopt);
+        return true;
+    } catch (const Poco::Exception& exception) {
+        LogError("error sending LaunchElevatedRequest: %s", exception.message().c_str());
+        return false;
+    }
+}
+
+bool ProtobufSender::sendFixDirectoryPrivilegesRequest(std::optional<std::uint32_t> oseq,
+                                                       const std::string& directory) {
+    try {
+        FixDirectoryPrivilegesRequest request;
+        request.set_directory(directory);
+        sendMessage(oseq,
+                    std::nullopt,
+                    orvane::protocols::desktop_service::FIX_DIRECTORY_PRIVILEGES_REQUEST,
+                    request.SerializeAsString(),
+                    std::nullopt);
+        return true;
+    } catch (const Poco::Exception& exception) {
+        LogError("error sending FixDirectoryPrivilegesRequest: %s", exception.message().c_str());
+        return false;
+    }
+}
+
+}  // namespace OrvaneClient
