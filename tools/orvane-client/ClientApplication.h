@@ -1,0 +1,17 @@
+#pragma once
+
+// orvane-client as a function: parse the command line, send the request, print the reply.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace OrvaneClient {
+
+// `arguments` excludes the program name. The decoded reply goes to `out`; failures, each in
+// one line beginning "orvane-client: ", go to `err`. Returns the process exit code (see
+// ClientExitCode.h). With --verbose the protocol's log lines go to `err` while it runs; the
+// logging configuration is restored before it returns. Never throws a Poco::Exception.
+int RunClient(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+
+}  // namespace OrvaneClient

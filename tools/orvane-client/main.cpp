@@ -1,0 +1,13 @@
+#include "tools/orvane-client/ClientApplication.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments.emplace_back(argv[i]);
+    }
+    return OrvaneClient::RunClient(arguments, std::cout, std::cerr);
+}
