@@ -1,0 +1,101 @@
+#include "core/util/Locations.h"
+
+#include "core/windows/WideString.h"
+#include "core/windows/Win32Api.h"
+
+#include <Poco/Environment.h>
+#include <Poco/Exception.h>
+#include <Poco/Path.h>
+
+#include <vector>
+
+namespace OrvaneClient {
+namespace {
+
+const char ClientDataFolderName[] = "OrvaneClient";
+// Where Windows keeps the common application data when nothing tells us otherwise.
+const char DefaultCommonAppDataFolderName[] = "ProgramData";
+constexpr DWORD ModuleFileNameCapacity = 1024;
+
+std::string CurrentDirectory() {
+    const DWORD required = GetCurrentDirectoryW(0, nullptr);
+    if (required > 0) {
+        std::vector<WCHAR> buffer(required, L'\0');
+        const DWORD length = GetCurrentDirectoryW(required, buffer.data());
+        if (length > 0 && length < required) {
+            Poco::Path directory(WideToUtf8(std::wstring(buffer.data(), length)),
+                                 Poco::Path::PATH_WINDOWS);
+            directory.makeDirectory();
+            return directory.toString(Poco::Path::PATH_WINDOWS);
+        }
+    }
+    // The same failure Poco::Path::current() reports on Windows.
+    throw Poco::SystemException("Cannot get current directory");
+}
+
+}  // namespace
+
+std::string JoinPath(const std::string& directory, const std::string& relative) {
+    Poco::Path joined(directory, Poco::Path::PATH_WINDOWS);
+    joined.makeDirectory();
+    joined.append(Poco::Path(relative, Poco::Path::PATH_WINDOWS));
+    return joined.toString(Poco::Path::PATH_WINDOWS);
+}
+
+std::string GetAppDataDirectory() {
+    std::string commonAppData;
+    WCHAR folder[MAX_PATH] = {};
+    if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) ==
+        S_OK) {
+        commonAppData = WideToUtf8(folder);
+    } else {
+        commonAppData = Poco::Environment::get("ALLUSERSPROFILE", "");
+    }
+    // The process entry builds the log file path from here before anything can be logged: a
+    // machine that tells us neither still gets its data where Windows would put it.
+    if (commonAppData.empty()) {
+        commonAppData = JoinPath(GetSystemDrive(), DefaultCommonAppDataFolderName);
+    }
+    return JoinPath(commonAppData, ClientDataFolderName);
+}
+
+std::string GetLogsDirectory() {
+    return JoinPath(GetAppDataDirectory(), "logs");
+}
+
+std::string GetDownloadsDirectory() {
+    return JoinPath(GetAppDataDirectory(), "downloads");
+}
+
+std::string GetIconsCacheDirectory() {
+    return JoinPath(GetAppDataDirectory(), "iconscache");
+}
+
+std::string GetWebCacheDirectory() {
+    return JoinPath(GetAppDataDirectory(), "webcache");
+}
+
+std::string GetModuleDirectory() {
+    WCHAR moduleFileName[ModuleFileNameCapacity] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, moduleFileName, ModuleFileNameCapacity);
+    if (length == 0) {
+        return CurrentDirectory();
+    }
+    const Poco::Path executable(WideToUtf8(std::wstring(moduleFileName, length)),
+                                Poco::Path::PATH_WINDOWS);
+    return executable.parent().toString(Poco::Path::PATH_WINDOWS);
+}
+
+std::string GetSystemDrive() {
+    // An unset variable is treated like an empty one rather than ending the caller.
+    std::string drive = Poco::Environment::get("SystemDrive", "");
+    if (drive.empty()) {
+        drive = "C:\\";
+    }
+    if (drive.find('\\') == std::string::npos) {
+        drive += '\\';
+    }
+    return drive;
+}
+
+}  // namespace OrvaneClient

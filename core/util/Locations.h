@@ -1,0 +1,39 @@
+#pragma once
+
+// Well-known places of the Orvane Client. Every path is a narrow UTF-8 string in Windows
+// notation (C:\ProgramData\OrvaneClient\logs) on every platform. No getter creates a directory;
+// every one may be called from any thread.
+
+#include <string>
+
+namespace OrvaneClient {
+
+// `directory` made a directory (a last component read as a file name becomes the last
+// directory), followed by the directories and file name of `relative`, whose drive or root is
+// ignored. Both accept \ and / as separators; the result uses backslashes and ends in the file
+// name when `relative` has one ("C:\a" + "b\c.txt" -> "C:\a\b\c.txt"; "C:\ProgramData\" +
+// "OrvaneClient" -> "C:\ProgramData\OrvaneClient"). Poco::PathSyntaxException for a path that
+// is no Windows path ("C:foo").
+std::string JoinPath(const std::string& directory, const std::string& relative);
+
+// The common application data folder (SHGetFolderPathW, CSIDL_COMMON_APPDATA) joined with
+// "OrvaneClient". When the folder query fails, %ALLUSERSPROFILE% stands in for the folder; when
+// that is unset or empty too, "ProgramData" on the system drive (GetSystemDrive) does. Never
+// throws for a missing folder; logs nothing (it runs before logging exists).
+std::string GetAppDataDirectory();
+// GetAppDataDirectory() joined with "logs", "downloads", "iconscache" or "webcache".
+std::string GetLogsDirectory();
+std::string GetDownloadsDirectory();
+std::string GetIconsCacheDirectory();
+std::string GetWebCacheDirectory();
+
+// The directory of the running executable (GetModuleFileNameW), with a trailing backslash. When
+// the module name cannot be had: the current directory (GetCurrentDirectoryW), with a trailing
+// backslash; Poco::SystemException "Cannot get current directory" when that fails as well.
+std::string GetModuleDirectory();
+
+// The root of the system drive from %SystemDrive%, with a trailing backslash ("C:" -> "C:\").
+// "C:\" when the variable is unset or empty.
+std::string GetSystemDrive();
+
+}  // namespace OrvaneClient
