@@ -1,0 +1,283 @@
+// orvane-bench: library-info round trips against an in-process ServiceServer with a trivial
+// service, on 1 and on 8 concurrent connections, beside a minimal blocking loopback ping-pong
+// of the same packet sizes. Prints requests per second, 50th and 99th percentile latency and
+// the ratio of the two. Usage: orvane-bench [round trips per run, default 20000]
+
+#include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
+#include "core/Protocols/qovex_pb/Source/qovex_pb.pb.h"
+#include "service/IOrvaneService.h"
+#include "service/ServiceServer.h"
+
+#include <Poco/AutoPtr.h>
+#include <Poco/Exception.h>
+#include <Poco/Logger.h>
+#include <Poco/Message.h>
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/StreamSocket.h>
+#include <Poco/NullChannel.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using OrvaneClient::IOrvaneService;
+
+// Answers library-info requests with a fixed location; nothing else is asked of it here.
+class BenchService : public IOrvaneService {
+public:
+    bool launchProcess(const char*, const char*, const char*, bool, uint32_t*) override {
+        return false;
+    }
+    bool fixDirectoryPrivileges(const char*, size_t) override { return false; }
+    bool getRefreshToken(std::string&) override { return false; }
+    std::string getLibraryLocation() override { return "C:\\Program Files\\Orvane Client"; }
+    void stop() override {}
+};
+
+struct RunResult {
+    double requestsPerSecond = 0;
+    double p50Microseconds = 0;
+    double p99Microseconds = 0;
+};
+
+std::string Frame(const qovex::protocols::pb::Header& header, const std::string& body) {
+    const std::string headerBytes = header.SerializeAsString();
+    std::string packet;
+    packet.push_back(static_cast<char>(headerBytes.size() >> 8));
+    packet.push_back(static_cast<char>(headerBytes.size() & 0xFF));
+    return packet + headerBytes + body;
+}
+
+std::string LibraryInfoRequest() {
+    qovex::protocols::pb::Header header;
+    header.set_sort(1);
+    header.set_type(orvane::protocols::desktop_service::LIBRARY_INFO_REQUEST);
+    header.set_size(0);
+    header.set_oseq(1);
+    return Frame(header, "");
+}
+
+void SendAll(Poco::Net::StreamSocket& socket, const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const int count =
+            socket.sendBytes(bytes.data() + sent, static_cast<int>(bytes.size() - sent));
+        if (count <= 0) {
+            throw Poco::IOException("send wrote nothing");
+        }
+        sent += static_cast<size_t>(count);
+    }
+}
+
+// False when the peer closed first.
+bool ReceiveExactly(Poco::Net::StreamSocket& socket, std::string& buffer, size_t count) {
+    buffer.resize(count);
+    size_t received = 0;
+    while (received < count) {
+        const int n = socket.receiveBytes(&buffer[received], static_cast<int>(count - received));
+        if (n <= 0) {
+            return false;
+        }
+        received += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// One request to the service, to learn the size of its reply.
+size_t ReplySize(const Poco::Net::SocketAddress& address, const std::string& request) {
+    Poco::Net::StreamSocket socket(address);
+    socket.setReceiveTimeout(Poco::Timespan(5, 0));
+    SendAll(socket, request);
+    std::string bytes;
+    if (!ReceiveExactly(socket, bytes, 2)) {
+        throw Poco::IOException("no reply from the server");
+    }
+    const size_t headerLength =
+        (static_cast<unsigned char>(bytes[0]) << 8) | static_cast<unsigned char>(bytes[1]);
+    std::string headerBytes;
+    qovex::protocols::pb::Header header;
+    if (!ReceiveExactly(socket, headerBytes, headerLength) ||
+        !header.ParseFromString(headerBytes) || header.type() != 2 ||
+        header.GetExtension(qovex::protocols::pb::Response::code) != 200) {
+        throw Poco::IOException("unexpected reply from the server");
+    }
+    return 2 + headerLength + header.size();
+}
+
+// `connections` clients, each on its own thread and connection, share `roundTrips` requests.
+RunResult RunClients(const Poco::Net::SocketAddress& address,
+                     int connections,
+                     int roundTrips,
+                     const std::string& request,
+                     size_t replySize) {
+    std::vector<std::vector<double>> latencies(connections);
+    std::vector<std::thread> clients;
+    std::vector<std::string> failures(connections);
+    const int perConnection = roundTrips / connections;
+    const Clock::time_point start = Clock::now();
+    for (int c = 0; c < connections; ++c) {
+        clients.emplace_back([&, c] {
+            try {
+                Poco::Net::StreamSocket socket(address);
+                socket.setNoDelay(true);
+                socket.setReceiveTimeout(Poco::Timespan(5, 0));
+                std::string reply;
+                latencies[c].reserve(perConnection);
+                for (int i = 0; i < perConnection; ++i) {
+                    const Clock::time_point sent = Clock::now();
+                    SendAll(socket, request);
+                    if (!ReceiveExactly(socket, reply, replySize)) {
+                        throw Poco::IOException("connection closed mid-run");
+                    }
+                    latencies[c].push_back(
+                        std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+                }
+            } catch (const Poco::Exception& exception) {
+                failures[c] = exception.displayText();
+            }
+        });
+    }
+    for (std::thread& client : clients) {
+        client.join();
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    for (const std::string& failure : failures) {
+        if (!failure.empty()) {
+            throw Poco::IOException(failure);
+        }
+    }
+
+    std::vector<double> all;
+    for (const std::vector<double>& some : latencies) {
+        all.insert(all.end(), some.begin(), some.end());
+    }
+    std::sort(all.begin(), all.end());
+    RunResult result;
+    result.requestsPerSecond = static_cast<double>(all.size()) / seconds;
+    result.p50Microseconds = all[all.size() / 2];
+    result.p99Microseconds = all[std::min(all.size() - 1, all.size() * 99 / 100)];
+    return result;
+}
+
+// The baseline: a blocking server thread per connection that reads a request's bytes and
+// writes a reply's bytes, with no framing, dispatch or logging.
+RunResult RunPingPong(int connections,
+                      int roundTrips,
+                      const std::string& request,
+                      size_t replySize) {
+    Poco::Net::ServerSocket listener;
+    listener.bind(Poco::Net::SocketAddress("127.0.0.1", 0), true, false);
+    listener.listen(64);
+    const std::string reply(replySize, 'r');
+    std::vector<std::thread> servers;
+    std::thread acceptor([&] {
+        try {
+            for (int c = 0; c < connections; ++c) {
+                // Bounded, in case the clients failed before connecting.
+                if (!listener.poll(Poco::Timespan(5, 0), Poco::Net::Socket::SELECT_READ)) {
+                    return;
+                }
+                Poco::Net::StreamSocket socket = listener.acceptConnection();
+                servers.emplace_back([socket, &request, &reply]() mutable {
+                    socket.setNoDelay(true);
+                    std::string received;
+                    try {
+                        while (ReceiveExactly(socket, received, request.size())) {
+                            SendAll(socket, reply);
+                        }
+                    } catch (const Poco::Exception&) {
+                        // The client went away; the run reports its own failures.
+                    }
+                });
+            }
+        } catch (const Poco::Exception&) {
+            // Accepting failed; the clients report it.
+        }
+    });
+    auto joinAll = [&] {
+        acceptor.join();
+        for (std::thread& server : servers) {
+            server.join();
+        }
+    };
+    try {
+        const RunResult result =
+            RunClients(listener.address(), connections, roundTrips, request, replySize);
+        joinAll();
+        return result;
+    } catch (...) {
+        joinAll();
+        throw;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int roundTrips = argc > 1 ? std::max(8, std::atoi(argv[1])) : 20000;
+
+    // The service logs every request; format the lines as it does, but write them nowhere.
+    Poco::Logger::root();
+    Poco::Logger::setChannel("", Poco::AutoPtr<Poco::Channel>(new Poco::NullChannel));
+    Poco::Logger::setLevel("", Poco::Message::PRIO_INFORMATION);
+
+    try {
+        BenchService service;
+        // No inactivity stop while the baseline runs.
+        OrvaneClient::ServiceServer server(
+            service, Poco::Net::SocketAddress("127.0.0.1", 0), Poco::Timespan(3600, 0));
+        server.start();
+        const Poco::Net::SocketAddress address("127.0.0.1", server.port());
+        const std::string request = LibraryInfoRequest();
+        const size_t replySize = ReplySize(address, request);
+
+        std::printf(
+            "library-info round trips on 127.0.0.1: request %zu bytes, reply %zu bytes, "
+            "%d round trips per run\n\n",
+            request.size(),
+            replySize,
+            roundTrips);
+        std::printf(
+            "%-11s %-9s %12s %9s %9s\n", "connections", "run", "requests/s", "p50 us", "p99 us");
+        for (const int connections : {1, 8}) {
+            // Warm-up: connections, caches, the first allocations.
+            RunClients(
+                address, connections, std::max(connections, roundTrips / 10), request, replySize);
+            const RunResult served =
+                RunClients(address, connections, roundTrips, request, replySize);
+            const RunResult baseline = RunPingPong(connections, roundTrips, request, replySize);
+            std::printf("%-11d %-9s %12.0f %9.1f %9.1f\n",
+                        connections,
+                        "service",
+                        served.requestsPerSecond,
+                        served.p50Microseconds,
+                        served.p99Microseconds);
+            std::printf("%-11d %-9s %12.0f %9.1f %9.1f\n",
+                        connections,
+                        "ping-pong",
+                        baseline.requestsPerSecond,
+                        baseline.p50Microseconds,
+                        baseline.p99Microseconds);
+            std::printf("%-11d %-9s %11.2fx %8.2fx %8.2fx\n\n",
+                        connections,
+                        "ratio",
+                        served.requestsPerSecond / baseline.requestsPerSecond,
+                        served.p50Microseconds / baseline.p50Microseconds,
+                        served.p99Microseconds / baseline.p99Microseconds);
+        }
+        server.stop();
+    } catch (const Poco::Exception& exception) {
+        std::fprintf(stderr, "orvane-bench: %s\n", exception.displayText().c_str());
+        return 1;
+    }
+    return 0;
+}
