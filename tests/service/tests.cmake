@@ -11,7 +11,8 @@ if(TARGET service-tests AND TARGET orvane-client-lib)
 endif()
 
 # Process-level tests of the real executables: their own executable, holding the product's
-# port 9977 through a CTest resource lock. The inactivity test takes about 30 s: label "slow".
+# port 9977 through a CTest resource lock. The inactivity test takes about 30 s: it is labelled
+# "slow" instead of "process".
 if(TARGET service-tests)
     get_target_property(serviceTestSources service-tests SOURCES)
     list(FILTER serviceTestSources EXCLUDE REGEX "/tests/service/process/")
@@ -35,7 +36,7 @@ if(NOT WIN32 AND TARGET OrvaneService AND TARGET orvane-sc AND TARGET orvane-cli
     gtest_discover_tests(service-process-tests
                          TEST_FILTER "*Slow*"
                          DISCOVERY_TIMEOUT 60
-                         PROPERTIES LABELS "process;slow"
+                         PROPERTIES LABELS slow
                                     RESOURCE_LOCK port9977
                                     TIMEOUT 120
                                     ENVIRONMENT "ORVANE_BINARY_DIR=${PROJECT_BINARY_DIR}")

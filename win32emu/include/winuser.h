@@ -14,6 +14,11 @@
 #define SM_STARTER          88
 #define SM_SERVERR2         89
 #define SM_REMOTESESSION    0x1000
+
+// ShowWindow commands (the show flag handed to WinMain).
+#define SW_HIDE             0
+#define SW_SHOWNORMAL       1
+#define SW_SHOWDEFAULT      10
 // clang-format on
 
 extern "C" {

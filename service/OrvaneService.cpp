@@ -1,0 +1,183 @@
+#include "service/OrvaneService.h"
+
+#include "core/logging/LogFacade.h"
+#include "core/logging/LoggerSetup.h"
+#include "core/util/Locations.h"
+#include "core/windows/ScopedHandle.h"
+
+namespace OrvaneClient {
+namespace {
+
+// The SCM's callbacks are plain functions; they reach the one service through this pointer.
+OrvaneService* serviceInstance = nullptr;
+
+constexpr const char* ServiceName = "Orvane Client Service";
+constexpr const char* LogFileName = "OrvaneService.log";
+constexpr const char* LoggerName = "orvane_service";
+constexpr DWORD StopPollMilliseconds = 100;
+
+void SetUpServiceLogging() {
+    SetupLogging(LoggerName, JoinPath(GetLogsDirectory(), LogFileName));
+}
+
+// When the listening socket cannot be had there is no service object; these callbacks only
+// tell the SCM that the service stopped, and why.
+void WINAPI ListenerFailureControlHandler(DWORD /*control*/) {}
+
+void WINAPI ListenerFailureServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
+    SERVICE_STATUS_HANDLE handle =
+        RegisterServiceCtrlHandlerA(ServiceName, &ListenerFailureControlHandler);
+    if (handle == nullptr) {
+        const DWORD error = GetLastError();
+        LogInfo("RegisterServiceCtrlHandler failed with error %d, exiting", static_cast<int>(error));
+        return;
+    }
+    SERVICE_STATUS status = {};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = SERVICE_STOPPED;
+    status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+    status.dwServiceSpecificExitCode = ServiceErrorCannotListen;
+    if (!SetServiceStatus(handle, &status)) {
+        const DWORD error = GetLastError();
+        LogInfo("SetServiceStatus failed setting status to %d with error code %d",
+                static_cast<int>(SERVICE_STOPPED),
+                static_cast<int>(error));
+    }
+}
+
+}  // namespace
+
+OrvaneService::OrvaneService() : serviceName(ServiceName), server(*this) {
+    serviceInstance = this;
+}
+
+OrvaneService::OrvaneService(const Poco::Net::SocketAddress& endpoint,
+                             const Poco::Timespan& reactorTimeout)
+    : serviceName(ServiceName), server(*this, endpoint, reactorTimeout) {
+    serviceInstance = this;
+}
+
+OrvaneService::~OrvaneService() = default;
+
+int OrvaneService::run() {
+    SetUpServiceLogging();
+
+    // The name is not modified by the dispatcher; the table type merely lacks the const.
+    SERVICE_TABLE_ENTRYA dispatchTable[] = {
+        {const_cast<LPSTR>(serviceName), &OrvaneService::ServiceMain},
+        {nullptr, nullptr},
+    };
+    if (StartServiceCtrlDispatcherA(dispatchTable)) {
+        return 0;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
+        LogInfo("OrvaneService should be started as a service");
+        return ExitNotStartedAsService;
+    }
+    LogInfo("OrvaneService failed to start: %d", static_cast<int>(error));
+    return static_cast<int>(error);
+}
+
+int OrvaneService::runWithoutListener(const std::string& reason) {
+    SetUpServiceLogging();
+    LogError("OrvaneService cannot listen for client connections, exiting: %s", reason.c_str());
+
+    SERVICE_TABLE_ENTRYA dispatchTable[] = {
+        {const_cast<LPSTR>(ServiceName), &ListenerFailureServiceMain},
+        {nullptr, nullptr},
+    };
+    // Outside an SCM there is nobody to tell; the exit code says it all.
+    StartServiceCtrlDispatcherA(dispatchTable);
+    return ExitCannotListen;
+}
+
+void WINAPI OrvaneService::ServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
+    serviceInstance->serviceMain();
+}
+
+void WINAPI OrvaneService::ServiceControlHandler(DWORD control) {
+    OrvaneService* service = serviceInstance;
+    if (control == SERVICE_CONTROL_STOP) {
+        // Stop is accepted only while running; a stop that comes while starting or already
+        // stopping gets no report.
+        if (service->currentState == SERVICE_RUNNING) {
+            static_cast<IOrvaneService*>(service)->stop();
+        }
+        return;
+    }
+    service->setStatus(service->currentState);
+}
+
+void OrvaneService::serviceMain() {
+    LogInfo("OrvaneService starting");
+
+    statusHandle = RegisterServiceCtrlHandlerA(serviceName, &OrvaneService::ServiceControlHandler);
+    if (statusHandle == nullptr) {
+        const DWORD error = GetLastError();
+        LogInfo("RegisterServiceCtrlHandler failed with error %d, exiting", static_cast<int>(error));
+        return;
+    }
+
+    setStatus(SERVICE_START_PENDING);
+
+    stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (stopEvent == nullptr) {
+        stopWithError(ServiceErrorStopEvent);
+        return;
+    }
+    ScopedHandle stopEventOwner(stopEvent);
+
+    setStatus(SERVICE_RUNNING);
+    serve();
+    setStatus(SERVICE_STOPPED);
+    LogInfo("OrvaneService stopped");
+}
+
+void OrvaneService::serve() {
+    server.start();
+    while (WaitForSingleObject(stopEvent, 0) != WAIT_OBJECT_0) {
+        Sleep(StopPollMilliseconds);
+    }
+    server.stop();
+}
+
+void OrvaneService::setStatus(DWORD state) {
+    currentState = state;
+    reportStatus(state, NO_ERROR, 0);
+}
+
+void OrvaneService::stopWithError(DWORD code) {
+    const DWORD lastError = GetLastError();
+    LogInfo("OrvaneService error %d occured, stopping service; last system error: %d",
+            static_cast<int>(code),
+            static_cast<int>(lastError));
+    currentState = SERVICE_STOPPED;
+    reportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, code);
+}
+
+void OrvaneService::reportStatus(DWORD state,
+                                 DWORD win32ExitCode,
+                                 DWORD serviceSpecificExitCode) {
+    SERVICE_STATUS status = {};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    status.dwWin32ExitCode = win32ExitCode;
+    status.dwServiceSpecificExitCode = serviceSpecificExitCode;
+    status.dwCheckPoint = 0;
+    status.dwWaitHint = 0;
+    if (!SetServiceStatus(statusHandle, &status)) {
+        const DWORD error = GetLastError();
+        LogInfo("SetServiceStatus failed setting status to %d with error code %d",
+                static_cast<int>(currentState.load()),
+                static_cast<int>(error));
+    }
+}
+
+void OrvaneService::stop() {
+    setStatus(SERVICE_STOP_PENDING);
+    SetEvent(stopEvent);
+}
+
+}  // namespace OrvaneClient

@@ -1,0 +1,21 @@
+#include "core/windows/Win32Api.h"
+#include "service/OrvaneService.h"
+
+#include <Poco/Exception.h>
+
+#include <optional>
+
+// A GUI-subsystem service executable: the arguments mean nothing to it.
+int WINAPI WinMain(HINSTANCE /*instance*/,
+                   HINSTANCE /*previousInstance*/,
+                   LPSTR /*commandLine*/,
+                   int /*showCommand*/) {
+    std::optional<OrvaneClient::OrvaneService> service;
+    try {
+        service.emplace();
+    } catch (const Poco::Exception& exception) {
+        // Constructing the service binds 127.0.0.1:9977; another process may hold it.
+        return OrvaneClient::OrvaneService::runWithoutListener(exception.displayText());
+    }
+    return service->run();
+}
