@@ -47,6 +47,9 @@ LoggingState& GetLoggingState() {
 }
 
 bool IsLoggingChannelEnabled(const char* channel) {
+    if (channel == nullptr) {
+        return false;
+    }
     for (const LoggingChannelEntry& entry : loggingState.enabledChannels) {
         if (entry.name == channel) {
             return true;

@@ -1,5 +1,7 @@
 #include "core/logging/ResolvingSyslogChannel.h"
 
+#include "core/util/Constants.h"
+
 #include <Poco/Exception.h>
 #include <Poco/Net/RemoteSyslogChannel.h>
 
@@ -13,7 +15,7 @@ namespace OrvaneClient {
 namespace {
 
 const char LogHostProperty[] = "loghost";
-const char DefaultSyslogPort[] = "514";
+const std::string DefaultSyslogPort = std::to_string(DefaultRemoteLogPort);
 
 // "host" -> "host:514", "::1" -> "[::1]:514"; a text that names its port stays as it is.
 std::string WithSyslogPort(const std::string& logHost) {

@@ -89,6 +89,7 @@ TEST(LogFacade, NamedFamilyWritesOnlyForAnEnabledNameMatchedExactly) {
     EXPECT_FALSE(IsLoggingChannelEnabled("network"));
     EXPECT_FALSE(IsLoggingChannelEnabled("Network2"));
     EXPECT_FALSE(IsLoggingChannelEnabled("Net"));
+    EXPECT_FALSE(IsLoggingChannelEnabled(nullptr));
 
     LogInfoTo("network", "case differs %d", 1);
     LogInfoTo("Network", "enabled %d", 2);
