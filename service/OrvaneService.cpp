@@ -29,7 +29,8 @@ void WINAPI ListenerFailureServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
         RegisterServiceCtrlHandlerA(ServiceName, &ListenerFailureControlHandler);
     if (handle == nullptr) {
         const DWORD error = GetLastError();
-        LogInfo("RegisterServiceCtrlHandler failed with error %d, exiting", static_cast<int>(error));
+        LogInfo("RegisterServiceCtrlHandler failed with error %d, exiting",
+                static_cast<int>(error));
         return;
     }
     SERVICE_STATUS status = {};
@@ -115,7 +116,8 @@ void OrvaneService::serviceMain() {
     statusHandle = RegisterServiceCtrlHandlerA(serviceName, &OrvaneService::ServiceControlHandler);
     if (statusHandle == nullptr) {
         const DWORD error = GetLastError();
-        LogInfo("RegisterServiceCtrlHandler failed with error %d, exiting", static_cast<int>(error));
+        LogInfo("RegisterServiceCtrlHandler failed with error %d, exiting",
+                static_cast<int>(error));
         return;
     }
 
@@ -156,9 +158,7 @@ void OrvaneService::stopWithError(DWORD code) {
     reportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, code);
 }
 
-void OrvaneService::reportStatus(DWORD state,
-                                 DWORD win32ExitCode,
-                                 DWORD serviceSpecificExitCode) {
+void OrvaneService::reportStatus(DWORD state, DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
     SERVICE_STATUS status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;

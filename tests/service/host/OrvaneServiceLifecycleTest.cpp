@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <Win32Emu/ServiceControlManager.h>
-
 #include <chrono>
 #include <future>
 #include <memory>
@@ -55,8 +54,8 @@ protected:
     // The service on an ephemeral loopback port; run() on a thread of its own, as the
     // process's main thread runs it.
     void startService(Poco::Timespan inactivity = Poco::Timespan(30, 0)) {
-        service = std::make_unique<OrvaneService>(Poco::Net::SocketAddress("127.0.0.1", 0),
-                                                  inactivity);
+        service =
+            std::make_unique<OrvaneService>(Poco::Net::SocketAddress("127.0.0.1", 0), inactivity);
         running = std::async(std::launch::async, [this] { return service->run(); });
         ASSERT_TRUE(scm().waitForDispatcher(5s).has_value());
     }
@@ -100,10 +99,8 @@ TEST_F(OrvaneServiceLifecycleTest, StopControlWhileRunningStopsInOrder) {
     EXPECT_EQ(exitCode(), 0);
 
     EXPECT_EQ(reportedStates(),
-              (std::vector<DWORD>{SERVICE_START_PENDING,
-                                  SERVICE_RUNNING,
-                                  SERVICE_STOP_PENDING,
-                                  SERVICE_STOPPED}));
+              (std::vector<DWORD>{
+                  SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED}));
     for (const SERVICE_STATUS& status : scm().statusReports()) {
         SCOPED_TRACE(status.dwCurrentState);
         EXPECT_EQ(status.dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
@@ -195,7 +192,8 @@ TEST_F(OrvaneServiceLifecycleTest, HandlerThatCannotBeRegisteredReportsNothing) 
     startService();
     ASSERT_TRUE(scm().waitForServiceMainReturn(5s));
     EXPECT_TRUE(scm().statusReports().empty());
-    EXPECT_TRUE(capture->contains(Info, "RegisterServiceCtrlHandler failed with error 123, exiting"))
+    EXPECT_TRUE(
+        capture->contains(Info, "RegisterServiceCtrlHandler failed with error 123, exiting"))
         << capture->dump();
     // The SCM gives up on a service that never reported; the dispatcher then fails.
     scm().detach();
@@ -207,7 +205,8 @@ TEST_F(OrvaneServiceLifecycleTest, FailedStatusReportIsLoggedAndTheLifecycleGoes
     machine().failNext("SetServiceStatus", ERROR_INVALID_DATA);
     startService();
     ASSERT_TRUE(scm().waitForStatus(SERVICE_RUNNING, 5s).has_value());
-    EXPECT_TRUE(capture->contains(Info, "SetServiceStatus failed setting status to 2 with error code 13"))
+    EXPECT_TRUE(
+        capture->contains(Info, "SetServiceStatus failed setting status to 2 with error code 13"))
         << capture->dump();
     EXPECT_EQ(scm().stop(), static_cast<DWORD>(ERROR_SUCCESS));
     ASSERT_TRUE(scm().waitForStatus(SERVICE_STOPPED, 5s).has_value());
@@ -225,8 +224,7 @@ TEST_F(OrvaneServiceLifecycleTest, PortHeldElsewhereEndsInAnOrderlyErrorStop) {
     Poco::Net::ServerSocket holder;
     holder.bind(Poco::Net::SocketAddress("127.0.0.1", 0), true, false);
     holder.listen(1);
-    EXPECT_THROW(OrvaneService(holder.address(), Poco::Timespan(30, 0)),
-                 Poco::Net::NetException);
+    EXPECT_THROW(OrvaneService(holder.address(), Poco::Timespan(30, 0)), Poco::Net::NetException);
 
     auto failing = std::async(std::launch::async, [] {
         return OrvaneService::runWithoutListener("Address already in use");
@@ -252,7 +250,9 @@ TEST_F(OrvaneServiceLifecycleTest, LibraryLocationIsTheExecutablesDirectory) {
     } cases[] = {
         {L"C:\\Program Files (x86)\\Orvane Client\\OrvaneService.exe",
          "C:\\Program Files (x86)\\Orvane Client"},
-        {L"C:\\Spiele\\\u00dcber\\OrvaneService.exe", "C:\\Spiele\\\xC3\x9C" "ber"},
+        {L"C:\\Spiele\\\u00dcber\\OrvaneService.exe",
+         "C:\\Spiele\\\xC3\x9C"
+         "ber"},
         {L"OrvaneService.exe", "OrvaneService.exe"},
     };
     for (const auto& entry : cases) {

@@ -108,8 +108,7 @@ TEST_F(OrvaneServiceProcessTest, RunsUnderTheScmAnswersAndStopsPromptly) {
                              "Received LibraryInfoRequest 7",
                              "OrvaneService stopped"}) {
         SCOPED_TRACE(line);
-        EXPECT_NE(log.find(std::string("[Information]: ") + line + "\n"), std::string::npos)
-            << log;
+        EXPECT_NE(log.find(std::string("[Information]: ") + line + "\n"), std::string::npos) << log;
     }
 }
 
@@ -127,10 +126,11 @@ TEST_F(OrvaneServiceProcessTest, PortHeldElsewhereExitsInTheDocumentedWay) {
 
     const auto byHand = runByHand();
     EXPECT_EQ(byHand.exitCode, ExitStatusCannotListen) << byHand.errorOutput;
-    EXPECT_NE(ReadLog(root.path()).find(
-                  "[orvane_service][Error]: OrvaneService cannot listen for client connections, "
+    EXPECT_NE(
+        ReadLog(root.path())
+            .find("[orvane_service][Error]: OrvaneService cannot listen for client connections, "
                   "exiting: "),
-              std::string::npos);
+        std::string::npos);
 
     OrvaneScSession session(ServicePath);
     const auto stopped = session.waitForStatus("STOPPED", 20s);
@@ -160,9 +160,9 @@ TEST_F(OrvaneServiceProcessTest, SlowInactivityTimeoutStopsTheService) {
     }
     EXPECT_EQ(states,
               (std::vector<std::string>{"START_PENDING", "RUNNING", "STOP_PENDING", "STOPPED"}));
-    EXPECT_NE(ReadLog(session.root())
-                  .find("OrvaneService inactivity timeout exceeded, terminating"),
-              std::string::npos);
+    EXPECT_NE(
+        ReadLog(session.root()).find("OrvaneService inactivity timeout exceeded, terminating"),
+        std::string::npos);
 }
 
 }  // namespace

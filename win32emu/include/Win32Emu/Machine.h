@@ -4,12 +4,11 @@
 // Tests build it up per case and reset it; executables get it from a machine profile.
 // Every member is thread-safe. Not part of the Win32 surface: system code never includes this.
 
-#include <windows.h>
-
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
+#include <windows.h>
 
 namespace Win32Emu {
 
