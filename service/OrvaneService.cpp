@@ -2,6 +2,7 @@
 
 #include "core/logging/LogFacade.h"
 #include "core/logging/LoggerSetup.h"
+#include "core/util/Constants.h"
 #include "core/util/Locations.h"
 #include "core/windows/ScopedHandle.h"
 
@@ -11,13 +12,13 @@ namespace {
 // The SCM's callbacks are plain functions; they reach the one service through this pointer.
 OrvaneService* serviceInstance = nullptr;
 
-constexpr const char* ServiceName = "Orvane Client Service";
-constexpr const char* LogFileName = "OrvaneService.log";
+// The name the service is registered under with the SCM.
+constexpr const char* ScmServiceName = "Orvane Client Service";
 constexpr const char* LoggerName = "orvane_service";
 constexpr DWORD StopPollMilliseconds = 100;
 
 void SetUpServiceLogging() {
-    SetupLogging(LoggerName, JoinPath(GetLogsDirectory(), LogFileName));
+    SetupLogging(LoggerName, JoinPath(GetLogsDirectory(), ServiceLogFileName));
 }
 
 // When the listening socket cannot be had there is no service object; these callbacks only
@@ -26,7 +27,7 @@ void WINAPI ListenerFailureControlHandler(DWORD /*control*/) {}
 
 void WINAPI ListenerFailureServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
     SERVICE_STATUS_HANDLE handle =
-        RegisterServiceCtrlHandlerA(ServiceName, &ListenerFailureControlHandler);
+        RegisterServiceCtrlHandlerA(ScmServiceName, &ListenerFailureControlHandler);
     if (handle == nullptr) {
         const DWORD error = GetLastError();
         LogInfo("RegisterServiceCtrlHandler failed with error %d, exiting",
@@ -48,13 +49,13 @@ void WINAPI ListenerFailureServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
 
 }  // namespace
 
-OrvaneService::OrvaneService() : serviceName(ServiceName), server(*this) {
+OrvaneService::OrvaneService() : serviceName(ScmServiceName), server(*this) {
     serviceInstance = this;
 }
 
 OrvaneService::OrvaneService(const Poco::Net::SocketAddress& endpoint,
                              const Poco::Timespan& reactorTimeout)
-    : serviceName(ServiceName), server(*this, endpoint, reactorTimeout) {
+    : serviceName(ScmServiceName), server(*this, endpoint, reactorTimeout) {
     serviceInstance = this;
 }
 
@@ -85,7 +86,7 @@ int OrvaneService::runWithoutListener(const std::string& reason) {
     LogError("OrvaneService cannot listen for client connections, exiting: %s", reason.c_str());
 
     SERVICE_TABLE_ENTRYA dispatchTable[] = {
-        {const_cast<LPSTR>(ServiceName), &ListenerFailureServiceMain},
+        {const_cast<LPSTR>(ScmServiceName), &ListenerFailureServiceMain},
         {nullptr, nullptr},
     };
     // Outside an SCM there is nobody to tell; the exit code says it all.
@@ -123,12 +124,11 @@ void OrvaneService::serviceMain() {
 
     setStatus(SERVICE_START_PENDING);
 
-    stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (stopEvent == nullptr) {
+    stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!stopEvent.isValid()) {
         stopWithError(ServiceErrorStopEvent);
         return;
     }
-    ScopedHandle stopEventOwner(stopEvent);
 
     setStatus(SERVICE_RUNNING);
     serve();
@@ -138,7 +138,7 @@ void OrvaneService::serviceMain() {
 
 void OrvaneService::serve() {
     server.start();
-    while (WaitForSingleObject(stopEvent, 0) != WAIT_OBJECT_0) {
+    while (WaitForSingleObject(stopEvent.get(), 0) != WAIT_OBJECT_0) {
         Sleep(StopPollMilliseconds);
     }
     server.stop();
@@ -177,7 +177,7 @@ void OrvaneService::reportStatus(DWORD state, DWORD win32ExitCode, DWORD service
 
 void OrvaneService::stop() {
     setStatus(SERVICE_STOP_PENDING);
-    SetEvent(stopEvent);
+    SetEvent(stopEvent.get());
 }
 
 }  // namespace OrvaneClient

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/windows/ScopedHandle.h"
 #include "core/windows/Win32Api.h"
 #include "service/IOrvaneService.h"
 #include "service/ServiceServer.h"
@@ -72,7 +73,9 @@ private:
     // Written on the service, main and reactor threads, read by the control handler.
     std::atomic<DWORD> currentState{0};
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
-    HANDLE stopEvent = INVALID_HANDLE_VALUE;
+    // Created by serviceMain and kept until the service object goes, so that a late stop()
+    // never signals a closed handle.
+    ScopedHandle stopEvent;
     const char* serviceName;
     ServiceServer server;
 };

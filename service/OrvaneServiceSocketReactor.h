@@ -11,8 +11,8 @@
 namespace OrvaneClient {
 
 // The service's socket reactor. A pass in which no socket becomes ready within the timeout
-// (30 seconds in the product) stops the whole service: it logs "OrvaneService inactivity
-// timeout exceeded, terminating", calls `stop` on the service and stops the loop, whose
+// (ServiceReactorTimeoutSeconds in the product) stops the whole service: it logs "OrvaneService
+// inactivity timeout exceeded, terminating", calls `stop` on the service and stops the loop, whose
 // shutdown then closes every open connection.
 //
 // The reactor also watches a wake-up socket of its own (UDP on 127.0.0.1, ephemeral port), so
@@ -26,8 +26,7 @@ class OrvaneServiceSocketReactor : public Poco::Net::SocketReactor {
 public:
     // `service` is not owned and must outlive the reactor's loop. Throws a Poco exception when
     // the wake-up socket cannot be opened.
-    explicit OrvaneServiceSocketReactor(IOrvaneService* service,
-                                        const Poco::Timespan& timeout = Poco::Timespan(30, 0));
+    OrvaneServiceSocketReactor(IOrvaneService* service, const Poco::Timespan& timeout);
     ~OrvaneServiceSocketReactor() override;
 
     // Makes the loop's current wait for socket activity end now, so that a stop already

@@ -7,6 +7,7 @@
 #include "core/logging/ResolvingSyslogChannel.h"
 #include "core/util/Constants.h"
 #include "core/util/OperatingSystem.h"
+#include "core/windows/HostPath.h"
 #include "core/windows/Win32Api.h"
 
 #include <Poco/AutoPtr.h>

@@ -33,7 +33,7 @@ inline const std::string CoreFilesFileName = "orvane-core-files-windows.json";
 inline const std::string ClientExecutableName = "OrvaneClient.exe";
 inline const std::string ServiceExecutableName = "OrvaneService.exe";
 inline const std::string UpdaterExecutableName = "OrvaneUpdater.exe";
-inline const std::string ServiceName = "OrvaneService";
+inline const std::string ServiceProgramName = "OrvaneService";
 
 // Words shared by the client's sign-in exchange and its platform tags.
 inline const std::string LoginWord = "login";

@@ -1,4 +1,4 @@
-#include "core/windows/Win32Api.h"
+#include "core/windows/HostPath.h"
 
 namespace OrvaneClient {
 

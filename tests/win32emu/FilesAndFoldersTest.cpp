@@ -1,6 +1,7 @@
 // Drives on the host, shell folders, the current directory and environment strings.
 
 #include "core/windows/Win32Api.h"
+#include <Win32Emu/HostPath.h>
 #include "tests/support/EmulatedMachineTest.h"
 
 #include <Poco/File.h>
@@ -38,7 +39,7 @@ TEST_F(FilesAndFoldersTest, DrivePathsMapUnderTheHostRoot) {
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.windows);
         EXPECT_EQ(entry.host, machine().hostPath(entry.windows));
-        EXPECT_EQ(entry.host, OrvaneClient::HostPathFromWindowsPath(entry.windows));
+        EXPECT_EQ(entry.host, Win32Emu::HostPathFromWindowsPath(entry.windows));
     }
 }
 

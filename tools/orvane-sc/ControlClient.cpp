@@ -70,7 +70,7 @@ int SendControl(const std::string& root, DWORD control) {
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
 
     UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket.valid()) {
+    if (!socket.isValid()) {
         return fail(std::string("cannot create a Unix socket: ") + std::strerror(errno));
     }
     if (connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {

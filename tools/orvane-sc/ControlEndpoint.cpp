@@ -15,7 +15,7 @@ std::string ControlEndpoint::socketPath(const std::string& root) {
 }
 
 ControlEndpoint::~ControlEndpoint() {
-    if (listening.valid()) {
+    if (listening.isValid()) {
         listening.reset();
         ::unlink(path.c_str());
     }
@@ -23,7 +23,7 @@ ControlEndpoint::~ControlEndpoint() {
 
 bool ControlEndpoint::open(const std::string& root, std::string& error) {
     UniqueFd lock(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!lock.valid()) {
+    if (!lock.isValid()) {
         error = "cannot open " + root + ": " + std::strerror(errno);
         return false;
     }
@@ -45,7 +45,7 @@ bool ControlEndpoint::open(const std::string& root, std::string& error) {
     std::memcpy(address.sun_path, socketFile.c_str(), socketFile.size() + 1);
 
     UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!socket.valid()) {
+    if (!socket.isValid()) {
         error = std::string("cannot create a Unix socket: ") + std::strerror(errno);
         return false;
     }

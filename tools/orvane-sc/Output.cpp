@@ -16,7 +16,7 @@ void Note(const std::string& text) {
 }
 
 void Answer(UniqueFd& client, const Win32Emu::ScmMessage& message) {
-    if (!client.valid()) {
+    if (!client.isValid()) {
         return;
     }
     const std::string line = message.toLine();

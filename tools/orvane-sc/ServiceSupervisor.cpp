@@ -58,7 +58,7 @@ bool ServiceSupervisor::startService(std::string& error) {
     sigprocmask(SIG_BLOCK, &handled, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
     signals.reset(signalfd(-1, &handled, SFD_CLOEXEC | SFD_NONBLOCK));
-    if (!signals.valid()) {
+    if (!signals.isValid()) {
         error = std::string("cannot receive signals: ") + std::strerror(errno);
         return false;
     }
@@ -72,7 +72,7 @@ bool ServiceSupervisor::startService(std::string& error) {
     UniqueFd serviceEnd(pair[1]);
     // Well away from the number the service gets it at (see ServiceProcess::start).
     UniqueFd movedEnd(fcntl(serviceEnd.get(), F_DUPFD_CLOEXEC, 10));
-    if (!movedEnd.valid()) {
+    if (!movedEnd.isValid()) {
         error = std::string("cannot create the SCM channel: ") + std::strerror(errno);
         return false;
     }
@@ -110,11 +110,11 @@ std::vector<std::string> ServiceSupervisor::serviceEnvironment() const {
 }
 
 void ServiceSupervisor::loop() {
-    while (process.running() || channel.valid()) {
+    while (process.running() || channel.isValid()) {
         std::vector<pollfd> fds;
         fds.push_back({signals.get(), POLLIN, 0});
         fds.push_back({endpoint.listener(), POLLIN, 0});
-        fds.push_back({channel.valid() ? channel.get() : -1, POLLIN, 0});
+        fds.push_back({channel.isValid() ? channel.get() : -1, POLLIN, 0});
         for (const PendingClient& client : clients) {
             fds.push_back({client.socket.get(), POLLIN, 0});
         }
@@ -154,7 +154,7 @@ void ServiceSupervisor::loop() {
             clients.erase(
                 std::remove_if(clients.begin(),
                                clients.end(),
-                               [](const PendingClient& client) { return !client.socket.valid(); }),
+                               [](const PendingClient& client) { return !client.socket.isValid(); }),
                 clients.end());
         }
         checkDeadlines();
@@ -175,7 +175,7 @@ std::optional<ServiceSupervisor::Clock::time_point> ServiceSupervisor::nextDeadl
         consider(*exitDeadline);
     }
     for (const Request& request : requests) {
-        if (request.client.valid()) {
+        if (request.client.isValid()) {
             consider(request.deadline);
         }
     }
@@ -289,10 +289,10 @@ void ServiceSupervisor::readSignals() {
 
 void ServiceSupervisor::onProcessEnded() {
     // Whatever it wrote before it ended is still in the channel.
-    if (channel.valid()) {
+    if (channel.isValid()) {
         readChannel();
     }
-    if (channel.valid()) {
+    if (channel.isValid()) {
         closeChannel();
     }
     answerRequests(ERROR_SERVICE_NOT_ACTIVE);
@@ -313,7 +313,7 @@ void ServiceSupervisor::checkDeadlines() {
         exitDeadline = Clock::time_point::max();
     }
     for (Request& request : requests) {
-        if (request.client.valid() && now >= request.deadline) {
+        if (request.client.isValid() && now >= request.deadline) {
             Answer(request.client,
                    ScmMessage::done(request.control, ERROR_SERVICE_REQUEST_TIMEOUT));
         }
@@ -326,7 +326,7 @@ void ServiceSupervisor::checkDeadlines() {
     clients.erase(
         std::remove_if(clients.begin(),
                        clients.end(),
-                       [](const PendingClient& client) { return !client.socket.valid(); }),
+                       [](const PendingClient& client) { return !client.socket.isValid(); }),
         clients.end());
 }
 

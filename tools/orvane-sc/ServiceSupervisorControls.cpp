@@ -148,7 +148,7 @@ bool ServiceSupervisor::readClient(PendingClient& client) {
 
 // What Windows' SCM checks before it hands a control to a service.
 DWORD ServiceSupervisor::checkControl(DWORD control) const {
-    if (!process.running() || stopReported || !channel.valid()) {
+    if (!process.running() || stopReported || !channel.isValid()) {
         return ERROR_SERVICE_NOT_ACTIVE;
     }
     if (!connected) {
@@ -202,7 +202,7 @@ void ServiceSupervisor::sendNextControl() {
         Answer(refused.client, ScmMessage::done(refused.control, error));
         requests.pop_front();
     }
-    if (requests.empty() || requests.front().sent || !channel.valid()) {
+    if (requests.empty() || requests.front().sent || !channel.isValid()) {
         return;
     }
     Request& request = requests.front();

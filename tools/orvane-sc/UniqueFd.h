@@ -1,37 +1,31 @@
 #pragma once
 
+#include "core/util/ScopedResource.h"
+
+#include <cerrno>
 #include <unistd.h>
-#include <utility>
 
 namespace OrvaneSc {
 
-// Owns one POSIX file descriptor; closes it on destruction. Move-only.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            reset(std::exchange(other.fd, -1));
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
+struct FdTraits {
+    using Value = int;
+    // Keeps errno across a close that runs between a failure and its report.
+    class ErrorGuard {
+    public:
+        ErrorGuard() : saved(errno) {}
+        ~ErrorGuard() { errno = saved; }
+        ErrorGuard(const ErrorGuard&) = delete;
+        ErrorGuard& operator=(const ErrorGuard&) = delete;
 
-    int get() const { return fd; }
-    bool valid() const { return fd >= 0; }
-    void reset(int newFd = -1) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        fd = newFd;
-    }
-
-private:
-    int fd = -1;
+    private:
+        int saved;
+    };
+    static Value Empty() { return -1; }
+    static bool IsValid(Value fd) { return fd >= 0; }
+    static bool Close(Value fd) { return ::close(fd) == 0; }
 };
+
+// Owns one POSIX file descriptor; closes it on destruction. Move-only.
+using UniqueFd = OrvaneClient::ScopedResource<FdTraits>;
 
 }  // namespace OrvaneSc

@@ -1,6 +1,11 @@
 #pragma once
 
-// Emulated Windows SDK: userenv.h. Nothing of it is emulated yet; the calls arrive with the code
-// that makes them.
+// Emulated Windows SDK: userenv.h, the user environment blocks.
 
 #include <windows.h>
+
+extern "C" {
+
+BOOL WINAPI DestroyEnvironmentBlock(LPVOID lpEnvironment);
+
+}  // extern "C"

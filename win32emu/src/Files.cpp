@@ -2,19 +2,19 @@
 
 #include "ApiSupport.h"
 #include "MachineModel.h"
-#include "core/windows/Win32Api.h"
+#include "Win32Emu/HostPath.h"
 
 #include <algorithm>
 
 using namespace Win32Emu;
 
-namespace OrvaneClient {
+namespace Win32Emu {
 
 std::string HostPathFromWindowsPath(const std::string& windowsPath) {
     return Model().drives.hostPath(windowsPath);
 }
 
-}  // namespace OrvaneClient
+}  // namespace Win32Emu
 
 extern "C" {
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <shlobj.h>
+#include <userenv.h>
 
 namespace Win32Emu {
 
@@ -85,6 +86,7 @@ const Export exportTable[] = {
     {"advapi32.dll", "RegQueryInfoKeyW", procedure(&RegQueryInfoKeyW)},
     {"advapi32.dll", "RegQueryValueExW", procedure(&RegQueryValueExW)},
     {"advapi32.dll", "RegSetValueExW", procedure(&RegSetValueExW)},
+    {"userenv.dll", "DestroyEnvironmentBlock", procedure(&DestroyEnvironmentBlock)},
     {"user32.dll", "GetSystemMetrics", procedure(&GetSystemMetrics)},
     {"shell32.dll", "SHGetFolderPathW", procedure(&SHGetFolderPathW)},
 };

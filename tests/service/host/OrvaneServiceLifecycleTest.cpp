@@ -53,7 +53,7 @@ protected:
 
     // The service on an ephemeral loopback port; run() on a thread of its own, as the
     // process's main thread runs it.
-    void startService(Poco::Timespan inactivity = Poco::Timespan(30, 0)) {
+    void startService(Poco::Timespan inactivity = Poco::Timespan(ServiceReactorTimeoutSeconds, 0)) {
         service =
             std::make_unique<OrvaneService>(Poco::Net::SocketAddress("127.0.0.1", 0), inactivity);
         running = std::async(std::launch::async, [this] { return service->run(); });
@@ -215,7 +215,7 @@ TEST_F(OrvaneServiceLifecycleTest, FailedStatusReportIsLoggedAndTheLifecycleGoes
 
 TEST_F(OrvaneServiceLifecycleTest, StartedWithoutAnScmExitsWithMinusTwelve) {
     scm().detach();
-    OrvaneService byHand(Poco::Net::SocketAddress("127.0.0.1", 0), Poco::Timespan(30, 0));
+    OrvaneService byHand(Poco::Net::SocketAddress("127.0.0.1", 0), Poco::Timespan(ServiceReactorTimeoutSeconds, 0));
     EXPECT_EQ(byHand.run(), ExitNotStartedAsService);
     EXPECT_TRUE(capture->contains(Info, "OrvaneService should be started as a service"));
 }
@@ -224,7 +224,7 @@ TEST_F(OrvaneServiceLifecycleTest, PortHeldElsewhereEndsInAnOrderlyErrorStop) {
     Poco::Net::ServerSocket holder;
     holder.bind(Poco::Net::SocketAddress("127.0.0.1", 0), true, false);
     holder.listen(1);
-    EXPECT_THROW(OrvaneService(holder.address(), Poco::Timespan(30, 0)), Poco::Net::NetException);
+    EXPECT_THROW(OrvaneService(holder.address(), Poco::Timespan(ServiceReactorTimeoutSeconds, 0)), Poco::Net::NetException);
 
     auto failing = std::async(std::launch::async, [] {
         return OrvaneService::runWithoutListener("Address already in use");
@@ -243,7 +243,7 @@ TEST_F(OrvaneServiceLifecycleTest, PortHeldElsewhereEndsInAnOrderlyErrorStop) {
 
 TEST_F(OrvaneServiceLifecycleTest, LibraryLocationIsTheExecutablesDirectory) {
     scm().detach();
-    OrvaneService local(Poco::Net::SocketAddress("127.0.0.1", 0), Poco::Timespan(30, 0));
+    OrvaneService local(Poco::Net::SocketAddress("127.0.0.1", 0), Poco::Timespan(ServiceReactorTimeoutSeconds, 0));
     const struct {
         std::wstring module;
         std::string location;
