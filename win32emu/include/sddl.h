@@ -1,6 +1,12 @@
 #pragma once
 
-// Emulated Windows SDK: sddl.h. Nothing of it is emulated yet; the calls arrive with the code
-// that makes them.
+// Emulated Windows SDK: sddl.h, the text form of SIDs.
 
 #include <windows.h>
+
+extern "C" {
+
+// "S-1-5-21-..." in a LocalAlloc block that the caller frees with LocalFree.
+BOOL WINAPI ConvertSidToStringSidA(PSID Sid, LPSTR* StringSid);
+
+}  // extern "C"

@@ -143,6 +143,26 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
 HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
+// Terminal-services sessions (kernel32): the session attached to the physical console, or
+// 0xFFFFFFFF when none is.
+DWORD WINAPI WTSGetActiveConsoleSessionId(void);
+
+// Accounts. Only the local system (lpSystemName null or empty) is emulated.
+BOOL WINAPI LookupAccountSidA(LPCSTR lpSystemName,
+                              PSID Sid,
+                              LPSTR Name,
+                              LPDWORD cchName,
+                              LPSTR ReferencedDomainName,
+                              LPDWORD cchReferencedDomainName,
+                              PSID_NAME_USE peUse);
+BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName,
+                              PSID Sid,
+                              LPWSTR Name,
+                              LPDWORD cchName,
+                              LPWSTR ReferencedDomainName,
+                              LPDWORD cchReferencedDomainName,
+                              PSID_NAME_USE peUse);
+
 // Directories and environment strings.
 DWORD WINAPI GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
 DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize);

@@ -8,6 +8,8 @@
 #include <winnt.h>
 #include <winerror.h>
 #include <winbase.h>
+#include <processthreadsapi.h>
+#include <securitybaseapi.h>
 #include <winreg.h>
 #include <winuser.h>
 #include <winsvc.h>

@@ -96,6 +96,7 @@
 #define ERROR_INVALID_SID                       1337
 #define ERROR_INVALID_SECURITY_DESCR            1338
 #define ERROR_BAD_INHERITANCE_ACL               1340
+#define ERROR_BAD_IMPERSONATION_LEVEL           1346
 #define ERROR_BAD_TOKEN_TYPE                    1349
 #define ERROR_NO_SUCH_DOMAIN                    1355
 #define ERROR_INVALID_WINDOW_HANDLE             1400

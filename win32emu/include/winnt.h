@@ -126,8 +126,191 @@ typedef ACCESS_MASK         REGSAM;
 #define MUTANT_ALL_ACCESS           (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | MUTANT_QUERY_STATE)
 #define MUTEX_ALL_ACCESS            MUTANT_ALL_ACCESS
 
-// Security identifiers are opaque here; sddl.h and aclapi.h work on them.
+#define ACCESS_SYSTEM_SECURITY      (0x01000000)
+
+#define ANYSIZE_ARRAY 1
+
+// Security identifiers, in Windows' binary layout: callers do pointer arithmetic on them.
 typedef PVOID               PSID;
+
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+
+typedef struct _SID {
+    BYTE Revision;
+    BYTE SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    DWORD SubAuthority[ANYSIZE_ARRAY];
+} SID, *PISID;
+
+#define SID_REVISION                    (1)
+#define SID_MAX_SUB_AUTHORITIES         (15)
+#define SID_RECOMMENDED_SUB_AUTHORITIES (1)
+#define SECURITY_MAX_SID_SIZE           (sizeof(SID) - sizeof(DWORD) + (SID_MAX_SUB_AUTHORITIES * sizeof(DWORD)))
+
+#define SECURITY_NULL_SID_AUTHORITY     {0, 0, 0, 0, 0, 0}
+#define SECURITY_WORLD_SID_AUTHORITY    {0, 0, 0, 0, 0, 1}
+#define SECURITY_NT_AUTHORITY           {0, 0, 0, 0, 0, 5}
+#define SECURITY_MANDATORY_LABEL_AUTHORITY {0, 0, 0, 0, 0, 16}
+
+#define SECURITY_LOCAL_SYSTEM_RID       (0x00000012)
+#define SECURITY_LOCAL_SERVICE_RID      (0x00000013)
+#define SECURITY_NETWORK_SERVICE_RID    (0x00000014)
+#define SECURITY_NT_NON_UNIQUE          (0x00000015)
+#define SECURITY_BUILTIN_DOMAIN_RID     (0x00000020)
+#define DOMAIN_ALIAS_RID_ADMINS         (0x00000220)
+#define DOMAIN_ALIAS_RID_USERS          (0x00000221)
+
+typedef enum _SID_NAME_USE {
+    SidTypeUser = 1,
+    SidTypeGroup,
+    SidTypeDomain,
+    SidTypeAlias,
+    SidTypeWellKnownGroup,
+    SidTypeDeletedAccount,
+    SidTypeInvalid,
+    SidTypeUnknown,
+    SidTypeComputer,
+    SidTypeLabel,
+    SidTypeLogonSession
+} SID_NAME_USE, *PSID_NAME_USE;
+
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES, *PSID_AND_ATTRIBUTES;
+
+#define SE_GROUP_MANDATORY              (0x00000001)
+#define SE_GROUP_ENABLED_BY_DEFAULT     (0x00000002)
+#define SE_GROUP_ENABLED                (0x00000004)
+#define SE_GROUP_OWNER                  (0x00000008)
+#define SE_GROUP_USE_FOR_DENY_ONLY      (0x00000010)
+#define SE_GROUP_INTEGRITY              (0x00000020)
+#define SE_GROUP_INTEGRITY_ENABLED      (0x00000040)
+#define SE_GROUP_LOGON_ID               (0xC0000000)
+
+// Access tokens.
+#define TOKEN_ASSIGN_PRIMARY        (0x0001)
+#define TOKEN_DUPLICATE             (0x0002)
+#define TOKEN_IMPERSONATE           (0x0004)
+#define TOKEN_QUERY                 (0x0008)
+#define TOKEN_QUERY_SOURCE          (0x0010)
+#define TOKEN_ADJUST_PRIVILEGES     (0x0020)
+#define TOKEN_ADJUST_GROUPS         (0x0040)
+#define TOKEN_ADJUST_DEFAULT        (0x0080)
+#define TOKEN_ADJUST_SESSIONID      (0x0100)
+#define TOKEN_ALL_ACCESS_P          (STANDARD_RIGHTS_REQUIRED | TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | \
+                                     TOKEN_IMPERSONATE | TOKEN_QUERY | TOKEN_QUERY_SOURCE | \
+                                     TOKEN_ADJUST_PRIVILEGES | TOKEN_ADJUST_GROUPS | TOKEN_ADJUST_DEFAULT)
+#define TOKEN_ALL_ACCESS            (TOKEN_ALL_ACCESS_P | TOKEN_ADJUST_SESSIONID)
+#define TOKEN_READ                  (STANDARD_RIGHTS_READ | TOKEN_QUERY)
+#define TOKEN_WRITE                 (STANDARD_RIGHTS_WRITE | TOKEN_ADJUST_PRIVILEGES | \
+                                     TOKEN_ADJUST_GROUPS | TOKEN_ADJUST_DEFAULT)
+#define TOKEN_EXECUTE               (STANDARD_RIGHTS_EXECUTE)
+
+typedef enum _TOKEN_TYPE {
+    TokenPrimary = 1,
+    TokenImpersonation
+} TOKEN_TYPE, *PTOKEN_TYPE;
+
+typedef enum _SECURITY_IMPERSONATION_LEVEL {
+    SecurityAnonymous,
+    SecurityIdentification,
+    SecurityImpersonation,
+    SecurityDelegation
+} SECURITY_IMPERSONATION_LEVEL, *PSECURITY_IMPERSONATION_LEVEL;
+
+typedef enum _TOKEN_ELEVATION_TYPE {
+    TokenElevationTypeDefault = 1,
+    TokenElevationTypeFull,
+    TokenElevationTypeLimited
+} TOKEN_ELEVATION_TYPE, *PTOKEN_ELEVATION_TYPE;
+
+typedef enum _TOKEN_INFORMATION_CLASS {
+    TokenUser = 1,
+    TokenGroups,
+    TokenPrivileges,
+    TokenOwner,
+    TokenPrimaryGroup,
+    TokenDefaultDacl,
+    TokenSource,
+    TokenType,
+    TokenImpersonationLevel,
+    TokenStatistics,
+    TokenRestrictedSids,
+    TokenSessionId,
+    TokenGroupsAndPrivileges,
+    TokenSessionReference,
+    TokenSandBoxInert,
+    TokenAuditPolicy,
+    TokenOrigin,
+    TokenElevationType,
+    TokenLinkedToken,
+    TokenElevation,
+    TokenHasRestrictions,
+    TokenAccessInformation,
+    TokenVirtualizationAllowed,
+    TokenVirtualizationEnabled,
+    TokenIntegrityLevel,
+    TokenUIAccess,
+    TokenMandatoryPolicy,
+    TokenLogonSid,
+    TokenIsAppContainer,
+    TokenCapabilities,
+    TokenAppContainerSid,
+    TokenAppContainerNumber,
+    TokenUserClaimAttributes,
+    TokenDeviceClaimAttributes,
+    TokenRestrictedUserClaimAttributes,
+    TokenRestrictedDeviceClaimAttributes,
+    TokenDeviceGroups,
+    TokenRestrictedDeviceGroups,
+    TokenSecurityAttributes,
+    TokenIsRestricted,
+    TokenProcessTrustLevel,
+    TokenPrivateNameSpace,
+    TokenSingletonAttributes,
+    TokenBnoIsolation,
+    TokenChildProcessFlags,
+    TokenIsLessPrivilegedAppContainer,
+    TokenIsSandboxed,
+    TokenIsAppSilo,
+    MaxTokenInfoClass
+} TOKEN_INFORMATION_CLASS, *PTOKEN_INFORMATION_CLASS;
+
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER, *PTOKEN_USER;
+
+typedef struct _TOKEN_LINKED_TOKEN {
+    HANDLE LinkedToken;
+} TOKEN_LINKED_TOKEN, *PTOKEN_LINKED_TOKEN;
+
+typedef struct _TOKEN_ELEVATION {
+    DWORD TokenIsElevated;
+} TOKEN_ELEVATION, *PTOKEN_ELEVATION;
+
+typedef struct _TOKEN_MANDATORY_LABEL {
+    SID_AND_ATTRIBUTES Label;
+} TOKEN_MANDATORY_LABEL, *PTOKEN_MANDATORY_LABEL;
+
+// Processes.
+#define PROCESS_TERMINATE                   (0x0001)
+#define PROCESS_CREATE_THREAD               (0x0002)
+#define PROCESS_SET_SESSIONID               (0x0004)
+#define PROCESS_VM_OPERATION                (0x0008)
+#define PROCESS_VM_READ                     (0x0010)
+#define PROCESS_VM_WRITE                    (0x0020)
+#define PROCESS_DUP_HANDLE                  (0x0040)
+#define PROCESS_CREATE_PROCESS              (0x0080)
+#define PROCESS_SET_QUOTA                   (0x0100)
+#define PROCESS_SET_INFORMATION             (0x0200)
+#define PROCESS_QUERY_INFORMATION           (0x0400)
+#define PROCESS_SUSPEND_RESUME              (0x0800)
+#define PROCESS_QUERY_LIMITED_INFORMATION   (0x1000)
+#define PROCESS_SET_LIMITED_INFORMATION     (0x2000)
+#define PROCESS_ALL_ACCESS                  (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xFFFF)
 
 // Version information.
 #define VER_PLATFORM_WIN32s             0

@@ -1,6 +1,18 @@
 #pragma once
 
-// Emulated Windows SDK: wtsapi32.h. Nothing of it is emulated yet; the calls arrive with the code
-// that makes them.
+// Emulated Windows SDK: wtsapi32.h. Sessions are those of the emulated machine.
 
 #include <windows.h>
+
+// clang-format off
+#define WTS_CURRENT_SERVER_HANDLE   ((HANDLE)NULL)
+#define WTS_CURRENT_SESSION         ((DWORD)-1)
+// clang-format on
+
+extern "C" {
+
+// The primary token of the user logged on in SessionId. Only for a caller running as
+// LocalSystem; the handle is the caller's to close.
+BOOL WINAPI WTSQueryUserToken(ULONG SessionId, PHANDLE phToken);
+
+}  // extern "C"

@@ -10,8 +10,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <sddl.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 #include <userenv.h>
+#include <wtsapi32.h>
 
 namespace Win32Emu {
 
@@ -29,6 +32,7 @@ const LoadedModule loadedModules[] = {
     {"advapi32.dll", 0x76DB0000},
     {"user32.dll",   0x76B50000},
     {"shell32.dll",  0x75E60000},
+    {"wtsapi32.dll", 0x74A50000},
 };
 // clang-format on
 
@@ -52,6 +56,7 @@ const Export exportTable[] = {
     {"kernel32.dll", "CreateEventW", procedure(&CreateEventW)},
     {"kernel32.dll", "CreateMutexA", procedure(&CreateMutexA)},
     {"kernel32.dll", "CreateMutexW", procedure(&CreateMutexW)},
+    {"kernel32.dll", "CreateToolhelp32Snapshot", procedure(&CreateToolhelp32Snapshot)},
     {"kernel32.dll", "ExpandEnvironmentStringsW", procedure(&ExpandEnvironmentStringsW)},
     {"kernel32.dll", "GetCurrentDirectoryW", procedure(&GetCurrentDirectoryW)},
     {"kernel32.dll", "GetCurrentProcess", procedure(&GetCurrentProcess)},
@@ -67,6 +72,10 @@ const Export exportTable[] = {
     {"kernel32.dll", "IsWow64Process", procedure(&IsWow64Process)},
     {"kernel32.dll", "LocalAlloc", procedure(&LocalAlloc)},
     {"kernel32.dll", "LocalFree", procedure(&LocalFree)},
+    {"kernel32.dll", "OpenProcess", procedure(&OpenProcess)},
+    {"kernel32.dll", "Process32First", procedure(&Process32First)},
+    {"kernel32.dll", "Process32Next", procedure(&Process32Next)},
+    {"kernel32.dll", "ProcessIdToSessionId", procedure(&ProcessIdToSessionId)},
     {"kernel32.dll", "ReleaseMutex", procedure(&ReleaseMutex)},
     {"kernel32.dll", "ResetEvent", procedure(&ResetEvent)},
     {"kernel32.dll", "SetEvent", procedure(&SetEvent)},
@@ -75,6 +84,16 @@ const Export exportTable[] = {
     {"kernel32.dll", "VerSetConditionMask", procedure(&VerSetConditionMask)},
     {"kernel32.dll", "VerifyVersionInfoA", procedure(&VerifyVersionInfoA)},
     {"kernel32.dll", "WaitForSingleObject", procedure(&WaitForSingleObject)},
+    {"kernel32.dll", "WTSGetActiveConsoleSessionId", procedure(&WTSGetActiveConsoleSessionId)},
+    {"advapi32.dll", "ConvertSidToStringSidA", procedure(&ConvertSidToStringSidA)},
+    {"advapi32.dll", "DuplicateTokenEx", procedure(&DuplicateTokenEx)},
+    {"advapi32.dll", "EqualSid", procedure(&EqualSid)},
+    {"advapi32.dll", "GetLengthSid", procedure(&GetLengthSid)},
+    {"advapi32.dll", "GetTokenInformation", procedure(&GetTokenInformation)},
+    {"advapi32.dll", "IsValidSid", procedure(&IsValidSid)},
+    {"advapi32.dll", "LookupAccountSidA", procedure(&LookupAccountSidA)},
+    {"advapi32.dll", "LookupAccountSidW", procedure(&LookupAccountSidW)},
+    {"advapi32.dll", "OpenProcessToken", procedure(&OpenProcessToken)},
     {"advapi32.dll", "RegCloseKey", procedure(&RegCloseKey)},
     {"advapi32.dll", "RegCreateKeyExW", procedure(&RegCreateKeyExW)},
     {"advapi32.dll", "RegDeleteKeyExW", procedure(&RegDeleteKeyExW)},
@@ -89,6 +108,7 @@ const Export exportTable[] = {
     {"userenv.dll", "DestroyEnvironmentBlock", procedure(&DestroyEnvironmentBlock)},
     {"user32.dll", "GetSystemMetrics", procedure(&GetSystemMetrics)},
     {"shell32.dll", "SHGetFolderPathW", procedure(&SHGetFolderPathW)},
+    {"wtsapi32.dll", "WTSQueryUserToken", procedure(&WTSQueryUserToken)},
 };
 // clang-format on
 

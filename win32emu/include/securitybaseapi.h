@@ -1,0 +1,26 @@
+#pragma once
+
+// Emulated Windows SDK: securitybaseapi.h, the token and SID calls of advapi32 that the system
+// makes. Tokens are handles of the emulated machine; SIDs are in Windows' binary layout.
+
+#include <winbase.h>
+
+extern "C" {
+
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle,
+                                TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation,
+                                DWORD TokenInformationLength,
+                                PDWORD ReturnLength);
+BOOL WINAPI DuplicateTokenEx(HANDLE hExistingToken,
+                             DWORD dwDesiredAccess,
+                             LPSECURITY_ATTRIBUTES lpTokenAttributes,
+                             SECURITY_IMPERSONATION_LEVEL ImpersonationLevel,
+                             TOKEN_TYPE TokenType,
+                             PHANDLE phNewToken);
+
+BOOL WINAPI IsValidSid(PSID pSid);
+BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
+DWORD WINAPI GetLengthSid(PSID pSid);
+
+}  // extern "C"
