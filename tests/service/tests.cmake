@@ -1,10 +1,3 @@
-# Tests named *Posix.cpp use POSIX calls and run only where the emulation runs.
-if(WIN32 AND TARGET service-tests)
-    get_target_property(serviceTestSources service-tests SOURCES)
-    list(FILTER serviceTestSources EXCLUDE REGEX "Posix\\.cpp$")
-    set_property(TARGET service-tests PROPERTY SOURCES ${serviceTestSources})
-endif()
-
 # service-tests also drives the orvane-client logic against an in-process server.
 if(TARGET service-tests AND TARGET orvane-client-lib)
     target_link_libraries(service-tests PRIVATE orvane-client-lib)
