@@ -4,7 +4,34 @@
 #include <Poco/File.h>
 #include <Poco/TemporaryFile.h>
 
+#include <sstream>
+
 namespace OrvaneClient::Testing {
+
+namespace {
+
+std::set<std::uintptr_t> valuesOf(const std::vector<Win32Emu::OpenObject>& objects) {
+    std::set<std::uintptr_t> values;
+    for (const Win32Emu::OpenObject& object : objects) {
+        values.insert(object.value);
+    }
+    return values;
+}
+
+// "Token 0x120 from DuplicateTokenEx; ..." for each object not open at the start.
+std::string describeNew(const std::vector<Win32Emu::OpenObject>& objects,
+                        const std::set<std::uintptr_t>& atStart) {
+    std::ostringstream text;
+    for (const Win32Emu::OpenObject& object : objects) {
+        if (atStart.count(object.value) == 0) {
+            text << object.type << " 0x" << std::hex << object.value << std::dec << " from "
+                 << object.createdBy << "; ";
+        }
+    }
+    return text.str();
+}
+
+}  // namespace
 
 void EmulatedMachineTest::SetUp() {
     temporaryRoot = Poco::TemporaryFile::tempName();
@@ -15,13 +42,21 @@ void EmulatedMachineTest::SetUp() {
     handlesAtStart = machine().openHandleCount();
     localAllocsAtStart = machine().localAllocCount();
     environmentBlocksAtStart = machine().environmentBlockCount();
+    handlesOpenAtStart = valuesOf(machine().openHandles());
+    blocksAllocatedAtStart = valuesOf(machine().openLocalAllocs());
 }
 
 void EmulatedMachineTest::TearDown() {
-    EXPECT_EQ(handlesAtStart, machine().openHandleCount()) << "handles left open";
-    EXPECT_EQ(localAllocsAtStart, machine().localAllocCount()) << "LocalAlloc blocks not freed";
+    EXPECT_EQ(handlesAtStart, machine().openHandleCount())
+        << "handles left open: " << describeNew(machine().openHandles(), handlesOpenAtStart);
+    EXPECT_EQ(localAllocsAtStart, machine().localAllocCount())
+        << "LocalAlloc blocks not freed: "
+        << describeNew(machine().openLocalAllocs(), blocksAllocatedAtStart);
     EXPECT_EQ(environmentBlocksAtStart, machine().environmentBlockCount())
         << "environment blocks not destroyed";
+    for (const std::string& fault : machine().unfiredFaults()) {
+        ADD_FAILURE() << "injected fault never fired: " << fault;
+    }
     machine().clearFaults();
     machine().setHostRoot(previousRoot);
     try {

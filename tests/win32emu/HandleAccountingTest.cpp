@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <Win32Emu/Machine.h>
+#include <sddl.h>
 #include <thread>
 #include <windows.h>
+#include <wtsapi32.h>
 
 namespace {
 
@@ -115,6 +117,28 @@ public:
         leakedBlock = LocalAlloc(LPTR, 16);
         TearDown();
     }
+    void runLeakingToken() {
+        SetUp();
+        WTSQueryUserToken(1, &leakedHandle);
+        TearDown();
+    }
+    void runLeakingSidString() {
+        SetUp();
+        HANDLE token = nullptr;
+        WTSQueryUserToken(1, &token);
+        BYTE buffer[64] = {};
+        DWORD length = 0;
+        GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &length);
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid,
+                               reinterpret_cast<LPSTR*>(&leakedBlock));
+        CloseHandle(token);
+        TearDown();
+    }
+    void runWithAFaultThatNeverFires() {
+        SetUp();
+        machine().failNext("CreateToolhelp32Snapshot", ERROR_ACCESS_DENIED);
+        TearDown();
+    }
     void runCleanly() {
         SetUp();
         CloseHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -134,6 +158,19 @@ TEST(EmulatedMachineFixture, TearDownReportsALeakedHandle) {
 TEST(EmulatedMachineFixture, TearDownReportsALeakedLocalAllocBlock) {
     EXPECT_NONFATAL_FAILURE(LeakingTest().runLeakingBlock(), "LocalAlloc blocks not freed");
     EXPECT_EQ(nullptr, LocalFree(LeakingTest::leakedBlock));
+}
+
+TEST(EmulatedMachineFixture, TearDownNamesWhatLeakedAndWhichCallMadeIt) {
+    EXPECT_NONFATAL_FAILURE(LeakingTest().runLeakingToken(), "handles left open: Token 0x");
+    EXPECT_TRUE(CloseHandle(LeakingTest::leakedHandle));
+    EXPECT_NONFATAL_FAILURE(LeakingTest().runLeakingSidString(), "from ConvertSidToStringSidA; ");
+    EXPECT_EQ(nullptr, LocalFree(LeakingTest::leakedBlock));
+}
+
+TEST(EmulatedMachineFixture, TearDownFailsATestWhoseFaultNeverFired) {
+    EXPECT_NONFATAL_FAILURE(
+        LeakingTest().runWithAFaultThatNeverFires(),
+        "injected fault never fired: CreateToolhelp32Snapshot, call 1, error 5");
 }
 
 TEST(EmulatedMachineFixture, TearDownIsQuietWhenEverythingWasReleased) {

@@ -25,8 +25,8 @@ std::wstring ToWide(const std::string& utf8) {
     return wide;
 }
 
-bool InjectedFailure(const char* call, const std::string& argument) {
-    const std::optional<DWORD> error = Model().faults.take(call, argument);
+bool InjectedFailure(const char* call, const std::string& argument, const std::string& objectType) {
+    const std::optional<DWORD> error = Model().faults.take(call, argument, objectType);
     if (!error) {
         return false;
     }
@@ -34,8 +34,10 @@ bool InjectedFailure(const char* call, const std::string& argument) {
     return true;
 }
 
-std::optional<DWORD> InjectedError(const char* call, const std::string& argument) {
-    return Model().faults.take(call, argument);
+std::optional<DWORD> InjectedError(const char* call,
+                                   const std::string& argument,
+                                   const std::string& objectType) {
+    return Model().faults.take(call, argument, objectType);
 }
 
 std::vector<BYTE> WideStringData(const std::string& utf8) {

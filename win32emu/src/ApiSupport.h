@@ -15,10 +15,19 @@ std::string ToUtf8(LPCWSTR text);
 std::wstring ToWide(const std::string& utf8);
 
 // Fault injection at the entry of a call that reports through the last error: true (with the
-// last error set) when the call must fail.
-bool InjectedFailure(const char* call, const std::string& argument = std::string());
+// last error set) when the call must fail. `objectType` is the type of the object whose handle
+// the call is given ("Token"), empty for none.
+bool InjectedFailure(const char* call,
+                     const std::string& argument = std::string(),
+                     const std::string& objectType = std::string());
 // For calls that return their error code (the registry calls): the code to fail with, if any.
-std::optional<DWORD> InjectedError(const char* call, const std::string& argument = std::string());
+std::optional<DWORD> InjectedError(const char* call,
+                                   const std::string& argument = std::string(),
+                                   const std::string& objectType = std::string());
+
+// A LocalAlloc block (LMEM_FIXED, zero-filled) handed out by `call`, counted until LocalFree;
+// null when memory runs out.
+void* AllocateLocal(size_t bytes, const char* call);
 
 // A REG_SZ value's data: the UTF-8 text as wide characters with the terminating zero.
 std::vector<BYTE> WideStringData(const std::string& utf8);

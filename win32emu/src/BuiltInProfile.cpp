@@ -56,8 +56,10 @@ const char* MachineProfile::builtInJson() {
             "name": "explorer.exe",
             "session": 1,
             "user": "S-1-5-21-2254011875-3712098642-1289462413-1001"
-        }
+        },
+        "3104": { "name": "OrvaneService.exe", "session": 0, "user": "S-1-5-18" }
     },
+    "currentProcess": 3104,
     "registry": {
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient": {},
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games": {},

@@ -13,6 +13,7 @@ class EventObject : public WaitableObject {
 public:
     EventObject(bool manualReset, bool initiallySignalled);
 
+    const char* typeName() const override { return "Event"; }
     DWORD wait(DWORD milliseconds) override;
     void set();
     void reset();

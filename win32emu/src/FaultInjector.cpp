@@ -4,36 +4,66 @@
 
 namespace Win32Emu {
 
-void FaultInjector::failNext(const std::string& call, DWORD error) {
+void FaultInjector::arm(const Fault& fault) {
     std::lock_guard<std::mutex> guard(lock);
-    oneShot[call].push_back(error);
-}
-
-void FaultInjector::failWhen(const std::string& call, const std::string& argument, DWORD error) {
-    std::lock_guard<std::mutex> guard(lock);
-    standing.push_back(Standing{call, argument, error});
+    faults.push_back(Armed{fault, fault.occurrence() == 0 ? 0 : fault.occurrence() - 1, false});
 }
 
 void FaultInjector::clear() {
     std::lock_guard<std::mutex> guard(lock);
-    oneShot.clear();
-    standing.clear();
+    faults.clear();
 }
 
-std::optional<DWORD> FaultInjector::take(const std::string& call, const std::string& argument) {
+bool FaultInjector::matches(const Fault& fault,
+                            const std::string& call,
+                            const std::string& argument,
+                            const std::string& objectType) {
+    return fault.call() == call &&
+           (!fault.argument() || Poco::UTF8::icompare(*fault.argument(), argument) == 0) &&
+           (!fault.objectType() || *fault.objectType() == objectType);
+}
+
+std::optional<DWORD> FaultInjector::take(const std::string& call,
+                                         const std::string& argument,
+                                         const std::string& objectType) {
     std::lock_guard<std::mutex> guard(lock);
-    const auto armed = oneShot.find(call);
-    if (armed != oneShot.end() && !armed->second.empty()) {
-        const DWORD error = armed->second.front();
-        armed->second.pop_front();
-        return error;
-    }
-    for (const Standing& fault : standing) {
-        if (fault.call == call && Poco::UTF8::icompare(fault.argument, argument) == 0) {
-            return fault.error;
+    // Every matching one-shot fault counts this call; the first one due fires.
+    Armed* firing = nullptr;
+    for (Armed& armed : faults) {
+        if (armed.fault.occurrence() == 0 || armed.fired ||
+            !matches(armed.fault, call, argument, objectType)) {
+            continue;
+        }
+        if (armed.callsToPass > 0) {
+            --armed.callsToPass;
+        } else if (firing == nullptr) {
+            firing = &armed;
         }
     }
-    return std::nullopt;
+    if (firing == nullptr) {
+        for (Armed& armed : faults) {
+            if (armed.fault.occurrence() == 0 && matches(armed.fault, call, argument, objectType)) {
+                firing = &armed;
+                break;
+            }
+        }
+    }
+    if (firing == nullptr) {
+        return std::nullopt;
+    }
+    firing->fired = true;
+    return firing->fault.error();
+}
+
+std::vector<std::string> FaultInjector::unfired() const {
+    std::lock_guard<std::mutex> guard(lock);
+    std::vector<std::string> descriptions;
+    for (const Armed& armed : faults) {
+        if (!armed.fired) {
+            descriptions.push_back(armed.fault.describe());
+        }
+    }
+    return descriptions;
 }
 
 }  // namespace Win32Emu

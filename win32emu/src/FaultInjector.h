@@ -1,12 +1,14 @@
 #pragma once
 
-// Fault injection for the emulated calls. failNext arms one failure of a call (several arm as many
-// failures, taken in order); failWhen fails every call whose principal argument equals the given
-// text (case-insensitively, as Windows compares names) until cleared. A one-shot failure is taken
-// before a standing one. Thread-safe.
+// Fault injection for the emulated calls. A fault names a call and the error it fails with, and
+// optionally which of the calls it hits: the principal argument (compared without regard to
+// case, as Windows compares names), the type of the object whose handle the call is given, and
+// which occurrence among the matching calls (the first by default; 0 for every one). One-shot
+// faults are taken in the order they were armed, before any standing one. Faults remember
+// whether they fired, so a test can tell that one it armed never did. Thread-safe.
 
-#include <deque>
-#include <map>
+#include "Win32Emu/Machine.h"
+
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,23 +19,30 @@ namespace Win32Emu {
 
 class FaultInjector {
 public:
-    void failNext(const std::string& call, DWORD error);
-    void failWhen(const std::string& call, const std::string& argument, DWORD error);
+    void arm(const Fault& fault);
     void clear();
 
-    // The error the call must fail with, if a fault is armed for it; consumes a one-shot fault.
-    std::optional<DWORD> take(const std::string& call, const std::string& argument);
+    // The error the call must fail with, if an armed fault hits it.
+    std::optional<DWORD> take(const std::string& call,
+                              const std::string& argument,
+                              const std::string& objectType);
+    // The faults armed since the last clear() that have not fired, described for a test report.
+    std::vector<std::string> unfired() const;
 
 private:
-    struct Standing {
-        std::string call;
-        std::string argument;
-        DWORD error;
+    struct Armed {
+        Fault fault;
+        unsigned callsToPass = 0;  // matching calls still to let through before firing
+        bool fired = false;
     };
 
-    std::mutex lock;
-    std::map<std::string, std::deque<DWORD>> oneShot;
-    std::vector<Standing> standing;
+    static bool matches(const Fault& fault,
+                        const std::string& call,
+                        const std::string& argument,
+                        const std::string& objectType);
+
+    mutable std::mutex lock;
+    std::vector<Armed> faults;
 };
 
 }  // namespace Win32Emu

@@ -1,8 +1,9 @@
 #pragma once
 
 // The process's handle table: every handle the emulated calls hand out, with its typed object,
-// and the namespace of named objects. Handle values are never reused, so a stale handle fails
-// with ERROR_INVALID_HANDLE instead of reaching a newer object. Thread-safe; no call blocks.
+// the access it was opened with and the call that created it, and the namespace of named
+// objects. Handle values are never reused, so a stale handle fails with ERROR_INVALID_HANDLE
+// instead of reaching a newer object. Thread-safe; no call blocks.
 
 #include "KernelObject.h"
 
@@ -11,22 +12,35 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace Win32Emu {
 
+struct HandleEntry {
+    std::shared_ptr<KernelObject> object;
+    ACCESS_MASK access = 0;
+    std::string createdBy;
+};
+
 class HandleTable {
 public:
-    HANDLE insert(std::shared_ptr<KernelObject> object);
+    // Objects without access control of their own are opened with every right.
+    HANDLE insert(std::shared_ptr<KernelObject> object,
+                  const char* createdBy,
+                  ACCESS_MASK access = GENERIC_ALL);
     // The object behind `handle`, or null for a handle that is not open.
     std::shared_ptr<KernelObject> find(HANDLE handle) const;
     template <class T>
     std::shared_ptr<T> findAs(HANDLE handle) const {
         return std::dynamic_pointer_cast<T>(find(handle));
     }
+    std::optional<HandleEntry> entry(HANDLE handle) const;
     // Closes the handle; false when it was not open. The object goes with its last reference.
     bool remove(HANDLE handle);
     size_t size() const;
+    std::vector<std::pair<HANDLE, HandleEntry>> entries() const;
 
     // For a named object: a new handle to the live object of that name if there is one
     // (`existed` true; null when it is of another type than `Wanted`), else to a new object from
@@ -34,13 +48,16 @@ public:
     template <class Wanted>
     HANDLE openOrCreateNamed(const std::wstring& name,
                              const std::function<std::shared_ptr<Wanted>()>& create,
+                             const char* createdBy,
                              bool& existed);
 
 private:
-    HANDLE insertLocked(std::shared_ptr<KernelObject> object);
+    HANDLE insertLocked(std::shared_ptr<KernelObject> object,
+                        const char* createdBy,
+                        ACCESS_MASK access);
 
     mutable std::mutex lock;
-    std::map<std::uintptr_t, std::shared_ptr<KernelObject>> objects;
+    std::map<std::uintptr_t, HandleEntry> objects;
     std::map<std::wstring, std::weak_ptr<KernelObject>> names;
     std::uintptr_t nextValue = 0x100;
 };
@@ -48,6 +65,7 @@ private:
 template <class Wanted>
 HANDLE HandleTable::openOrCreateNamed(const std::wstring& name,
                                       const std::function<std::shared_ptr<Wanted>()>& create,
+                                      const char* createdBy,
                                       bool& existed) {
     std::lock_guard<std::mutex> guard(lock);
     const auto found = names.find(name);
@@ -57,13 +75,13 @@ HANDLE HandleTable::openOrCreateNamed(const std::wstring& name,
             if (!std::dynamic_pointer_cast<Wanted>(object)) {
                 return nullptr;
             }
-            return insertLocked(object);
+            return insertLocked(object, createdBy, GENERIC_ALL);
         }
     }
     existed = false;
     std::shared_ptr<Wanted> object = create();
     names[name] = object;
-    return insertLocked(object);
+    return insertLocked(object, createdBy, GENERIC_ALL);
 }
 
 }  // namespace Win32Emu

@@ -8,7 +8,8 @@ using namespace Win32Emu;
 extern "C" {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-    if (InjectedFailure("CloseHandle")) {
+    const std::optional<HandleEntry> entry = Model().handles.entry(hObject);
+    if (InjectedFailure("CloseHandle", std::string(), entry ? entry->object->typeName() : "")) {
         return FALSE;
     }
     // The current-process pseudo handle (the value of INVALID_HANDLE_VALUE) is not in the table;

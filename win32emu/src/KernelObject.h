@@ -10,6 +10,8 @@ namespace Win32Emu {
 class KernelObject {
 public:
     virtual ~KernelObject() = default;
+    // The kind of object, as fault injection and leak reports name it ("Event", "Token"...).
+    virtual const char* typeName() const = 0;
 };
 
 // An object that WaitForSingleObject accepts. wait() blocks without any machine-wide lock held

@@ -1,9 +1,11 @@
 #include "Win32Emu/Machine.h"
 
 #include "ApiSupport.h"
+#include "IdentityObjects.h"
 #include "MachineModel.h"
 #include "MachineProfile.h"
 #include "Modules.h"
+#include "SidText.h"
 
 #include <Poco/Environment.h>
 #include <Poco/Exception.h>
@@ -11,6 +13,7 @@
 #include <Poco/StreamCopier.h>
 #include <Poco/String.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,6 +73,13 @@ std::optional<RegistryValue> findValue(MachineModel& model,
         return std::nullopt;
     }
     return value;
+}
+
+// The machine builds SIDs from these strings; a malformed one is a mistake in the test or profile.
+void requireSid(const std::string& sid, bool emptyAllowed) {
+    if ((sid.empty() && !emptyAllowed) || (!sid.empty() && SidFromText(sid).empty())) {
+        throw Poco::InvalidArgumentException("Not a SID", sid);
+    }
 }
 
 }  // namespace
@@ -143,12 +153,40 @@ void Machine::loadProfileJson(const std::string& json) {
     profile.applyTo(*this);
 }
 
+std::string Fault::describe() const {
+    std::string text = callName;
+    if (principal) {
+        text += "(\"" + *principal + "\")";
+    }
+    if (object) {
+        text += " on a " + *object;
+    }
+    text += nth == 0 ? ", every call" : ", call " + std::to_string(nth);
+    return text + ", error " + std::to_string(errorCode);
+}
+
+void Machine::injectFault(const Fault& fault) {
+    // A misspelt fault would never fire and leave a test that cannot fail.
+    if (!IsFaultableCall(fault.call())) {
+        throw Poco::InvalidArgumentException("Not an emulated call that can be made to fail",
+                                             fault.call());
+    }
+    if (fault.objectType() && !IsObjectTypeName(*fault.objectType())) {
+        throw Poco::InvalidArgumentException("Not an emulated object type", *fault.objectType());
+    }
+    state->model.faults.arm(fault);
+}
+
 void Machine::failNext(const std::string& call, DWORD error) {
-    state->model.faults.failNext(call, error);
+    injectFault(Fault(call, error));
 }
 
 void Machine::failWhen(const std::string& call, const std::string& argument, DWORD error) {
-    state->model.faults.failWhen(call, argument, error);
+    injectFault(Fault(call, error).withArgument(argument).always());
+}
+
+std::vector<std::string> Machine::unfiredFaults() const {
+    return state->model.faults.unfired();
 }
 
 void Machine::clearFaults() {
@@ -165,6 +203,43 @@ size_t Machine::localAllocCount() const {
 
 size_t Machine::environmentBlockCount() const {
     return state->model.environmentBlockCount();
+}
+
+std::vector<OpenObject> Machine::openHandles() const {
+    std::vector<OpenObject> result;
+    for (const auto& entry : state->model.handles.entries()) {
+        result.push_back(OpenObject{reinterpret_cast<std::uintptr_t>(entry.first),
+                                    entry.second.object->typeName(),
+                                    entry.second.createdBy});
+    }
+    return result;
+}
+
+std::vector<OpenObject> Machine::openLocalAllocs() const {
+    std::vector<OpenObject> result;
+    for (const auto& block : state->model.localAllocations()) {
+        result.push_back(
+            OpenObject{reinterpret_cast<std::uintptr_t>(block.first), "LocalAlloc", block.second});
+    }
+    return result;
+}
+
+std::optional<TokenInfo> Machine::tokenInfo(HANDLE handle) const {
+    const std::optional<HandleEntry> entry = state->model.handles.entry(handle);
+    const auto token = entry ? std::dynamic_pointer_cast<TokenObject>(entry->object) : nullptr;
+    if (!token) {
+        return std::nullopt;
+    }
+    TokenInfo info;
+    info.tokenId = token->id;
+    info.userSid = token->userSid;
+    info.sessionId = token->sessionId;
+    info.type = token->type;
+    info.impersonationLevel = token->impersonationLevel;
+    info.elevation = token->elevation;
+    info.access = entry->access;
+    info.createdBy = entry->createdBy;
+    return info;
 }
 
 void Machine::setVersion(const VersionInfo& version) {
@@ -311,12 +386,14 @@ DWORD Machine::consoleSession() const {
 }
 
 void Machine::setSessionUser(DWORD sessionId, const std::string& sid) {
+    requireSid(sid, true);
     std::lock_guard<std::mutex> guard(state->model.lock);
-    if (sid.empty()) {
-        state->model.configuration.sessionUsers.erase(sessionId);
-    } else {
-        state->model.configuration.sessionUsers[sessionId] = sid;
-    }
+    state->model.configuration.sessionUsers[sessionId] = sid;
+}
+
+void Machine::removeSession(DWORD sessionId) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.sessionUsers.erase(sessionId);
 }
 
 std::string Machine::sessionUser(DWORD sessionId) const {
@@ -327,6 +404,7 @@ std::string Machine::sessionUser(DWORD sessionId) const {
 }
 
 void Machine::setAccount(const Account& account) {
+    requireSid(account.sid, false);
     std::lock_guard<std::mutex> guard(state->model.lock);
     state->model.configuration.accounts[Poco::toUpper(account.sid)] = account;
 }
@@ -342,22 +420,41 @@ std::optional<Account> Machine::account(const std::string& sid) const {
 }
 
 void Machine::setProcess(const ProcessEntry& process) {
+    requireSid(process.userSid, false);
     std::lock_guard<std::mutex> guard(state->model.lock);
-    state->model.configuration.processes[process.processId] = process;
+    std::vector<ProcessEntry>& processes = state->model.configuration.processes;
+    for (ProcessEntry& existing : processes) {
+        if (existing.processId == process.processId) {
+            existing = process;
+            return;
+        }
+    }
+    processes.push_back(process);
 }
 
 void Machine::removeProcess(DWORD processId) {
     std::lock_guard<std::mutex> guard(state->model.lock);
-    state->model.configuration.processes.erase(processId);
+    std::vector<ProcessEntry>& processes = state->model.configuration.processes;
+    processes.erase(
+        std::remove_if(processes.begin(),
+                       processes.end(),
+                       [&](const ProcessEntry& process) { return process.processId == processId; }),
+        processes.end());
 }
 
 std::vector<ProcessEntry> Machine::processes() const {
     std::lock_guard<std::mutex> guard(state->model.lock);
-    std::vector<ProcessEntry> result;
-    for (const auto& entry : state->model.configuration.processes) {
-        result.push_back(entry.second);
-    }
-    return result;
+    return state->model.configuration.processes;
+}
+
+void Machine::setCurrentProcess(DWORD processId) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.currentProcessId = processId;
+}
+
+DWORD Machine::currentProcessId() const {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    return state->model.configuration.currentProcessId;
 }
 
 }  // namespace Win32Emu

@@ -2,19 +2,29 @@
 
 namespace Win32Emu {
 
-bool MachineModel::addLocalAllocation(void* block) {
+DWORD MachineModel::majorVersion() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return configuration.version.majorVersion;
+}
+
+bool MachineModel::addLocalAllocation(void* block, const char* call) {
     std::lock_guard<std::mutex> guard(accountingLock);
-    return localAllocations.insert(block).second;
+    return localBlocks.emplace(block, call).second;
 }
 
 bool MachineModel::removeLocalAllocation(void* block) {
     std::lock_guard<std::mutex> guard(accountingLock);
-    return localAllocations.erase(block) > 0;
+    return localBlocks.erase(block) > 0;
 }
 
 size_t MachineModel::localAllocationCount() const {
     std::lock_guard<std::mutex> guard(accountingLock);
-    return localAllocations.size();
+    return localBlocks.size();
+}
+
+std::vector<std::pair<void*, std::string>> MachineModel::localAllocations() const {
+    std::lock_guard<std::mutex> guard(accountingLock);
+    return std::vector<std::pair<void*, std::string>>(localBlocks.begin(), localBlocks.end());
 }
 
 void MachineModel::addEnvironmentBlock(void* block) {

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace Win32Emu {
 
@@ -29,9 +30,11 @@ struct Configuration {
     std::wstring moduleFileName;
     std::wstring currentDirectory = L"C:\\Windows\\system32";
     DWORD consoleSession = 0xFFFFFFFF;
-    std::map<DWORD, std::string> sessionUsers;
+    // Every session that exists, with the SID of the user logged on in it ("" for nobody).
+    std::map<DWORD, std::string> sessionUsers{{0, std::string()}};
     std::map<std::string, Account> accounts;  // by SID string in upper case
-    std::map<DWORD, ProcessEntry> processes;
+    std::vector<ProcessEntry> processes;      // in snapshot order
+    DWORD currentProcessId = 0;
 };
 
 class MachineModel {
@@ -44,10 +47,14 @@ public:
     FaultInjector faults;
     DriveMap drives;
 
-    // Blocks handed out by LocalAlloc and environment blocks, not yet given back.
-    bool addLocalAllocation(void* block);
+    DWORD majorVersion() const;
+
+    // Blocks handed out by LocalAlloc (with the call that did) and environment blocks, not yet
+    // given back.
+    bool addLocalAllocation(void* block, const char* call);
     bool removeLocalAllocation(void* block);
     size_t localAllocationCount() const;
+    std::vector<std::pair<void*, std::string>> localAllocations() const;
     void addEnvironmentBlock(void* block);
     bool removeEnvironmentBlock(void* block);
     size_t environmentBlockCount() const;
@@ -59,7 +66,7 @@ public:
 
 private:
     mutable std::mutex accountingLock;
-    std::set<void*> localAllocations;
+    std::map<void*, std::string> localBlocks;
     std::set<void*> environmentBlocks;
 };
 

@@ -103,6 +103,8 @@ void MachineProfile::overlay(const std::string& json) {
             overlayAccounts(objectOf(value, name));
         } else if (name == "processes") {
             overlayProcesses(objectOf(value, name));
+        } else if (name == "currentProcess") {
+            currentProcess = dwordOf(value, name);
         } else if (name == "registry") {
             overlayRegistry(objectOf(value, name));
         } else {
@@ -162,12 +164,16 @@ void MachineProfile::applyTo(Machine& machine) const {
     for (const auto& session : sessionUsers) {
         machine.setSessionUser(session.first, session.second);
     }
+    if (sessionUsers.count(0) == 0) {
+        machine.removeSession(0);
+    }
     for (const auto& account : accounts) {
         machine.setAccount(account.second);
     }
-    for (const auto& process : processes) {
-        machine.setProcess(process.second);
+    for (const ProcessEntry& process : processes) {
+        machine.setProcess(process);
     }
+    machine.setCurrentProcess(currentProcess);
     // After wow64: keys are named as the process sees them, through its registry view.
     for (const RegistryKeyEntry& key : registry) {
         machine.createRegistryKey(key.path);

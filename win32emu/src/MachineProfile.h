@@ -57,7 +57,8 @@ private:
     DWORD consoleSession = 0xFFFFFFFF;
     std::map<DWORD, std::string> sessionUsers;
     std::map<std::string, Account> accounts;
-    std::map<DWORD, ProcessEntry> processes;
+    std::vector<ProcessEntry> processes;  // in document order
+    DWORD currentProcess = 0;
     std::vector<RegistryKeyEntry> registry;
 };
 

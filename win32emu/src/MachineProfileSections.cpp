@@ -3,6 +3,7 @@
 #include "ApiSupport.h"
 #include "MachineProfile.h"
 #include "ProfileJson.h"
+#include "SidText.h"
 
 #include <Poco/UTF8String.h>
 
@@ -25,6 +26,15 @@ DWORD registryTypeOf(const std::string& name, const std::string& where) {
         return REG_DWORD;
     }
     invalid(where, "type must be REG_SZ, REG_EXPAND_SZ or REG_DWORD");
+}
+
+// Sessions, accounts and processes name users by SID; the machine builds the SID's bytes from it.
+std::string sidOf(const Var& value, const std::string& where, bool emptyAllowed) {
+    const std::string sid = textOf(value, where);
+    if ((sid.empty() && !emptyAllowed) || (!sid.empty() && SidFromText(sid).empty())) {
+        invalid(where, "must be a SID (S-1-...)");
+    }
+    return sid;
 }
 
 bool isRegistryRoot(const std::string& path) {
@@ -57,7 +67,7 @@ void MachineProfile::overlaySessions(const Object& sessions) {
             }
             const Var user = members.get(name);
             sessionUsers[session] =
-                user.isEmpty() ? std::string() : textOf(user, "sessions." + id + ".user");
+                user.isEmpty() ? std::string() : sidOf(user, "sessions." + id + ".user", true);
         }
     }
 }
@@ -68,6 +78,9 @@ void MachineProfile::overlayAccounts(const Object& entries) {
         if (entry.isEmpty()) {
             accounts.erase(sid);
             continue;
+        }
+        if (SidFromText(sid).empty()) {
+            invalid("accounts." + sid, "must be named by a SID (S-1-...)");
         }
         Account& account = accounts[sid];
         account.sid = sid;
@@ -95,11 +108,25 @@ void MachineProfile::overlayProcesses(const Object& entries) {
         const DWORD processId = static_cast<DWORD>(numberOfName(id, "processes", 0xFFFFFFFFLL));
         const Var entry = entries.get(id);
         if (entry.isEmpty()) {
-            processes.erase(processId);
+            processes.erase(std::remove_if(processes.begin(),
+                                           processes.end(),
+                                           [&](const ProcessEntry& process) {
+                                               return process.processId == processId;
+                                           }),
+                            processes.end());
             continue;
         }
-        ProcessEntry& process = processes[processId];
-        process.processId = processId;
+        auto existing = std::find_if(processes.begin(), processes.end(), [&](const auto& p) {
+            return p.processId == processId;
+        });
+        if (existing == processes.end()) {
+            // New processes go last: the snapshot lists them in the order they were started.
+            ProcessEntry added;
+            added.processId = processId;
+            added.userSid = "S-1-5-18";
+            existing = processes.insert(processes.end(), added);
+        }
+        ProcessEntry& process = *existing;
         const Object& members = objectOf(entry, "processes." + id);
         for (const std::string& name : members.getNames()) {
             const Var value = members.get(name);
@@ -109,7 +136,15 @@ void MachineProfile::overlayProcesses(const Object& entries) {
             } else if (name == "session") {
                 process.sessionId = dwordOf(value, where);
             } else if (name == "user") {
-                process.userSid = textOf(value, where);
+                process.userSid = sidOf(value, where, false);
+            } else if (name == "elevated") {
+                process.elevated = booleanOf(value, where);
+            } else if (name == "failOpenProcess") {
+                process.openProcessError = dwordOf(value, where);
+            } else if (name == "failOpenProcessToken") {
+                process.openProcessTokenError = dwordOf(value, where);
+            } else if (name == "failProcessIdToSessionId") {
+                process.sessionIdError = dwordOf(value, where);
             } else {
                 invalid(where, "is not a member of a process");
             }

@@ -6,6 +6,19 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace Win32Emu {
+
+void* AllocateLocal(size_t bytes, const char* call) {
+    // A zero-byte request still yields a distinct block, as on Windows.
+    void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
+    if (block != nullptr) {
+        Model().addLocalAllocation(block, call);
+    }
+    return block;
+}
+
+}  // namespace Win32Emu
+
 using namespace Win32Emu;
 
 extern "C" {
@@ -19,16 +32,10 @@ HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return nullptr;
     }
-    // A zero-byte request still yields a distinct block, as on Windows.
-    void* block = std::malloc(uBytes == 0 ? 1 : uBytes);
+    void* block = AllocateLocal(uBytes, "LocalAlloc");
     if (block == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
     }
-    if ((uFlags & LMEM_ZEROINIT) != 0) {
-        std::memset(block, 0, uBytes);
-    }
-    Model().addLocalAllocation(block);
     return block;
 }
 

@@ -105,6 +105,9 @@ const Export exportTable[] = {
     {"advapi32.dll", "RegQueryInfoKeyW", procedure(&RegQueryInfoKeyW)},
     {"advapi32.dll", "RegQueryValueExW", procedure(&RegQueryValueExW)},
     {"advapi32.dll", "RegSetValueExW", procedure(&RegSetValueExW)},
+    {"advapi32.dll", "RegisterServiceCtrlHandlerA", procedure(&RegisterServiceCtrlHandlerA)},
+    {"advapi32.dll", "SetServiceStatus", procedure(&SetServiceStatus)},
+    {"advapi32.dll", "StartServiceCtrlDispatcherA", procedure(&StartServiceCtrlDispatcherA)},
     {"userenv.dll", "DestroyEnvironmentBlock", procedure(&DestroyEnvironmentBlock)},
     {"user32.dll", "GetSystemMetrics", procedure(&GetSystemMetrics)},
     {"shell32.dll", "SHGetFolderPathW", procedure(&SHGetFolderPathW)},
@@ -161,6 +164,40 @@ HMODULE moduleHandle(const std::string* name) {
 }
 
 }  // namespace
+
+bool IsFaultableCall(const std::string& function) {
+    static const char* const cannotFail[] = {"GetLastError",
+                                             "SetLastError",
+                                             "GetCurrentProcess",
+                                             "GetSystemInfo",
+                                             "GetNativeSystemInfo",
+                                             "VerSetConditionMask",
+                                             "Sleep",
+                                             "WTSGetActiveConsoleSessionId",
+                                             "IsValidSid",
+                                             "EqualSid",
+                                             "GetLengthSid"};
+    for (const char* name : cannotFail) {
+        if (function == name) {
+            return false;
+        }
+    }
+    for (const Export& entry : exportTable) {
+        if (function == entry.function) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsObjectTypeName(const std::string& type) {
+    for (const char* name : {"Event", "Mutex", "Key", "Token", "Process", "Snapshot"}) {
+        if (type == name) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::string ExportEntryName(const std::string& module, const std::string& function) {
     const std::string fileName = moduleFileName(module);

@@ -12,4 +12,10 @@ namespace Win32Emu {
 // or without ".dll" or a directory), else empty.
 std::string ExportEntryName(const std::string& module, const std::string& function);
 
+// Whether `function` is an emulated export that fault injection can make fail: not one of the
+// calls that cannot fail on Windows.
+bool IsFaultableCall(const std::string& function);
+// Whether `type` names a kind of emulated object ("Token", "Event"...).
+bool IsObjectTypeName(const std::string& type);
+
 }  // namespace Win32Emu

@@ -14,6 +14,7 @@ namespace Win32Emu {
 // the next wait acquires it and returns WAIT_ABANDONED. Thread-safe.
 class MutexObject : public WaitableObject, public std::enable_shared_from_this<MutexObject> {
 public:
+    const char* typeName() const override { return "Mutex"; }
     MutexObject() = default;
 
     DWORD wait(DWORD milliseconds) override;

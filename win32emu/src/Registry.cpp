@@ -113,8 +113,10 @@ LONG openOrCreate(HKEY hKey,
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    *phkResult = reinterpret_cast<HKEY>(Model().handles.insert(std::make_shared<RegistryKeyObject>(
-        key, base.hive, keyRights(samDesired), joinPath(base.path, subKey))));
+    *phkResult = reinterpret_cast<HKEY>(Model().handles.insert(
+        std::make_shared<RegistryKeyObject>(
+            key, base.hive, keyRights(samDesired), joinPath(base.path, subKey)),
+        call));
     if (disposition != nullptr) {
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     }

@@ -11,6 +11,7 @@ namespace Win32Emu {
 // it ("HKEY_LOCAL_MACHINE\SOFTWARE\..."), the argument fault injection matches against.
 class RegistryKeyObject : public KernelObject {
 public:
+    const char* typeName() const override { return "Key"; }
     RegistryKeyObject(RegistryKeyPtr key, Hive hive, REGSAM access, std::string path)
         : key(std::move(key)), hive(hive), access(access), path(std::move(path)) {}
 

@@ -17,14 +17,16 @@ namespace {
 // that name (ERROR_ALREADY_EXISTS) or a new named one. The last error is 0 after a creation, as
 // callers test it for ERROR_ALREADY_EXISTS.
 template <class Object>
-HANDLE createObject(LPCWSTR name, const std::function<std::shared_ptr<Object>()>& create) {
+HANDLE createObject(const char* call,
+                    LPCWSTR name,
+                    const std::function<std::shared_ptr<Object>()>& create) {
     if (name == nullptr || *name == L'\0') {
-        const HANDLE handle = Model().handles.insert(create());
+        const HANDLE handle = Model().handles.insert(create(), call);
         SetLastError(ERROR_SUCCESS);
         return handle;
     }
     bool existed = false;
-    const HANDLE handle = Model().handles.openOrCreateNamed<Object>(name, create, existed);
+    const HANDLE handle = Model().handles.openOrCreateNamed<Object>(name, create, call, existed);
     if (handle == nullptr) {
         // The name belongs to an object of another type.
         SetLastError(ERROR_INVALID_HANDLE);
@@ -35,8 +37,8 @@ HANDLE createObject(LPCWSTR name, const std::function<std::shared_ptr<Object>()>
 }
 
 // An initial owner is granted only to the creator, not when the name opens an existing mutex.
-HANDLE createMutex(BOOL initialOwner, LPCWSTR name) {
-    return createObject<MutexObject>(name, [initialOwner] {
+HANDLE createMutex(const char* call, BOOL initialOwner, LPCWSTR name) {
+    return createObject<MutexObject>(call, name, [initialOwner] {
         auto mutex = std::make_shared<MutexObject>();
         if (initialOwner) {
             mutex->acquireNew();
@@ -57,7 +59,7 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes,
     if (InjectedFailure("CreateEventW", ToUtf8(lpName))) {
         return nullptr;
     }
-    return createObject<EventObject>(lpName, [&] {
+    return createObject<EventObject>("CreateEventW", lpName, [&] {
         return std::make_shared<EventObject>(bManualReset != FALSE, bInitialState != FALSE);
     });
 }
@@ -97,7 +99,8 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes,
         return nullptr;
     }
     const std::wstring wideName = ToWide(name);
-    return createMutex(bInitialOwner, lpName == nullptr ? nullptr : wideName.c_str());
+    return createMutex(
+        "CreateMutexA", bInitialOwner, lpName == nullptr ? nullptr : wideName.c_str());
 }
 
 HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes,
@@ -107,7 +110,7 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes,
     if (InjectedFailure("CreateMutexW", ToUtf8(lpName))) {
         return nullptr;
     }
-    return createMutex(bInitialOwner, lpName);
+    return createMutex("CreateMutexW", bInitialOwner, lpName);
 }
 
 BOOL WINAPI ReleaseMutex(HANDLE hMutex) {

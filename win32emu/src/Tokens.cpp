@@ -1,28 +1,217 @@
 // Access tokens: WTSQueryUserToken, DuplicateTokenEx, GetTokenInformation.
 
 #include "ApiSupport.h"
+#include "Identity.h"
 #include "MachineModel.h"
+#include "SidText.h"
 
+#include <cstring>
 #include <wtsapi32.h>
 
 using namespace Win32Emu;
 
+namespace {
+
+struct OpenToken {
+    std::shared_ptr<TokenObject> token;
+    ACCESS_MASK access = 0;
+};
+
+// The token behind `handle`, or null with ERROR_INVALID_HANDLE (the process pseudo handle, equal
+// to INVALID_HANDLE_VALUE, is a process, not a token).
+std::optional<OpenToken> tokenAt(HANDLE handle) {
+    const std::optional<HandleEntry> entry = Model().handles.entry(handle);
+    if (entry) {
+        if (auto token = std::dynamic_pointer_cast<TokenObject>(entry->object)) {
+            return OpenToken{std::move(token), entry->access};
+        }
+    }
+    SetLastError(ERROR_INVALID_HANDLE);
+    return std::nullopt;
+}
+
+std::string objectTypeAt(HANDLE handle) {
+    const std::optional<HandleEntry> entry = Model().handles.entry(handle);
+    return entry ? entry->object->typeName() : std::string();
+}
+
+BOOL queryTokenUser(const TokenObject& token, LPVOID buffer, DWORD length, PDWORD returnLength) {
+    const std::vector<BYTE> sid = SidFromText(token.userSid);
+    const DWORD needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
+    *returnLength = needed;
+    if (length < needed || buffer == nullptr) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    // The SID follows the record inside the caller's buffer, as Windows lays it out.
+    BYTE* bytes = static_cast<BYTE*>(buffer);
+    std::memcpy(bytes + sizeof(TOKEN_USER), sid.data(), sid.size());
+    TOKEN_USER user{};
+    user.User.Sid = bytes + sizeof(TOKEN_USER);
+    user.User.Attributes = 0;
+    std::memcpy(bytes, &user, sizeof(user));
+    return TRUE;
+}
+
+BOOL queryLinkedToken(const TokenObject& token, LPVOID buffer, DWORD length, PDWORD returnLength) {
+    if (Model().majorVersion() < 6) {
+        // The class is unknown before Vista.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *returnLength = sizeof(TOKEN_LINKED_TOKEN);
+    if (length < sizeof(TOKEN_LINKED_TOKEN) || buffer == nullptr) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    if (token.elevation == TokenElevationTypeDefault) {
+        SetLastError(ERROR_NO_SUCH_LOGON_SESSION);
+        return FALSE;
+    }
+    std::shared_ptr<TokenObject> linked = CopyToken(token);
+    linked->elevation = token.elevation == TokenElevationTypeLimited ? TokenElevationTypeFull
+                                                                     : TokenElevationTypeLimited;
+    // A caller with SeTcbPrivilege gets a primary token; anyone else one it can only identify by.
+    if (CallerIsLocalSystem()) {
+        linked->type = TokenPrimary;
+        linked->impersonationLevel = SecurityAnonymous;
+    } else {
+        linked->type = TokenImpersonation;
+        linked->impersonationLevel = SecurityIdentification;
+    }
+    TOKEN_LINKED_TOKEN result{};
+    result.LinkedToken = Model().handles.insert(linked, "GetTokenInformation", TOKEN_ALL_ACCESS);
+    std::memcpy(buffer, &result, sizeof(result));
+    return TRUE;
+}
+
+}  // namespace
+
 extern "C" {
 
-BOOL WINAPI WTSQueryUserToken(ULONG, PHANDLE) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+BOOL WINAPI WTSQueryUserToken(ULONG SessionId, PHANDLE phToken) {
+    if (InjectedFailure("WTSQueryUserToken", std::to_string(SessionId))) {
+        return FALSE;
+    }
+    if (!CallerIsLocalSystem()) {
+        SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+        return FALSE;
+    }
+    if (phToken == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string user;
+    {
+        MachineModel& model = Model();
+        std::lock_guard<std::mutex> guard(model.lock);
+        const auto& sessions = model.configuration.sessionUsers;
+        const auto found = sessions.find(SessionId);
+        if (found == sessions.end()) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return FALSE;
+        }
+        user = found->second;
+    }
+    if (user.empty()) {
+        SetLastError(ERROR_NO_TOKEN);
+        return FALSE;
+    }
+    *phToken = Model().handles.insert(
+        NewToken(user, SessionId, false), "WTSQueryUserToken", TOKEN_ALL_ACCESS);
+    return TRUE;
 }
 
-BOOL WINAPI DuplicateTokenEx(
-    HANDLE, DWORD, LPSECURITY_ATTRIBUTES, SECURITY_IMPERSONATION_LEVEL, TOKEN_TYPE, PHANDLE) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+BOOL WINAPI DuplicateTokenEx(HANDLE hExistingToken,
+                             DWORD dwDesiredAccess,
+                             LPSECURITY_ATTRIBUTES lpTokenAttributes,
+                             SECURITY_IMPERSONATION_LEVEL ImpersonationLevel,
+                             TOKEN_TYPE TokenType,
+                             PHANDLE phNewToken) {
+    if (InjectedFailure("DuplicateTokenEx", std::string(), objectTypeAt(hExistingToken))) {
+        return FALSE;
+    }
+    const std::optional<OpenToken> source = tokenAt(hExistingToken);
+    if (!source) {
+        return FALSE;
+    }
+    if ((source->access & TOKEN_DUPLICATE) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (ImpersonationLevel < SecurityAnonymous || ImpersonationLevel > SecurityDelegation ||
+        (TokenType != TokenPrimary && TokenType != TokenImpersonation)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (lpTokenAttributes != nullptr && lpTokenAttributes->lpSecurityDescriptor != nullptr) {
+        // Security descriptors on tokens are not emulated.
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    // An impersonation token gives no more than its own level, and a primary token only from
+    // the level that allows impersonation.
+    const TokenObject& existing = *source->token;
+    if (existing.type == TokenImpersonation &&
+        (ImpersonationLevel > existing.impersonationLevel ||
+         (TokenType == TokenPrimary && existing.impersonationLevel < SecurityImpersonation))) {
+        SetLastError(ERROR_BAD_IMPERSONATION_LEVEL);
+        return FALSE;
+    }
+    ACCESS_MASK granted = source->access;
+    if (dwDesiredAccess != 0 && !GrantedTokenAccess(dwDesiredAccess, granted)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (phNewToken == nullptr) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    std::shared_ptr<TokenObject> duplicate = CopyToken(existing);
+    duplicate->type = TokenType;
+    duplicate->impersonationLevel = ImpersonationLevel;
+    *phNewToken = Model().handles.insert(duplicate, "DuplicateTokenEx", granted);
+    return TRUE;
 }
 
-BOOL WINAPI GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle,
+                                TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation,
+                                DWORD TokenInformationLength,
+                                PDWORD ReturnLength) {
+    if (InjectedFailure("GetTokenInformation",
+                        std::to_string(static_cast<int>(TokenInformationClass)),
+                        objectTypeAt(TokenHandle))) {
+        return FALSE;
+    }
+    const std::optional<OpenToken> token = tokenAt(TokenHandle);
+    if (!token) {
+        return FALSE;
+    }
+    if (TokenInformationClass < TokenUser || TokenInformationClass >= MaxTokenInfoClass) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if ((token->access & TOKEN_QUERY) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (ReturnLength == nullptr) {
+        // Windows writes the length unconditionally and faults on a null pointer.
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    switch (TokenInformationClass) {
+        case TokenUser:
+            return queryTokenUser(
+                *token->token, TokenInformation, TokenInformationLength, ReturnLength);
+        case TokenLinkedToken:
+            return queryLinkedToken(
+                *token->token, TokenInformation, TokenInformationLength, ReturnLength);
+        default:
+            SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+            return FALSE;
+    }
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 // Every member is thread-safe. Not part of the Win32 surface: system code never includes this.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,12 +34,81 @@ struct Account {
     bool linkedToken = false;  // UAC: a filtered token with a linked full (elevated) token
 };
 
-// A process running on the machine (other than the emulated process itself).
+// A process running on the machine; the emulated process itself is one of them
+// (Machine::setCurrentProcess). A non-zero error makes that call fail for this process with it.
 struct ProcessEntry {
     DWORD processId = 0;
     std::string executableName;  // "explorer.exe"
     DWORD sessionId = 0;
     std::string userSid;
+    // Runs with the user's full token where the account has a linked (UAC) one.
+    bool elevated = false;
+    DWORD openProcessError = 0;
+    DWORD openProcessTokenError = 0;
+    DWORD sessionIdError = 0;  // ProcessIdToSessionId
+};
+
+// What a token handle stands for (Machine::tokenInfo).
+struct TokenInfo {
+    std::uint64_t tokenId = 0;  // each token object its own; a duplicate is a new token
+    std::string userSid;
+    DWORD sessionId = 0;
+    TOKEN_TYPE type = TokenPrimary;
+    // As DuplicateTokenEx was asked; SecurityAnonymous for a token that was never duplicated.
+    SECURITY_IMPERSONATION_LEVEL impersonationLevel = SecurityAnonymous;
+    // Default: no linked token; Limited: the filtered token of a UAC administrator; Full: the
+    // administrator's elevated token.
+    TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
+    ACCESS_MASK access = 0;  // the handle's
+    std::string createdBy;   // the call that handed the handle out
+};
+
+// A handle or LocalAlloc block not yet given back.
+struct OpenObject {
+    std::uintptr_t value = 0;  // the handle value or block address
+    std::string type;       // "Token", "Process", "Snapshot", "Event", "Mutex", "Key", "LocalAlloc"
+    std::string createdBy;  // the call that handed it out
+};
+
+// A fault to inject into one emulated call (Machine::injectFault): the call fails the way it
+// fails on Windows, with `error` as its last error (or as its result, for the registry calls).
+// By default it hits the next call of that name.
+class Fault {
+public:
+    Fault(std::string call, DWORD error) : callName(std::move(call)), errorCode(error) {}
+    // The nth matching call from now fails (1: the next one); 0: every matching call.
+    Fault& onOccurrence(unsigned n) {
+        nth = n;
+        return *this;
+    }
+    Fault& always() { return onOccurrence(0); }
+    // Only calls whose principal argument equals `text`, without regard to case: a path, key,
+    // value or function name, a process or session id or token information class in decimal,
+    // a SID string (win32emu/SUPPORTED.md names each call's).
+    Fault& withArgument(std::string text) {
+        principal = std::move(text);
+        return *this;
+    }
+    // Only calls given a handle to this kind of object ("Token", "Process", "Snapshot",
+    // "Event", "Mutex", "Key").
+    Fault& onObject(std::string type) {
+        object = std::move(type);
+        return *this;
+    }
+
+    const std::string& call() const { return callName; }
+    DWORD error() const { return errorCode; }
+    unsigned occurrence() const { return nth; }
+    const std::optional<std::string>& argument() const { return principal; }
+    const std::optional<std::string>& objectType() const { return object; }
+    std::string describe() const;
+
+private:
+    std::string callName;
+    DWORD errorCode;
+    unsigned nth = 1;
+    std::optional<std::string> principal;
+    std::optional<std::string> object;
 };
 
 class Machine {
@@ -60,17 +130,25 @@ public:
     void loadProfileFile(const std::string& hostPath);
     void loadProfileJson(const std::string& json);
 
-    // Fault injection: the next call of the named function (e.g. "SHGetFolderPathW") fails with
-    // `error` as its last error; failWhen only for calls whose principal string argument (a
-    // path, key or value name, function name) equals `argument`.
+    // Fault injection. injectFault throws Poco::InvalidArgumentException at once for a call the
+    // emulation does not export, one that cannot fail on Windows, or an unknown object type.
+    // failNext(call, error) is injectFault(Fault(call, error)); failWhen fails every call whose
+    // principal argument equals `argument` until the faults are cleared.
+    void injectFault(const Fault& fault);
     void failNext(const std::string& call, DWORD error);
     void failWhen(const std::string& call, const std::string& argument, DWORD error);
+    // The faults injected since the last clearFaults() (or reset) that never fired, described.
+    std::vector<std::string> unfiredFaults() const;
     void clearFaults();
 
     // Accounting of what the emulated calls hand out and have not had back.
     size_t openHandleCount() const;
     size_t localAllocCount() const;
     size_t environmentBlockCount() const;
+    std::vector<OpenObject> openHandles() const;
+    std::vector<OpenObject> openLocalAllocs() const;
+    // What an open token handle stands for; empty for any other handle.
+    std::optional<TokenInfo> tokenInfo(HANDLE handle) const;
 
     // Version and system description.
     void setVersion(const VersionInfo& version);
@@ -112,17 +190,28 @@ public:
     // The process's current directory (GetCurrentDirectoryW); C:\Windows\system32 after reset.
     void setCurrentDirectory(const std::wstring& path);
 
-    // Sessions and users, recorded for the session and token calls. 0xFFFFFFFF: no console
-    // session. An empty SID: nobody logged on in that session.
+    // Sessions and users, for the session and token calls. 0xFFFFFFFF: no console session.
+    // setSessionUser creates the session; an empty SID: nobody logged on in it. After reset()
+    // only session 0 exists, with nobody in it.
     void setConsoleSession(DWORD sessionId);
     DWORD consoleSession() const;
     void setSessionUser(DWORD sessionId, const std::string& sid);
     std::string sessionUser(DWORD sessionId) const;
+    void removeSession(DWORD sessionId);
+    // Accounts, by SID (compared without regard to case). SIDs must be valid SID strings
+    // (Poco::InvalidArgumentException otherwise), as must the users of sessions and processes.
     void setAccount(const Account& account);
     std::optional<Account> account(const std::string& sid) const;
+    // Processes in snapshot order: the order they were first set in; setting an existing
+    // process id replaces that entry in place.
     void setProcess(const ProcessEntry& process);
     void removeProcess(DWORD processId);
     std::vector<ProcessEntry> processes() const;
+    // The emulated process is the listed process of this id (the built-in profile's
+    // OrvaneService.exe, LocalSystem in session 0). Unlisted (as after reset()), it runs as
+    // LocalSystem in session 0 but appears in no snapshot.
+    void setCurrentProcess(DWORD processId);
+    DWORD currentProcessId() const;
 
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;

@@ -1,0 +1,234 @@
+// Processes: the snapshot, OpenProcess, OpenProcessToken, ProcessIdToSessionId.
+
+#include "tests/support/EmulatedMachineTest.h"
+
+#include <gtest/gtest.h>
+
+#include <Win32Emu/Machine.h>
+#include <string>
+#include <tlhelp32.h>
+#include <vector>
+#include <windows.h>
+
+namespace {
+
+using OrvaneClient::Testing::EmulatedMachineTest;
+using Win32Emu::ProcessEntry;
+
+const char* const playerSid = "S-1-5-21-2254011875-3712098642-1289462413-1001";
+
+class ProcessesTest : public EmulatedMachineTest {
+protected:
+    // Every entry of a snapshot as "name:pid", and the last error after the walk.
+    std::vector<std::string> walk(HANDLE snapshot, DWORD& errorAtEnd) {
+        std::vector<std::string> entries;
+        PROCESSENTRY32 entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = Process32First(snapshot, &entry); more;
+             more = Process32Next(snapshot, &entry)) {
+            entries.push_back(std::string(entry.szExeFile) + ":" +
+                              std::to_string(entry.th32ProcessID));
+            EXPECT_EQ(sizeof(entry), entry.dwSize);
+        }
+        errorAtEnd = GetLastError();
+        return entries;
+    }
+
+    static ProcessEntry process(DWORD id, const char* name, DWORD session, const char* user) {
+        ProcessEntry entry;
+        entry.processId = id;
+        entry.executableName = name;
+        entry.sessionId = session;
+        entry.userSid = user;
+        return entry;
+    }
+};
+
+TEST_F(ProcessesTest, SnapshotListsProcessesInCreationOrderAsTheyWereWhenTaken) {
+    machine().setProcess(process(100, "EXPLORER.EXE", 1, playerSid));
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, snapshot);
+    machine().setProcess(process(200, "late.exe", 1, playerSid));
+    machine().removeProcess(2412);
+
+    DWORD error = 0;
+    const std::vector<std::string> expected{"System:4",
+                                            "wininit.exe:484",
+                                            "services.exe:556",
+                                            "winlogon.exe:612",
+                                            "explorer.exe:2412",
+                                            "OrvaneService.exe:3104",
+                                            "EXPLORER.EXE:100"};
+    EXPECT_EQ(expected, walk(snapshot, error));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), error);
+    // Walking again starts over.
+    EXPECT_EQ(expected, walk(snapshot, error));
+    EXPECT_TRUE(CloseHandle(snapshot));
+}
+
+TEST_F(ProcessesTest, SnapshotWalkChecksItsArguments) {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const struct {
+        const char* what;
+        HANDLE handle;
+        DWORD size;
+        DWORD error;
+    } cases[] = {
+        {"size not set", snapshot, 0, ERROR_BAD_LENGTH},
+        {"size of an older record", snapshot, sizeof(PROCESSENTRY32) - 4, ERROR_BAD_LENGTH},
+        {"not a snapshot", event, sizeof(PROCESSENTRY32), ERROR_INVALID_HANDLE},
+        {"nothing found", INVALID_HANDLE_VALUE, sizeof(PROCESSENTRY32), ERROR_INVALID_HANDLE},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.what);
+        PROCESSENTRY32 record{};
+        record.dwSize = entry.size;
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(Process32First(entry.handle, &record));
+        EXPECT_EQ(entry.error, GetLastError());
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(Process32Next(entry.handle, &record));
+        EXPECT_EQ(entry.error, GetLastError());
+    }
+    CloseHandle(snapshot);
+    CloseHandle(event);
+
+    machine().reset();
+    const HANDLE empty = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    DWORD error = 0;
+    EXPECT_TRUE(walk(empty, error).empty());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), error);
+    CloseHandle(empty);
+
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
+}
+
+// The process calls on one process each, with the marks that make them fail.
+TEST_F(ProcessesTest, ProcessCallsFailWhereTheProcessIsMarked) {
+    ProcessEntry marked = process(3000, "explorer.exe", 1, playerSid);
+    marked.openProcessError = ERROR_ACCESS_DENIED;
+    machine().setProcess(marked);
+    marked = process(3001, "explorer.exe", 1, playerSid);
+    marked.openProcessTokenError = ERROR_ACCESS_DENIED;
+    machine().setProcess(marked);
+    marked = process(3002, "explorer.exe", 1, playerSid);
+    marked.sessionIdError = ERROR_INVALID_PARAMETER;
+    machine().setProcess(marked);
+
+    const struct {
+        DWORD processId;
+        DWORD openProcessError;
+        DWORD openTokenError;
+        DWORD sessionError;
+        DWORD session;
+    } cases[] = {
+        {2412, 0, 0, 0, 1},
+        {4, 0, 0, 0, 0},
+        {3000, ERROR_ACCESS_DENIED, 0, 0, 1},
+        {3001, 0, ERROR_ACCESS_DENIED, 0, 1},
+        {3002, 0, 0, ERROR_INVALID_PARAMETER, 1},
+        {9999, ERROR_INVALID_PARAMETER, 0, ERROR_INVALID_PARAMETER, 0},
+        {0, ERROR_INVALID_PARAMETER, 0, ERROR_INVALID_PARAMETER, 0},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.processId);
+        DWORD session = 0xdeadbeef;
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(entry.sessionError == 0,
+                  ProcessIdToSessionId(entry.processId, &session) != FALSE);
+        EXPECT_EQ(entry.sessionError == 0 ? 0xdeadbeefu : entry.sessionError, GetLastError());
+        EXPECT_EQ(entry.sessionError == 0 ? entry.session : 0xdeadbeefu, session);
+
+        SetLastError(0xdeadbeef);
+        const HANDLE process = OpenProcess(MAXIMUM_ALLOWED, FALSE, entry.processId);
+        EXPECT_EQ(entry.openProcessError == 0, process != nullptr);
+        EXPECT_EQ(entry.openProcessError == 0 ? 0xdeadbeefu : entry.openProcessError,
+                  GetLastError());
+        if (process == nullptr) {
+            continue;
+        }
+        HANDLE token = nullptr;
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(entry.openTokenError == 0,
+                  OpenProcessToken(process, TOKEN_DUPLICATE, &token) != FALSE);
+        EXPECT_EQ(entry.openTokenError == 0 ? 0xdeadbeefu : entry.openTokenError, GetLastError());
+        if (token != nullptr) {
+            const std::optional<Win32Emu::TokenInfo> info = machine().tokenInfo(token);
+            ASSERT_TRUE(info);
+            EXPECT_EQ(entry.session, info->sessionId);
+            EXPECT_EQ(static_cast<ACCESS_MASK>(TOKEN_DUPLICATE), info->access);
+            EXPECT_EQ("OpenProcessToken", info->createdBy);
+            CloseHandle(token);
+        }
+        CloseHandle(process);
+    }
+}
+
+TEST_F(ProcessesTest, OpenProcessTokenNeedsAQueryRightOnTheProcess) {
+    const struct {
+        DWORD processAccess;
+        DWORD error;
+    } cases[] = {
+        {PROCESS_QUERY_LIMITED_INFORMATION, 0},
+        {PROCESS_QUERY_INFORMATION, 0},
+        {PROCESS_VM_READ | SYNCHRONIZE, ERROR_ACCESS_DENIED},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.processAccess);
+        const HANDLE process = OpenProcess(entry.processAccess, FALSE, 2412);
+        ASSERT_NE(nullptr, process);
+        HANDLE token = nullptr;
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(entry.error == 0, OpenProcessToken(process, TOKEN_QUERY, &token) != FALSE);
+        EXPECT_EQ(entry.error == 0 ? 0xdeadbeefu : entry.error, GetLastError());
+        if (token != nullptr) {
+            CloseHandle(token);
+        }
+        CloseHandle(process);
+    }
+    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE token = nullptr;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(OpenProcessToken(event, TOKEN_QUERY, &token));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    CloseHandle(event);
+}
+
+TEST_F(ProcessesTest, TokensCarryTheElevationOfTheirProcess) {
+    ProcessEntry elevated = process(3000, "game.exe", 1, playerSid);
+    elevated.elevated = true;
+    machine().setProcess(elevated);
+    const struct {
+        HANDLE process;
+        DWORD processId;
+        const char* user;
+        DWORD session;
+        TOKEN_ELEVATION_TYPE elevation;
+    } cases[] = {
+        {nullptr, 2412, playerSid, 1, TokenElevationTypeLimited},
+        {nullptr, 3000, playerSid, 1, TokenElevationTypeFull},
+        {nullptr, 612, "S-1-5-18", 1, TokenElevationTypeDefault},
+        {GetCurrentProcess(), 0, "S-1-5-18", 0, TokenElevationTypeDefault},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.processId);
+        const HANDLE process = entry.process != nullptr
+                                   ? entry.process
+                                   : OpenProcess(MAXIMUM_ALLOWED, FALSE, entry.processId);
+        HANDLE token = nullptr;
+        ASSERT_TRUE(OpenProcessToken(process, MAXIMUM_ALLOWED, &token));
+        const std::optional<Win32Emu::TokenInfo> info = machine().tokenInfo(token);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(entry.user, info->userSid);
+        EXPECT_EQ(entry.session, info->sessionId);
+        EXPECT_EQ(entry.elevation, info->elevation);
+        EXPECT_EQ(static_cast<ACCESS_MASK>(TOKEN_ALL_ACCESS), info->access);
+        CloseHandle(token);
+        CloseHandle(process);
+    }
+}
+
+}  // namespace

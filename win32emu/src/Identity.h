@@ -1,0 +1,34 @@
+#pragma once
+
+// The security identity of the machine's processes and sessions, shared by the token, process
+// and SID calls.
+
+#include "IdentityObjects.h"
+#include "Win32Emu/Machine.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace Win32Emu {
+
+extern const char* const LocalSystemSid;
+
+// The emulated process itself: its entry in the process list, or else LocalSystem in session 0.
+ProcessEntry CurrentProcessEntry();
+std::optional<ProcessEntry> FindProcess(DWORD processId);
+// Whether the emulated process holds the privileges of LocalSystem (SeTcbPrivilege).
+bool CallerIsLocalSystem();
+
+// A new token of `userSid` in `sessionId`: the account's filtered token under UAC (its full one
+// when `elevated`), else its only token.
+std::shared_ptr<TokenObject> NewToken(const std::string& userSid, DWORD sessionId, bool elevated);
+// A new token object with the identity of `source` (a new token id).
+std::shared_ptr<TokenObject> CopyToken(const TokenObject& source);
+
+// The access a handle to a token or a process is granted for `desired`: generic rights mapped,
+// MAXIMUM_ALLOWED as all rights. False when `desired` asks for a right the object lacks.
+bool GrantedTokenAccess(ACCESS_MASK desired, ACCESS_MASK& granted);
+bool GrantedProcessAccess(ACCESS_MASK desired, ACCESS_MASK& granted);
+
+}  // namespace Win32Emu
