@@ -61,6 +61,25 @@ public:
     Poco::UInt16 serverPort() const { return server.port(); }
 
 private:
+    friend class OrvaneServiceTestPeer;
+
+    // The console user's identity (OrvaneServiceTokens.cpp). Each acquires its handles anew and
+    // releases all but the one it hands over.
+    //
+    // The primary token of the user logged on to the active console session (for an
+    // administrator under UAC, the filtered one). False after an error line.
+    bool queryConsoleUserToken(HANDLE* userToken);
+    // A new primary token for CreateProcessAsUserW: a duplicate of the linked full token when
+    // `elevated` and the user has one, else of `userToken`. False after an error line.
+    bool getLaunchToken(HANDLE userToken, bool elevated, HANDLE* launchToken);
+    // The first `executableName` process of the active console session, its token opened with
+    // TOKEN_DUPLICATE access; INVALID_HANDLE_VALUE when there is none. Logs only that there is
+    // no console session.
+    HANDLE findConsoleProcessToken(const std::string& executableName);
+    // A primary token duplicated from the token of explorer.exe in the active console session,
+    // or null. Logs nothing of its own.
+    HANDLE getShellUserToken();
+
     static void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
     static void WINAPI ServiceControlHandler(DWORD control);
 

@@ -1,0 +1,103 @@
+#include "core/windows/UserIdentity.h"
+
+#include "core/logging/LogFacade.h"
+#include "core/windows/ScopedHandle.h"
+#include "core/windows/ScopedLocalMemory.h"
+#include "core/windows/SessionTokens.h"
+
+namespace OrvaneClient {
+namespace {
+
+constexpr const char* ShellExecutableName = "explorer.exe";
+constexpr const char* UsersHivePrefix = "HKEY_USERS\\";
+constexpr const char* SettingsKeySuffix = "\\SOFTWARE\\Qovex\\Orvane";
+
+}  // namespace
+
+std::optional<TokenUserSid> GetCurrentUserSID() {
+    ScopedHandle source(GetProcessTokenInActiveSession(ShellExecutableName));
+
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = nullptr;
+    attributes.bInheritHandle = FALSE;
+    HANDLE duplicated = nullptr;
+    if (!DuplicateTokenEx(source.get(),
+                          MAXIMUM_ALLOWED,
+                          &attributes,
+                          SecurityIdentification,
+                          TokenPrimary,
+                          &duplicated)) {
+        const DWORD error = GetLastError();
+        LogWarning("DuplicateTokenEx failed with error %d", static_cast<int>(error));
+        return std::nullopt;
+    }
+    ScopedHandle token(duplicated);
+
+    // The first call only tells the size; succeeding without a buffer is not expected.
+    DWORD size = 0;
+    if (GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size)) {
+        return std::nullopt;
+    }
+    std::vector<BYTE> tokenUser(size, 0);
+    if (!GetTokenInformation(token.get(), TokenUser, tokenUser.data(), size, &size)) {
+        const DWORD error = GetLastError();
+        LogWarning("GetTokenInformation failed with error %d", static_cast<int>(error));
+        return std::nullopt;
+    }
+    return TokenUserSid(std::move(tokenUser));
+}
+
+bool GetCurrentUserHivePath(std::string& hivePath) {
+    const std::optional<TokenUserSid> sid = GetCurrentUserSID();
+    if (!sid) {
+        LogWarning("GetCurrentUserSID() failed");
+        return false;
+    }
+    LPSTR sidText = nullptr;
+    if (!ConvertSidToStringSidA(sid->get(), &sidText)) {
+        const DWORD error = GetLastError();
+        LogWarning("ConvertSidToStringSidA failed with error %d", static_cast<int>(error));
+        return false;
+    }
+    const ScopedLocalMemory<char> sidString(sidText);
+    hivePath = std::string(UsersHivePrefix) + sidString.get();
+    return true;
+}
+
+bool GetCurrentUserSettingsKeyPath(std::string& path) {
+    std::string hivePath;
+    if (!GetCurrentUserHivePath(hivePath)) {
+        return false;
+    }
+    path = hivePath + SettingsKeySuffix;
+    return true;
+}
+
+bool GetTokenAccountName(
+    HANDLE token, char* name, DWORD nameCapacity, char* domain, DWORD domainCapacity) {
+    DWORD size = 0;
+    if (GetTokenInformation(token, TokenUser, nullptr, 0, &size)) {
+        const DWORD error = GetLastError();
+        LogWarning("GetTokenInformation failed: %d", static_cast<int>(error));
+        return false;
+    }
+    std::vector<BYTE> tokenUser(size, 0);
+    if (!GetTokenInformation(token, TokenUser, tokenUser.data(), size, &size)) {
+        const DWORD error = GetLastError();
+        LogWarning("GetTokenInformation failed: %d", static_cast<int>(error));
+        return false;
+    }
+    const TokenUserSid sid(std::move(tokenUser));
+    DWORD nameLength = nameCapacity;
+    DWORD domainLength = domainCapacity;
+    SID_NAME_USE use = SidTypeUnknown;
+    if (!LookupAccountSidA(nullptr, sid.get(), name, &nameLength, domain, &domainLength, &use)) {
+        const DWORD error = GetLastError();
+        LogWarning("LookupAccountSid failed: %d", static_cast<int>(error));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace OrvaneClient

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "core/windows/Win32Api.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace OrvaneClient {
+
+// A user's SID together with the zero-filled TOKEN_USER buffer it lies in, which the owner keeps
+// alive. Move-only: a copy of the buffer would still point into the original.
+class TokenUserSid {
+public:
+    explicit TokenUserSid(std::vector<BYTE> tokenUser) : tokenUser(std::move(tokenUser)) {}
+    TokenUserSid(TokenUserSid&&) noexcept = default;
+    TokenUserSid& operator=(TokenUserSid&&) noexcept = default;
+    TokenUserSid(const TokenUserSid&) = delete;
+    TokenUserSid& operator=(const TokenUserSid&) = delete;
+
+    PSID get() const { return reinterpret_cast<const TOKEN_USER*>(tokenUser.data())->User.Sid; }
+
+private:
+    std::vector<BYTE> tokenUser;
+};
+
+// The SID of the console user, read from the token of explorer.exe in the active console
+// session. None after a warning line when there is no such process or a token call fails.
+std::optional<TokenUserSid> GetCurrentUserSID();
+
+// Sets `hivePath` to "HKEY_USERS\" and the console user's SID string. False after a warning
+// ("GetCurrentUserSID() failed", "ConvertSidToStringSidA failed with error %d").
+bool GetCurrentUserHivePath(std::string& hivePath);
+
+// Sets `path` to the console user's own settings key, "HKEY_USERS\<SID>\SOFTWARE\Qovex\Orvane".
+// False when the hive path cannot be had (its own lines are the only log).
+bool GetCurrentUserSettingsKeyPath(std::string& path);
+
+// Looks up the account of the token's user on the local system into the caller's buffers (with
+// their capacities in characters). False after a warning ("GetTokenInformation failed: %d",
+// "LookupAccountSid failed: %d"). The token needs TOKEN_QUERY access.
+bool GetTokenAccountName(
+    HANDLE token, char* name, DWORD nameCapacity, char* domain, DWORD domainCapacity);
+
+}  // namespace OrvaneClient

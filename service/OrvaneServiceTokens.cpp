@@ -1,0 +1,95 @@
+#include "core/logging/LogFacade.h"
+#include "core/windows/ScopedHandle.h"
+#include "core/windows/SessionTokens.h"
+#include "service/OrvaneService.h"
+
+namespace OrvaneClient {
+namespace {
+
+constexpr const char* ShellExecutableName = "explorer.exe";
+constexpr DWORD LaunchTokenAccess = TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY;
+
+// The service's own walk tells only that the console has no session; a process it cannot open
+// is simply not the one it looks for.
+class ConsoleSessionWalkObserver : public ProcessTokenWalkObserver {
+public:
+    void noConsoleSession() override {
+        LogWarning("Could not obtain active console session ID, probably running via RDP.");
+    }
+};
+
+}  // namespace
+
+bool OrvaneService::queryConsoleUserToken(HANDLE* userToken) {
+    const DWORD sessionId = WTSGetActiveConsoleSessionId();
+    HANDLE token = nullptr;
+    if (!WTSQueryUserToken(sessionId, &token)) {
+        const DWORD error = GetLastError();
+        LogError("Couldnt get query user token, error code %d", static_cast<int>(error));
+        return false;
+    }
+    *userToken = token;
+    return true;
+}
+
+bool OrvaneService::getLaunchToken(HANDLE userToken, bool elevated, HANDLE* launchToken) {
+    ScopedHandle linkedToken;
+    HANDLE source = userToken;
+    if (elevated) {
+        TOKEN_LINKED_TOKEN linked = {};
+        DWORD returned = 0;
+        if (GetTokenInformation(userToken, TokenLinkedToken, &linked, sizeof(linked), &returned)) {
+            linkedToken.reset(linked.LinkedToken);
+            source = linkedToken.get();
+        } else {
+            const DWORD error = GetLastError();
+            if (error == ERROR_INVALID_PARAMETER && !IsVistaOrLater()) {
+                LogWarning(
+                    "Couldn't get TokenLinkedToken from user token (os == Windows XP), error code "
+                    "%d",
+                    static_cast<int>(error));
+            } else if (error != ERROR_NO_SUCH_LOGON_SESSION) {
+                LogError("Couldn't get TokenLinkedToken from user token, error code %d",
+                         static_cast<int>(error));
+                return false;
+            }
+            // No linked token (a standard user, or UAC off): the user's own token is the one.
+        }
+    }
+
+    HANDLE duplicated = nullptr;
+    if (!DuplicateTokenEx(
+            source, LaunchTokenAccess, nullptr, SecurityImpersonation, TokenPrimary, &duplicated)) {
+        const DWORD error = GetLastError();
+        LogError("Couldn't duplicate linked token, error code %d", static_cast<int>(error));
+        return false;
+    }
+    *launchToken = duplicated;
+    return true;
+}
+
+HANDLE OrvaneService::findConsoleProcessToken(const std::string& executableName) {
+    ConsoleSessionWalkObserver observer;
+    return FindProcessTokenInActiveSession(executableName, observer);
+}
+
+HANDLE OrvaneService::getShellUserToken() {
+    ScopedHandle source(findConsoleProcessToken(ShellExecutableName));
+
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = nullptr;
+    attributes.bInheritHandle = FALSE;
+    HANDLE duplicated = nullptr;
+    if (!DuplicateTokenEx(source.get(),
+                          MAXIMUM_ALLOWED,
+                          &attributes,
+                          SecurityIdentification,
+                          TokenPrimary,
+                          &duplicated)) {
+        return nullptr;
+    }
+    return duplicated;
+}
+
+}  // namespace OrvaneClient

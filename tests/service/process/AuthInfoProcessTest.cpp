@@ -1,0 +1,92 @@
+// auth-info through the real executable under orvane-sc: the console user's stored refresh token
+// reaches the client, and never the log.
+
+#include "tests/support/OrvaneScSession.h"
+
+#include <Poco/File.h>
+#include <Poco/FileStream.h>
+#include <Poco/TemporaryFile.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+
+namespace OrvaneClient {
+namespace {
+
+using namespace std::chrono_literals;
+using Testing::OrvaneScSession;
+
+const std::string ServicePath = ORVANE_SERVICE_PATH;
+const std::string ClientPath = ORVANE_CLIENT_PATH;
+// The token the built-in profile stores for the console user.
+const std::string StoredToken = "rt1.Zk3pQ8vN2wLx7Ty5Rb0Hc4Md6Fs9Ja1Ge";
+// orvane-client's exit code for an error reply.
+constexpr int ClientExitErrorReply = 1;
+
+std::string ReadServiceLog(const std::string& root) {
+    const std::string path = root + "/C/ProgramData/OrvaneClient/logs/OrvaneService.log";
+    if (!Poco::File(path).exists()) {
+        return std::string();
+    }
+    Poco::FileInputStream stream(path);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+std::string WriteProfile(Poco::TemporaryFile& file, const std::string& json) {
+    Poco::FileOutputStream(file.path()) << json;
+    return file.path();
+}
+
+OrvaneScSession::CommandResult AskForAuthInfo() {
+    return OrvaneScSession::runProgram(
+        {ClientPath, "auth-info", "--port", "9977", "--oseq", "11"}, {}, 20s);
+}
+
+void StopService(OrvaneScSession& session) {
+    EXPECT_EQ(session.command({"stop"}).exitCode, 0);
+    EXPECT_EQ(session.waitForExit(20s), 0);
+}
+
+TEST(AuthInfoProcessTest, TheConsoleUsersTokenReachesTheClientAndNoLog) {
+    OrvaneScSession session(ServicePath);
+    ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
+
+    const auto reply = AskForAuthInfo();
+    EXPECT_EQ(reply.exitCode, 0) << reply.output << reply.errorOutput;
+    EXPECT_NE(reply.output.find(StoredToken), std::string::npos) << reply.output;
+    StopService(session);
+
+    const std::string log = ReadServiceLog(session.root());
+    EXPECT_NE(log.find("[Information]: Received AuthInfoRequest 11\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("[Information]: Found refresh token [redacted, 37 characters]\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find(StoredToken), std::string::npos);
+    EXPECT_EQ(session.errorOutput().find(StoredToken), std::string::npos) << "console channel";
+    for (const std::string& line : session.lines()) {
+        EXPECT_EQ(line.find(StoredToken), std::string::npos) << line;
+    }
+}
+
+TEST(AuthInfoProcessTest, NobodyAtTheConsoleIsAnsweredNotFound) {
+    Poco::TemporaryFile profileFile;
+    const std::string profile = WriteProfile(
+        profileFile, R"({ "sessions": { "1": { "user": "" } }, "processes": { "2412": null } })");
+    OrvaneScSession session(ServicePath, {}, profile);
+    ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
+
+    const auto reply = AskForAuthInfo();
+    EXPECT_EQ(reply.exitCode, ClientExitErrorReply) << reply.output << reply.errorOutput;
+    EXPECT_NE(reply.output.find("404"), std::string::npos) << reply.output;
+    StopService(session);
+
+    const std::string log = ReadServiceLog(session.root());
+    EXPECT_NE(log.find("[Warning]: GetCurrentUserSID() failed\n"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace OrvaneClient
