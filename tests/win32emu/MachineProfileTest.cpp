@@ -8,7 +8,9 @@
 
 #include <shlobj.h>
 #include <string>
+#include <vector>
 #include <windows.h>
+#include <wtsapi32.h>
 
 namespace {
 
@@ -147,6 +149,10 @@ TEST_F(MachineProfileTest, BadProfilesAreRejectedAndLeaveTheMachineAsItWas) {
         {R"({ "registry": { "HKEY_USERS\\x": { "v": { "type": "REG_BINARY", "data": "" } } } })",
          "value type not emulated"},
         {R"({ "exports": { "kernel32.dll": { "CreateProcessW": true } } })", "unknown export"},
+        {R"({ "accounts": { "Player": { "name": "Player" } } })", "account not named by a SID"},
+        {R"({ "sessions": { "2": { "user": "S-1-5-x" } } })", "session user not a SID"},
+        {R"({ "processes": { "9": { "user": "S-2-5-18" } } })", "process user not a SID"},
+        {R"({ "processes": { "9": { "priority": 8 } } })", "unknown process member"},
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.problem);
@@ -157,6 +163,50 @@ TEST_F(MachineProfileTest, BadProfilesAreRejectedAndLeaveTheMachineAsItWas) {
     }
     EXPECT_THROW(machine().loadProfileFile(hostRoot() + "/no-such-profile.json"),
                  Poco::FileException);
+}
+
+TEST_F(MachineProfileTest, ProfileProcessesKeepTheirOrderAndCarryTheirMarks) {
+    machine().loadProfileJson(R"({
+        "sessions": { "0": null, "2": { "user": "" } },
+        "processes": {
+            "2412": { "failOpenProcessToken": 5 },
+            "90": { "name": "EXPLORER.EXE", "session": 2, "failOpenProcess": 5,
+                    "failProcessIdToSessionId": 87, "elevated": true },
+            "556": null
+        },
+        "currentProcess": 612
+    })");
+    std::vector<std::string> order;
+    for (const Win32Emu::ProcessEntry& process : machine().processes()) {
+        order.push_back(process.executableName + ":" + std::to_string(process.processId));
+    }
+    const std::vector<std::string> expected{"System:4",
+                                            "wininit.exe:484",
+                                            "winlogon.exe:612",
+                                            "explorer.exe:2412",
+                                            "OrvaneService.exe:3104",
+                                            "EXPLORER.EXE:90"};
+    EXPECT_EQ(expected, order);
+    const Win32Emu::ProcessEntry explorer = machine().processes()[3];
+    EXPECT_EQ(5u, explorer.openProcessTokenError);
+    EXPECT_EQ(userSid, explorer.userSid);
+    const Win32Emu::ProcessEntry added = machine().processes()[5];
+    EXPECT_EQ("S-1-5-18", added.userSid);
+    EXPECT_EQ(2u, added.sessionId);
+    EXPECT_TRUE(added.elevated);
+    EXPECT_EQ(5u, added.openProcessError);
+    EXPECT_EQ(87u, added.sessionIdError);
+    EXPECT_EQ(612u, machine().currentProcessId());
+
+    // Session 0 is gone and session 2 has nobody: no token for either.
+    HANDLE token = nullptr;
+    for (const DWORD session : {0u, 2u}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(WTSQueryUserToken(session, &token));
+        EXPECT_EQ(session == 0 ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND)
+                               : static_cast<DWORD>(ERROR_NO_TOKEN),
+                  GetLastError());
+    }
 }
 
 TEST_F(MachineProfileTest, LoadingAProfileResetsWhatTestsChanged) {
