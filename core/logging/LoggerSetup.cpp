@@ -1,5 +1,6 @@
 #include "core/logging/LoggerSetup.h"
 
+#include "core/logging/ArchiveCappedFileChannel.h"
 #include "core/logging/FilteringChannel.h"
 #include "core/logging/IsolatingChannel.h"
 #include "core/logging/LogFacade.h"
@@ -14,7 +15,6 @@
 #include <Poco/ConsoleChannel.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
-#include <Poco/FileChannel.h>
 #include <Poco/FormattingChannel.h>
 #include <Poco/Logger.h>
 #include <Poco/Message.h>
@@ -24,6 +24,7 @@
 #include <Poco/Util/WinRegistryKey.h>
 
 #include <algorithm>
+#include <cstddef>
 
 namespace OrvaneClient {
 namespace {
@@ -32,6 +33,8 @@ const char LinePattern[] = "%Y-%m-%d %H:%M:%S [%s][%p]: %t";
 const char LoggingChannelsSubkey[] = "\\loggingChannels";
 const char LoggerLevelValueName[] = "loggerLevel";
 constexpr int RemoteLogLevel = Poco::Message::PRIO_WARNING;
+// With 5 MiB files, the log stays under about 55 MiB on the system drive however busy it is.
+constexpr std::size_t LogArchivesKept = 10;
 
 Poco::Channel::Ptr Formatted(const Poco::Channel::Ptr& channel) {
     Poco::AutoPtr<Poco::PatternFormatter> formatter(new Poco::PatternFormatter(LinePattern));
@@ -110,7 +113,8 @@ void SetupLogging(const std::string& loggerName,
     state.defaultLoggerName = loggerName;
 
     Poco::Channel::Ptr console(new Poco::ConsoleChannel);
-    Poco::Channel::Ptr file(new Poco::FileChannel(HostPathFromWindowsPath(logFilePath)));
+    Poco::Channel::Ptr file(
+        new ArchiveCappedFileChannel(HostPathFromWindowsPath(logFilePath), LogArchivesKept));
     file->setProperty("flush", "false");
     file->setProperty("rotation", "5 M");
     file->setProperty("purgeAge", "1 weeks");

@@ -3,7 +3,8 @@
 // The process's logging, built once at start. The root logger gets one Poco::SplitterChannel
 // that feeds, in this order:
 //   1. the console (Poco::ConsoleChannel),
-//   2. the log file (Poco::FileChannel: rotated at 5 MiB, archives purged after a week),
+//   2. the log file (ArchiveCappedFileChannel: rotated at 5 MiB, archives purged after a week,
+//      at most 10 kept),
 //   3. the process-wide RecentMemoryBufferChannel,
 //   each through a Poco::PatternFormatter "%Y-%m-%d %H:%M:%S [%s][%p]: %t" in local time, and
 //   4. a FilteringChannel at level 4 (warnings and more severe) in front of a remote syslog

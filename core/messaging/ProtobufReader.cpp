@@ -1,6 +1,7 @@
 #include "core/messaging/ProtobufReader.h"
 
 #include "core/logging/LogFacade.h"
+#include "core/messaging/ExceptionText.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Net/NetException.h>
@@ -37,11 +38,11 @@ ReadResult ProtobufReader::readWholePacket(Header& header,
         return receiveAndExtract(header, contentBuffer, timeoutSeconds);
     } catch (const Poco::Net::NetException& exception) {
         LogError("NetException during ProtobufReader::readWholePacket: %s",
-                 exception.message().c_str());
+                 ExceptionText(exception).c_str());
         return ReadResult::ConnectionClosed;
     } catch (const Poco::Exception& exception) {
         LogError("Exception during ProtobufReader::readWholePacket: %s",
-                 exception.message().c_str());
+                 ExceptionText(exception).c_str());
         return ReadResult::ReadError;
     }
 }
@@ -131,56 +132,60 @@ bool ProtobufReader::checkContentSize(const char* messageName,
     return true;
 }
 
-bool ProtobufReader::parseFixDirectoryPrivilegesRequest(const std::vector<char>& contentBuffer,
-                                                        const Header& header,
-                                                        FixDirectoryPrivilegesRequest& message) {
-    if (!checkContentSize("FixDirectoryPrivilegesRequest", contentBuffer, header)) {
+template <typename Message>
+bool ProtobufReader::parseBody(const char* messageName,
+                               const char* failureLine,
+                               const std::vector<char>& contentBuffer,
+                               const Header& header,
+                               Message& message) {
+    if (!checkContentSize(messageName, contentBuffer, header)) {
         return false;
     }
     if (!message.ParseFromArray(contentBuffer.data(), static_cast<int>(header.size()))) {
-        LogWarning("Failed parsing FixDirectoryPrivilegesRequest");
+        LogWarning("%s", failureLine);
         return false;
     }
     return true;
+}
+
+bool ProtobufReader::parseFixDirectoryPrivilegesRequest(const std::vector<char>& contentBuffer,
+                                                        const Header& header,
+                                                        FixDirectoryPrivilegesRequest& message) {
+    return parseBody("FixDirectoryPrivilegesRequest",
+                     "Failed parsing FixDirectoryPrivilegesRequest",
+                     contentBuffer,
+                     header,
+                     message);
 }
 
 bool ProtobufReader::parseLaunchElevatedRequest(const std::vector<char>& contentBuffer,
                                                 const Header& header,
                                                 LaunchElevatedRequest& message) {
-    if (!checkContentSize("LaunchElevatedRequest", contentBuffer, header)) {
-        return false;
-    }
-    if (!message.ParseFromArray(contentBuffer.data(), static_cast<int>(header.size()))) {
-        LogWarning("Failed parsing LaunchElevatedRequest");
-        return false;
-    }
-    return true;
+    return parseBody("LaunchElevatedRequest",
+                     "Failed parsing LaunchElevatedRequest",
+                     contentBuffer,
+                     header,
+                     message);
 }
 
 bool ProtobufReader::parseLaunchElevatedResponse(const std::vector<char>& contentBuffer,
                                                  const Header& header,
                                                  LaunchElevatedResponse& message) {
-    if (!checkContentSize("LaunchElevatedResponse", contentBuffer, header)) {
-        return false;
-    }
-    if (!message.ParseFromArray(contentBuffer.data(), static_cast<int>(header.size()))) {
-        LogWarning("Failed parsing LaunchElevatedResponse");
-        return false;
-    }
-    return true;
+    return parseBody("LaunchElevatedResponse",
+                     "Failed parsing LaunchElevatedResponse",
+                     contentBuffer,
+                     header,
+                     message);
 }
 
 bool ProtobufReader::parseLibraryInfoResponse(const std::vector<char>& contentBuffer,
                                               const Header& header,
                                               LibraryInfoResponse& message) {
-    if (!checkContentSize("LibraryInfoResponse", contentBuffer, header)) {
-        return false;
-    }
-    if (!message.ParseFromArray(contentBuffer.data(), static_cast<int>(header.size()))) {
-        LogWarning("Failed parsing LibraryInfoResponse");
-        return false;
-    }
-    return true;
+    return parseBody("LibraryInfoResponse",
+                     "Failed parsing LibraryInfoResponse",
+                     contentBuffer,
+                     header,
+                     message);
 }
 
 }  // namespace OrvaneClient

@@ -59,6 +59,9 @@ public:
                                std::vector<char>& contentBuffer,
                                int timeoutSeconds);
 
+    // Bytes received and not yet handed out; below ReceiveBufferSize between calls.
+    std::size_t bufferedByteCount() const { return fillCount; }
+
     // Fill `message` from the first header.size() bytes of `contentBuffer`. Return false, with
     // one warning line, when header.size() is 0, when `contentBuffer` is shorter than that, or
     // when the bytes do not parse (a missing required field included). Extra bytes are ignored.
@@ -87,6 +90,15 @@ private:
     static bool checkContentSize(const char* messageName,
                                  const std::vector<char>& contentBuffer,
                                  const qovex::protocols::pb::Header& header);
+
+    // The parse functions' common body: checkContentSize with `messageName`, then the parse,
+    // with `failureLine` as the warning when the bytes do not parse.
+    template <typename Message>
+    static bool parseBody(const char* messageName,
+                          const char* failureLine,
+                          const std::vector<char>& contentBuffer,
+                          const qovex::protocols::pb::Header& header,
+                          Message& message);
 
     ReadResult receiveAndExtract(qovex::protocols::pb::Header& header,
                                  std::vector<char>& contentBuffer,

@@ -2,6 +2,7 @@
 
 #include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
 #include "core/logging/LogFacade.h"
+#include "core/messaging/ExceptionText.h"
 
 #include <Poco/Exception.h>
 
@@ -110,74 +111,77 @@ bool ProtobufSender::sendErrorReply(const Header& request, Response::Code code) 
                 static_cast<int>(reply.GetExtension(Response::rseq)));
         return true;
     } catch (const Poco::Exception& exception) {
-        LogError("error sending error reply: %s", exception.message().c_str());
+        LogError("error sending error reply: %s", ExceptionText(exception).c_str());
+        return false;
+    }
+}
+
+bool ProtobufSender::trySendMessage(const char* errorFormat,
+                                    std::optional<std::uint32_t> oseq,
+                                    std::optional<std::uint32_t> rseq,
+                                    std::uint32_t type,
+                                    const std::string& body,
+                                    std::optional<std::uint32_t> code) {
+    try {
+        sendMessage(oseq, rseq, type, body, code);
+        return true;
+    } catch (const Poco::Exception& exception) {
+        // The format is checked at each call site (the declaration carries the attribute).
+#if defined(__GNUC__) || defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#endif
+        LogError(errorFormat, ExceptionText(exception).c_str());
+#if defined(__GNUC__) || defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
         return false;
     }
 }
 
 bool ProtobufSender::sendLibraryInfoResponse(std::optional<std::uint32_t> rseq,
                                              const std::string& location) {
-    try {
-        LibraryInfoResponse response;
-        response.set_location(location);
-        sendMessage(std::nullopt,
-                    rseq,
-                    orvane::protocols::desktop_service::LIBRARY_INFO_RESPONSE,
-                    response.SerializeAsString(),
-                    Response::OK);
-        return true;
-    } catch (const Poco::Exception& exception) {
-        LogError("error sending LibraryInfoResponse: %s", exception.message().c_str());
-        return false;
-    }
+    LibraryInfoResponse response;
+    response.set_location(location);
+    return trySendMessage("error sending LibraryInfoResponse: %s",
+                          std::nullopt,
+                          rseq,
+                          orvane::protocols::desktop_service::LIBRARY_INFO_RESPONSE,
+                          response.SerializeAsString(),
+                          Response::OK);
 }
 
 bool ProtobufSender::sendAuthInfoResponse(std::optional<std::uint32_t> rseq,
                                           const std::string& refreshToken) {
-    try {
-        AuthInfoResponse response;
-        response.set_refresh_token(refreshToken);
-        sendMessage(std::nullopt,
-                    rseq,
-                    orvane::protocols::desktop_service::AUTH_INFO_RESPONSE,
-                    response.SerializeAsString(),
-                    Response::OK);
-        return true;
-    } catch (const Poco::Exception& exception) {
-        LogError("error sending AuthInfoResponse: %s", exception.message().c_str());
-        return false;
-    }
+    AuthInfoResponse response;
+    response.set_refresh_token(refreshToken);
+    return trySendMessage("error sending AuthInfoResponse: %s",
+                          std::nullopt,
+                          rseq,
+                          orvane::protocols::desktop_service::AUTH_INFO_RESPONSE,
+                          response.SerializeAsString(),
+                          Response::OK);
 }
 
 bool ProtobufSender::sendLaunchElevatedResponse(std::optional<std::uint32_t> rseq,
                                                 std::uint32_t pid) {
-    try {
-        LaunchElevatedResponse response;
-        response.set_pid(pid);
-        sendMessage(std::nullopt,
-                    rseq,
-                    orvane::protocols::desktop_service::LAUNCH_ELEVATED_RESPONSE,
-                    response.SerializeAsString(),
-                    Response::OK);
-        return true;
-    } catch (const Poco::Exception& exception) {
-        LogError("error sending LaunchElevatedResponse: %s", exception.message().c_str());
-        return false;
-    }
+    LaunchElevatedResponse response;
+    response.set_pid(pid);
+    return trySendMessage("error sending LaunchElevatedResponse: %s",
+                          std::nullopt,
+                          rseq,
+                          orvane::protocols::desktop_service::LAUNCH_ELEVATED_RESPONSE,
+                          response.SerializeAsString(),
+                          Response::OK);
 }
 
 bool ProtobufSender::sendLibraryInfoRequest(std::optional<std::uint32_t> oseq) {
-    try {
-        sendMessage(oseq,
-                    std::nullopt,
-                    orvane::protocols::desktop_service::LIBRARY_INFO_REQUEST,
-                    std::string(),
-                    std::nullopt);
-        return true;
-    } catch (const Poco::Exception& exception) {
-        LogError("error sending LibraryInfoRequest: %s", exception.message().c_str());
-        return false;
-    }
+    return trySendMessage("error sending LibraryInfoRequest: %s",
+                          oseq,
+                          std::nullopt,
+                          orvane::protocols::desktop_service::LIBRARY_INFO_REQUEST,
+                          std::string(),
+                          std::nullopt);
 }
 
 bool ProtobufSender::sendLaunchElevatedRequest(std::optional<std::uint32_t> oseq,
@@ -185,39 +189,29 @@ bool ProtobufSender::sendLaunchElevatedRequest(std::optional<std::uint32_t> oseq
                                                const std::string& commandLineArgs,
                                                const std::string& workingDir,
                                                bool elevated) {
-    try {
-        LaunchElevatedRequest request;
-        request.set_process_path(processPath);
-        request.set_command_line_args(commandLineArgs);
-        request.set_working_dir(workingDir);
-        request.set_elevated(elevated);
-        sendMessage(oseq,
-                    std::nullopt,
-                    orvane::protocols::desktop_service::LAUNCH_ELEVATED_REQUEST,
-                    request.SerializeAsString(),
-                    std::nullopt);
-        return true;
-    } catch (const Poco::Exception& exception) {
-        LogError("error sending LaunchElevatedRequest: %s", exception.message().c_str());
-        return false;
-    }
+    LaunchElevatedRequest request;
+    request.set_process_path(processPath);
+    request.set_command_line_args(commandLineArgs);
+    request.set_working_dir(workingDir);
+    request.set_elevated(elevated);
+    return trySendMessage("error sending LaunchElevatedRequest: %s",
+                          oseq,
+                          std::nullopt,
+                          orvane::protocols::desktop_service::LAUNCH_ELEVATED_REQUEST,
+                          request.SerializeAsString(),
+                          std::nullopt);
 }
 
 bool ProtobufSender::sendFixDirectoryPrivilegesRequest(std::optional<std::uint32_t> oseq,
                                                        const std::string& directory) {
-    try {
-        FixDirectoryPrivilegesRequest request;
-        request.set_directory(directory);
-        sendMessage(oseq,
-                    std::nullopt,
-                    orvane::protocols::desktop_service::FIX_DIRECTORY_PRIVILEGES_REQUEST,
-                    request.SerializeAsString(),
-                    std::nullopt);
-        return true;
-    } catch (const Poco::Exception& exception) {
-        LogError("error sending FixDirectoryPrivilegesRequest: %s", exception.message().c_str());
-        return false;
-    }
+    FixDirectoryPrivilegesRequest request;
+    request.set_directory(directory);
+    return trySendMessage("error sending FixDirectoryPrivilegesRequest: %s",
+                          oseq,
+                          std::nullopt,
+                          orvane::protocols::desktop_service::FIX_DIRECTORY_PRIVILEGES_REQUEST,
+                          request.SerializeAsString(),
+                          std::nullopt);
 }
 
 }  // namespace OrvaneClient

@@ -8,6 +8,7 @@
 // caller. One sender per connection, used by one thread at a time; it holds no lock.
 
 #include "core/Protocols/qovex_pb/Source/qovex_pb.pb.h"
+#include "core/logging/LogFacade.h"
 
 #include <Poco/Net/StreamSocket.h>
 
@@ -63,6 +64,15 @@ public:
                                            const std::string& directory);
 
 private:
+    // sendMessage, with a library exception logged at error level through `errorFormat` (one
+    // %s: the exception's text) and turned into false.
+    bool trySendMessage(ORVANE_FORMAT_STRING(const char* errorFormat),
+                        std::optional<std::uint32_t> oseq,
+                        std::optional<std::uint32_t> rseq,
+                        std::uint32_t type,
+                        const std::string& body,
+                        std::optional<std::uint32_t> code) ORVANE_PRINTF_FORMAT(2, 0);
+
     Poco::Net::StreamSocket& socket;
 };
 

@@ -4,6 +4,7 @@
 #include "Output.h"
 #include "ServiceSupervisor.h"
 #include "StatusText.h"
+#include "Win32Emu/ScmLineWriter.h"
 
 #include <cerrno>
 #include <sys/socket.h>
@@ -22,21 +23,6 @@ constexpr std::chrono::seconds kClientRequestTimeout(5);
 bool isPending(DWORD state) {
     return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
            state == SERVICE_CONTINUE_PENDING || state == SERVICE_PAUSE_PENDING;
-}
-
-bool writeAll(int fd, const std::string& text) {
-    size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t sent = send(fd, text.data() + written, text.size() - written, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
-            continue;
-        }
-        if (sent <= 0) {
-            return false;
-        }
-        written += static_cast<size_t>(sent);
-    }
-    return true;
 }
 
 }  // namespace
@@ -206,7 +192,7 @@ void ServiceSupervisor::sendNextControl() {
         return;
     }
     Request& request = requests.front();
-    if (!writeAll(channel.get(), ScmMessage::control(request.control).toLine())) {
+    if (!Win32Emu::WriteScmLine(channel.get(), ScmMessage::control(request.control).toLine())) {
         closeChannel();
         return;
     }

@@ -3,6 +3,7 @@
 #include "PipeScmConnection.h"
 
 #include "Win32Emu/ScmLineBuffer.h"
+#include "Win32Emu/ScmLineWriter.h"
 #include "Win32Emu/ScmMessage.h"
 
 #include <cerrno>
@@ -110,19 +111,7 @@ bool PipeScmConnection::writeLine(const std::string& line) {
     if (closed) {
         return false;
     }
-    size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t sent =
-            send(socket, line.data() + written, line.size() - written, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
-            continue;
-        }
-        if (sent <= 0) {
-            return false;
-        }
-        written += static_cast<size_t>(sent);
-    }
-    return true;
+    return WriteScmLine(socket, line);
 }
 
 void PipeScmConnection::readControls(ScmControlSink& sink) {

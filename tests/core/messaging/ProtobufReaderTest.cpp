@@ -270,6 +270,9 @@ TEST_F(ProtobufReaderTest, PeerResetIsConnectionClosedWithTheNetworkError) {
         capture.startingWith("NetException during ProtobufReader::readWholePacket: ");
     ASSERT_EQ(lines.size(), 1u) << capture.dump();
     EXPECT_EQ(lines[0].priority, Poco::Message::PRIO_ERROR);
+    // The library's message is empty for a reset: the line names the exception instead.
+    EXPECT_EQ(lines[0].text,
+              "NetException during ProtobufReader::readWholePacket: Connection reset by peer");
     EXPECT_FALSE(
         capture.contains(Poco::Message::PRIO_INFORMATION, "Connection closed by remote host"));
 }
@@ -283,6 +286,7 @@ TEST_F(ProtobufReaderTest, ReceiveTimeoutIsReadErrorAndKeepsWhatWasBuffered) {
     const auto lines = capture.startingWith("Exception during ProtobufReader::readWholePacket: ");
     ASSERT_EQ(lines.size(), 1u) << capture.dump();
     EXPECT_EQ(lines[0].priority, Poco::Message::PRIO_ERROR);
+    EXPECT_EQ(lines[0].text, "Exception during ProtobufReader::readWholePacket: Timeout");
 
     ASSERT_EQ(sendAndRead(packet.substr(4)), ReadResult::PacketReady);
     EXPECT_EQ(header.oseq(), 4u);

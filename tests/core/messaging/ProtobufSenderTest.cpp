@@ -225,6 +225,7 @@ TEST_F(ProtobufSenderTest, FailedWriteIsLoggedAndReportedAsFalse) {
         const auto lines = capture.startingWith(c.linePrefix);
         ASSERT_EQ(lines.size(), 1u) << capture.dump();
         EXPECT_EQ(lines[0].priority, Poco::Message::PRIO_ERROR);
+        EXPECT_GT(lines[0].text.size(), std::string(c.linePrefix).size()) << "no reason given";
         EXPECT_TRUE(capture.startingWith("Sending ").empty()) << capture.dump();
     }
     EXPECT_THROW(sender.sendMessage(1u, std::nullopt, 1, std::string(), std::nullopt),
