@@ -3,8 +3,15 @@
 #   scripts/test.sh             default preset
 #   scripts/test.sh sanitize    AddressSanitizer + UndefinedBehaviorSanitizer preset
 #   scripts/test.sh all         both, one after the other
+#   scripts/test.sh windows     cross-builds for Windows and runs it under Wine (after the others:
+#                               it binds 127.0.0.1:9977 too)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "${1:-}" = windows ]; then
+    bash scripts/build-windows.sh
+    exec bash scripts/windows/run-under-wine.sh
+fi
 
 bash scripts/install-deps.sh
 

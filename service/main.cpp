@@ -2,6 +2,7 @@
 #include "service/OrvaneService.h"
 
 #include <Poco/Exception.h>
+#include <Poco/Net/Net.h>
 
 #include <optional>
 
@@ -10,6 +11,9 @@ int WINAPI WinMain(HINSTANCE /*instance*/,
                    HINSTANCE /*previousInstance*/,
                    LPSTR /*commandLine*/,
                    int /*showCommand*/) {
+    // POCO starts Winsock by itself only in MSVC builds; without this a mingw build cannot bind.
+    // Elsewhere it does nothing.
+    Poco::Net::initializeNetwork();
     std::optional<OrvaneClient::OrvaneService> service;
     try {
         service.emplace();

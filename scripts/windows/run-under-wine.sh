@@ -1,0 +1,234 @@
+#!/usr/bin/env bash
+# Runs the Windows build (build/windows, from scripts/build-windows.sh) under Wine, headless, in
+# a fresh prefix with a persistent wineserver:
+#   1. the platform-neutral test suites;
+#   2. the real OrvaneService.exe under Wine's service control manager, driven through
+#      orvane-client.exe: every request type, the idle CPU time, the inactivity stop, a stop
+#      control and the held-port exit; and started by hand, outside the SCM.
+# It binds 127.0.0.1:9977 like the Linux suites: run it after them, never beside them.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+build=$root/build/windows
+
+wine=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver64
+export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+WINEPREFIX=$(mktemp -d /tmp/orvane-wine.XXXXXX)
+export WINEPREFIX
+
+failures=0
+pass() { echo "PASS: $*"; }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+section() { echo; echo "== $*"; }
+
+cleanup() {
+    "$WINESERVER" -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+
+section "Wine prefix $WINEPREFIX"
+"$wine" wineboot -i >/dev/null 2>&1
+"$WINESERVER" -p
+"$wine" --version 2>/dev/null || true
+
+# Another run (the Linux suites, another checkout) may hold the product port for a while.
+portFree() { ! (exec 3<>/dev/tcp/127.0.0.1/9977) 2>/dev/null; }
+waitForFreePort() {
+    local deadline=$((SECONDS + ${1:-300}))
+    until portFree; do
+        [ $SECONDS -ge $deadline ] && return 1
+        sleep 2
+    done
+}
+
+section "Platform-neutral suites under Wine"
+for suite in core-tests service-tests tools-tests; do
+    exe=$build/tests/$suite.exe
+    if [ ! -f "$exe" ]; then
+        fail "$suite.exe was not built"
+        continue
+    fi
+    if "$wine" "$exe" --gtest_brief=1 2>&1 | tr -d '\r' | tee "$WINEPREFIX/$suite.log" | tail -n 3 &&
+        grep -q "^\[  PASSED  \]" "$WINEPREFIX/$suite.log" &&
+        ! grep -q "^\[  FAILED  \]" "$WINEPREFIX/$suite.log"; then
+        pass "$suite: $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$WINEPREFIX/$suite.log")"
+    else
+        grep "^\[  FAILED  \]" "$WINEPREFIX/$suite.log" || true
+        fail "$suite"
+    fi
+done
+
+section "OrvaneService.exe under Wine's service control manager"
+installDir=$WINEPREFIX/drive_c/orvane
+mkdir -p "$installDir"
+cp "$build/service/OrvaneService.exe" "$build/tools/orvane-client/orvane-client.exe" "$installDir/"
+logFile=$WINEPREFIX/drive_c/ProgramData/OrvaneClient/logs/OrvaneService.log
+logMark=0
+newLogLines() {
+    # The service's log lines since the last call, for the record.
+    [ -f "$logFile" ] || return 0
+    tail -c +$((logMark + 1)) "$logFile" | tr -d '\r' | sed 's/^/    log: /'
+    logMark=$(stat -c %s "$logFile")
+}
+sc() { "$wine" sc "$@" 2>/dev/null | tr -d '\r'; }
+client() { "$wine" 'C:\orvane\orvane-client.exe' "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+serviceState() { sc query OrvaneService | sed -n 's/^ *STATE *: [0-9a-f]* *\([A-Z_]*\).*/\1/p'; }
+exitCodes() {
+    sc query OrvaneService |
+        sed -n 's/^ *\(WIN32_EXIT_CODE\|SERVICE_EXIT_CODE\) *: \([0-9]*\).*/\2/p' | paste -sd/
+}
+waitForState() {
+    local wanted=$1 deadline=$((SECONDS + $2))
+    until [ "$(serviceState)" = "$wanted" ]; do
+        [ $SECONDS -ge $deadline ] && return 1
+        sleep 0.2
+    done
+}
+# The Linux process of the service: the Wine process of our prefix running OrvaneService.exe.
+servicePid() {
+    local pid
+    for pid in $(pgrep -f "^C:.orvane.OrvaneService\.exe" || true); do
+        if tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+            echo "$pid"
+            return
+        fi
+    done
+}
+cpuTicks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; }
+nowMs() { date +%s%3N; }
+# Wall time of one orvane-client.exe run, the best of three.
+bestRunMs() {
+    local best="" run start
+    for run in 1 2 3; do
+        start=$(nowMs)
+        client "$@" >/dev/null || true
+        run=$(($(nowMs) - start))
+        if [ -z "$best" ] || [ "$run" -lt "$best" ]; then best=$run; fi
+    done
+    echo "$best"
+}
+
+sc create OrvaneService binpath= 'C:\orvane\OrvaneService.exe' >/dev/null ||
+    fail "sc create"
+if ! waitForFreePort 300; then
+    fail "127.0.0.1:9977 stayed busy for 5 minutes: the service run is skipped"
+else
+    sc start OrvaneService >/dev/null
+    if waitForState RUNNING 20; then
+        pass "sc start: RUNNING"
+    else
+        fail "sc start: state $(serviceState)"
+    fi
+    newLogLines
+
+    section "Every request type through orvane-client.exe"
+    for request in "library-info" "auth-info" "launch C:\\windows\\system32\\cmd.exe --args /c" \
+                   "fix-dir C:\\orvane"; do
+        # shellcheck disable=SC2086
+        set +e; answer=$(client $request); code=$?; set -e
+        echo "-- orvane-client.exe $request: exit $code"
+        echo "$answer" | sed 's/^/    /'
+        newLogLines
+        if [ "${request%% *}" = library-info ]; then
+            if [ $code -eq 0 ] && echo "$answer" | grep -qi 'C:\\orvane'; then
+                pass "library-info answered with the location"
+            else
+                fail "library-info: exit $code, no location"
+            fi
+        elif [ $code -le 1 ]; then
+            pass "${request%% *} answered (exit $code)"
+        else
+            fail "${request%% *} not answered (exit $code)"
+        fi
+    done
+
+    # The client's own start-up under Wine is measured with --help (no connection) and taken
+    # off, so what remains is the request's round trip.
+    helpMs=$(bestRunMs --help)
+    requestMs=$(bestRunMs library-info)
+    latency=$((requestMs - helpMs))
+    echo "library-info run ${requestMs} ms, client start-up ${helpMs} ms: round trip ~${latency} ms"
+    if [ "$latency" -lt 50 ]; then
+        pass "library-info answered in under 50 ms"
+    else
+        fail "library-info took ${latency} ms"
+    fi
+
+    # TODO(caller verification): once the service verifies its callers, a request from the
+    # Linux orvane-client (a process Wine cannot map to a Windows one) must be refused, and one
+    # from orvane-client.exe served.
+    echo "SKIP: Linux orvane-client refused as an unknown caller: callers are not verified yet"
+
+    section "Idle: CPU time and the inactivity stop"
+    pid=$(servicePid)
+    idleStart=$SECONDS
+    startTicks=$(cpuTicks "$pid")
+    lastTicks=$startTicks
+    while [ -n "$(cpuTicks "$pid")" ] && [ $((SECONDS - idleStart)) -lt 60 ]; do
+        lastTicks=$(cpuTicks "$pid")
+        sleep 0.5
+    done
+    idleSeconds=$((SECONDS - idleStart))
+    ticks=$(getconf CLK_TCK)
+    cpuMs=$(((lastTicks - startTicks) * 1000 / ticks))
+    echo "service CPU time over ${idleSeconds} idle seconds: ${cpuMs} ms"
+    if [ "$cpuMs" -lt 1000 ]; then
+        pass "idle CPU time below 1 s"
+    else
+        fail "idle CPU time ${cpuMs} ms"
+    fi
+    if waitForState STOPPED 15 && [ "$idleSeconds" -ge 29 ] && [ "$idleSeconds" -le 45 ]; then
+        pass "inactivity stop after ${idleSeconds} s, exit codes $(exitCodes)"
+    else
+        fail "inactivity stop: state $(serviceState) after ${idleSeconds} s"
+    fi
+    newLogLines
+
+    section "Stop control"
+    sc start OrvaneService >/dev/null
+    waitForState RUNNING 20 || fail "second start: state $(serviceState)"
+    sc stop OrvaneService >/dev/null
+    if waitForState STOPPED 10 && [ "$(exitCodes)" = "0/0" ]; then
+        pass "sc stop: STOPPED with exit 0"
+    else
+        fail "sc stop: state $(serviceState), exit codes $(exitCodes)"
+    fi
+    newLogLines
+
+    section "Held port"
+    perl -MIO::Socket::INET -e 'IO::Socket::INET->new(LocalAddr => "127.0.0.1:9977",
+        Listen => 1, ReuseAddr => 1) or die "cannot hold the port: $!\n"; sleep 15' &
+    holder=$!
+    sleep 1
+    sc start OrvaneService >/dev/null
+    if waitForState STOPPED 10 && [ "$(exitCodes)" = "1066/3" ]; then
+        pass "held port: STOPPED with 1066/3"
+    else
+        fail "held port: state $(serviceState), exit codes $(exitCodes)"
+    fi
+    kill "$holder" 2>/dev/null || true
+    wait "$holder" 2>/dev/null || true
+    newLogLines
+fi
+
+section "Started by hand, not as a service"
+set +e; "$wine" 'C:\orvane\OrvaneService.exe' >/dev/null 2>&1; code=$?; set -e
+newLogLines | tee "$WINEPREFIX/by-hand.log"
+# -12 as an exit status byte.
+if [ $code -eq 244 ] && grep -q "OrvaneService should be started as a service" "$WINEPREFIX/by-hand.log"; then
+    pass "by hand: exit -12, logged why"
+else
+    fail "by hand: exit $code"
+fi
+
+sc delete OrvaneService >/dev/null || true
+echo
+if [ $failures -eq 0 ]; then
+    echo "Windows run under Wine: all passed"
+else
+    echo "Windows run under Wine: $failures failed"
+    exit 1
+fi
