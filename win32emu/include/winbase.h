@@ -133,6 +133,10 @@ BOOL WINAPI GetProductInfo(DWORD dwOSMajorVersion,
                            PDWORD pdwReturnedProductType);
 BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
 
+// Files.
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
+
 // Modules.
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);

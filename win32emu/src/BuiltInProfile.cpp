@@ -29,7 +29,9 @@ const char* MachineProfile::builtInJson() {
         "0x23": "C:\\ProgramData",
         "0x24": "C:\\Windows",
         "0x26": "C:\\Program Files (x86)",
-        "0x2a": "C:\\Program Files (x86)"
+        "0x28": "C:\\Windows\\system32\\config\\systemprofile",
+        "0x2a": "C:\\Program Files (x86)",
+        "0x3e": "C:\\Users"
     },
     "moduleFileName": "C:\\Program Files (x86)\\Orvane Client\\OrvaneService.exe",
     "currentDirectory": "C:\\Windows\\system32",
@@ -63,6 +65,24 @@ const char* MachineProfile::builtInJson() {
     "registry": {
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient": {},
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games": {},
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Orvane Client Service": {
+            "ImagePath": "\"C:\\Program Files (x86)\\Orvane Client\\OrvaneService.exe\""
+        },
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Schedule": {
+            "ImagePath": {
+                "type": "REG_EXPAND_SZ",
+                "data": "%systemroot%\\system32\\svchost.exe -k netsvcs"
+            }
+        },
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip": {
+            "ImagePath": {
+                "type": "REG_EXPAND_SZ",
+                "data": "System32\\drivers\\tcpip.sys"
+            }
+        },
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\VendorUpdate": {
+            "ImagePath": "\"C:\\Program Files (x86)\\Common Files\\Vendor\\Update\\updatesvc.exe\" /svc"
+        },
         "HKEY_USERS\\.DEFAULT": {},
         "HKEY_USERS\\S-1-5-18": {},
         "HKEY_USERS\\S-1-5-21-2254011875-3712098642-1289462413-1001\\SOFTWARE\\Qovex\\Orvane": {

@@ -127,6 +127,7 @@ void Machine::reset() {
         model.configuration = Configuration();
     }
     model.registry.clear();
+    model.security.clear();
     model.faults.clear();
 }
 

@@ -8,6 +8,7 @@
 #include "FaultInjector.h"
 #include "HandleTable.h"
 #include "RegistryModel.h"
+#include "SecurityModel.h"
 #include "Win32Emu/Machine.h"
 
 #include <map>
@@ -46,6 +47,7 @@ public:
     HandleTable handles;
     FaultInjector faults;
     DriveMap drives;
+    SecurityModel security;
 
     DWORD majorVersion() const;
 

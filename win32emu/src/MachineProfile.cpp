@@ -107,6 +107,10 @@ void MachineProfile::overlay(const std::string& json) {
             currentProcess = dwordOf(value, name);
         } else if (name == "registry") {
             overlayRegistry(objectOf(value, name));
+        } else if (name == "security") {
+            overlaySecurity(objectOf(value, name));
+        } else if (name == "reparsePoints") {
+            overlayReparsePoints(objectOf(value, name));
         } else {
             invalid(name, "is not a member of a machine profile");
         }
@@ -185,6 +189,7 @@ void MachineProfile::applyTo(Machine& machine) const {
             }
         }
     }
+    applySecurityTo(machine);
 }
 
 }  // namespace Win32Emu

@@ -7,6 +7,7 @@
 
 #include <Poco/String.h>
 
+#include <aclapi.h>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -60,6 +61,7 @@ const Export exportTable[] = {
     {"kernel32.dll", "ExpandEnvironmentStringsW", procedure(&ExpandEnvironmentStringsW)},
     {"kernel32.dll", "GetCurrentDirectoryW", procedure(&GetCurrentDirectoryW)},
     {"kernel32.dll", "GetCurrentProcess", procedure(&GetCurrentProcess)},
+    {"kernel32.dll", "GetFileAttributesW", procedure(&GetFileAttributesW)},
     {"kernel32.dll", "GetLastError", procedure(&GetLastError)},
     {"kernel32.dll", "GetModuleFileNameW", procedure(&GetModuleFileNameW)},
     {"kernel32.dll", "GetModuleHandleA", procedure(&GetModuleHandleA)},
@@ -89,6 +91,7 @@ const Export exportTable[] = {
     {"advapi32.dll", "DuplicateTokenEx", procedure(&DuplicateTokenEx)},
     {"advapi32.dll", "EqualSid", procedure(&EqualSid)},
     {"advapi32.dll", "GetLengthSid", procedure(&GetLengthSid)},
+    {"advapi32.dll", "GetNamedSecurityInfoW", procedure(&GetNamedSecurityInfoW)},
     {"advapi32.dll", "GetTokenInformation", procedure(&GetTokenInformation)},
     {"advapi32.dll", "IsValidSid", procedure(&IsValidSid)},
     {"advapi32.dll", "LookupAccountSidA", procedure(&LookupAccountSidA)},
@@ -106,6 +109,8 @@ const Export exportTable[] = {
     {"advapi32.dll", "RegQueryValueExW", procedure(&RegQueryValueExW)},
     {"advapi32.dll", "RegSetValueExW", procedure(&RegSetValueExW)},
     {"advapi32.dll", "RegisterServiceCtrlHandlerA", procedure(&RegisterServiceCtrlHandlerA)},
+    {"advapi32.dll", "SetEntriesInAclA", procedure(&SetEntriesInAclA)},
+    {"advapi32.dll", "SetNamedSecurityInfoW", procedure(&SetNamedSecurityInfoW)},
     {"advapi32.dll", "SetServiceStatus", procedure(&SetServiceStatus)},
     {"advapi32.dll", "StartServiceCtrlDispatcherA", procedure(&StartServiceCtrlDispatcherA)},
     {"userenv.dll", "DestroyEnvironmentBlock", procedure(&DestroyEnvironmentBlock)},

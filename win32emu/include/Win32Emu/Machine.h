@@ -70,6 +70,34 @@ struct OpenObject {
     std::string createdBy;  // the call that handed it out
 };
 
+// One entry of an access list, as its ACE holds it (Machine::accessList, setAccessList).
+struct AccessEntry {
+    bool allowed = true;  // ACCESS_ALLOWED_ACE_TYPE, else ACCESS_DENIED_ACE_TYPE
+    std::string sid;
+    ACCESS_MASK mask = 0;
+    BYTE flags = 0;  // OBJECT_INHERIT_ACE, CONTAINER_INHERIT_ACE, ..., INHERITED_ACE
+};
+
+// The access one SID is given on an object by the entries naming it (Machine::accessOf).
+struct SidAccess {
+    ACCESS_MASK allowed = 0;  // allow entries that apply to the object itself
+    ACCESS_MASK denied = 0;
+    bool inherited = false;    // some entry naming the SID came from a parent
+    bool inheritable = false;  // some entry naming it reaches both subfolders (keys) and files
+};
+
+// A change that SetNamedSecurityInfoW made to an explicit entry of an access list.
+struct AccessChange {
+    std::string object;    // as the caller named it: "C:\Games", "MACHINE\SOFTWARE\..."
+    std::string trustee;   // SID string
+    ACCESS_MASK mask = 0;  // the entry's mask after the change
+    BYTE flags = 0;
+    bool allowed = true;
+};
+
+// Which registry view a Machine query of a key uses: the emulated process's, or one named.
+enum class RegistryView { Process, Bits32, Bits64 };
+
 // A fault to inject into one emulated call (Machine::injectFault): the call fails the way it
 // fails on Windows, with `error` as its last error (or as its result, for the registry calls).
 // By default it hits the next call of that name.
@@ -186,6 +214,31 @@ public:
     std::optional<std::string> registryString(const std::string& key,
                                               const std::string& name) const;
     std::optional<DWORD> registryDword(const std::string& key, const std::string& name) const;
+
+    // Security of files and keys. An object is a Windows path on a drive ("C:\\Games") or a key
+    // named as for the registry setters. Every object has an owner, a group and an access list:
+    // its explicit entries, then (unless protected) what it inherits from its parent; drive
+    // roots and hive roots without entries of their own give Administrators and SYSTEM full
+    // control and Users read, inherited by everything below. Entries with generic rights are
+    // stored mapped onto the object's rights.
+    void setAccessList(const std::string& object,
+                       const std::vector<AccessEntry>& explicitEntries,
+                       bool isProtected = false,
+                       RegistryView view = RegistryView::Process);
+    void setOwner(const std::string& object,
+                  const std::string& ownerSid,
+                  RegistryView view = RegistryView::Process);
+    // The object's whole list, explicit entries first; none when the object does not exist.
+    std::optional<std::vector<AccessEntry>> accessList(
+        const std::string& object, RegistryView view = RegistryView::Process) const;
+    SidAccess accessOf(const std::string& object,
+                       const std::string& sid,
+                       RegistryView view = RegistryView::Process) const;
+    // Marks a directory as a junction (or a directory symbolic link) to `target`: paths through
+    // it reach the target, and GetFileAttributesW reports FILE_ATTRIBUTE_REPARSE_POINT for it.
+    void setReparsePoint(const std::string& path, const std::string& target, bool junction = true);
+    // Every change of an explicit entry that SetNamedSecurityInfoW made since the last reset.
+    std::vector<AccessChange> accessChanges() const;
 
     // The process's current directory (GetCurrentDirectoryW); C:\Windows\system32 after reset.
     void setCurrentDirectory(const std::wstring& path);
