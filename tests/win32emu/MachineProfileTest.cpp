@@ -147,6 +147,8 @@ TEST_F(MachineProfileTest, BadProfilesAreRejectedAndLeaveTheMachineAsItWas) {
         {R"({ "registry": { "HKEY_USERS\\x": { "v": { "type": "REG_BINARY", "data": "" } } } })",
          "value type not emulated"},
         {R"({ "exports": { "kernel32.dll": { "CreateProcessW": true } } })", "unknown export"},
+        {R"({ "files": { "notepad.exe": {} } })", "file path not full"},
+        {R"({ "files": { "C:\\x.exe": { "locked": true } } })", "unknown file mark"},
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.problem);

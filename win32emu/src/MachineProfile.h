@@ -43,6 +43,7 @@ private:
     void overlaySessions(const Poco::JSON::Object& sessions);
     void overlayAccounts(const Poco::JSON::Object& accounts);
     void overlayProcesses(const Poco::JSON::Object& processes);
+    void overlayFiles(const Poco::JSON::Object& files);
     RegistryKeyEntry& registryKey(const std::string& path);
 
     VersionInfo version;
@@ -60,6 +61,8 @@ private:
     std::vector<ProcessEntry> processes;  // in document order
     DWORD currentProcess = 0;
     std::vector<RegistryKeyEntry> registry;
+    // By path in lower case: the path as written, and its marks.
+    std::map<std::string, std::pair<std::string, FileEntry>> files;
 };
 
 }  // namespace Win32Emu
