@@ -1,9 +1,9 @@
 // Granting the console user full control of a directory and the client's keys, on the emulated
 // machine: what is logged, what is answered, and what the access lists hold afterwards.
 
-#include "service/OrvaneService.h"
 #include "tests/support/EmulatedMachineTest.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/OrvaneServiceTestPeer.h"
 
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
@@ -23,13 +23,6 @@ bool operator==(const AccessEntry& left, const AccessEntry& right) {
 }  // namespace Win32Emu
 
 namespace OrvaneClient {
-
-class OrvaneServiceTestPeer {
-public:
-    static bool fix(OrvaneService& service, const std::string& directory) {
-        return service.fixDirectoryPrivileges(directory.c_str(), directory.size());
-    }
-};
 
 namespace {
 
@@ -52,8 +45,7 @@ protected:
         Poco::File(hostRoot() + "/C/Games/Mine/levels").createDirectories();
         Poco::FileOutputStream(hostRoot() + "/C/Games/Mine/game.exe") << "MZ";
         capture = std::make_unique<LogCapture>(Poco::Message::PRIO_INFORMATION);
-        service = std::make_unique<OrvaneService>(Poco::Net::SocketAddress("127.0.0.1", 0),
-                                                  Poco::Timespan(30, 0));
+        service = OrvaneServiceTestPeer::makeService();
     }
     void TearDown() override {
         service.reset();
@@ -62,7 +54,7 @@ protected:
     }
 
     bool fix(const std::string& directory) {
-        return OrvaneServiceTestPeer::fix(*service, directory);
+        return service->fixDirectoryPrivileges(directory.c_str(), directory.size());
     }
     // The list without the console user's entries.
     std::vector<AccessEntry> others(const std::string& object,

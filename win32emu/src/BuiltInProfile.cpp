@@ -5,7 +5,8 @@ namespace Win32Emu {
 // The machine every process gets unless a profile file says otherwise: Windows 7 Professional SP1
 // on x64, the 32-bit service running under WOW64, an administrator (with a UAC split token)
 // logged on at the console in session 1, the client's machine-wide keys and the refresh token the
-// client stored in that user's hive. Registry keys are named as the 32-bit service sees them.
+// client stored in that user's hive, and a few programs to launch. Registry keys are named as the
+// 32-bit service sees them.
 const char* MachineProfile::builtInJson() {
     return R"json({
     "version": {
@@ -62,6 +63,13 @@ const char* MachineProfile::builtInJson() {
         "3104": { "name": "OrvaneService.exe", "session": 0, "user": "S-1-5-18" }
     },
     "currentProcess": 3104,
+    "files": {
+        "C:\\Windows\\notepad.exe": {},
+        "C:\\Windows\\system32\\cmd.exe": {},
+        "C:\\Program Files (x86)\\Orvane Client\\OrvaneService.exe": {},
+        "C:\\Program Files (x86)\\Qovex Games\\Starfall\\Starfall.exe": {},
+        "C:\\Program Files (x86)\\Qovex Games\\Starfall\\StarfallSetup.exe": {}
+    },
     "registry": {
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient": {},
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games": {},

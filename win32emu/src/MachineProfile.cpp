@@ -111,6 +111,8 @@ void MachineProfile::overlay(const std::string& json) {
             overlaySecurity(objectOf(value, name));
         } else if (name == "reparsePoints") {
             overlayReparsePoints(objectOf(value, name));
+        } else if (name == "files") {
+            overlayFiles(objectOf(value, name));
         } else {
             invalid(name, "is not a member of a machine profile");
         }
@@ -178,6 +180,9 @@ void MachineProfile::applyTo(Machine& machine) const {
         machine.setProcess(process);
     }
     machine.setCurrentProcess(currentProcess);
+    for (const auto& file : files) {
+        machine.setFile(file.second.first, file.second.second);
+    }
     // After wow64: keys are named as the process sees them, through its registry view.
     for (const RegistryKeyEntry& key : registry) {
         machine.createRegistryKey(key.path);

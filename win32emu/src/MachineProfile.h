@@ -56,6 +56,7 @@ private:
     void overlaySessions(const Poco::JSON::Object& sessions);
     void overlayAccounts(const Poco::JSON::Object& accounts);
     void overlayProcesses(const Poco::JSON::Object& processes);
+    void overlayFiles(const Poco::JSON::Object& files);
     RegistryKeyEntry& registryKey(const std::string& path);
     void overlaySecurity(const Poco::JSON::Object& security);
     void overlayReparsePoints(const Poco::JSON::Object& points);
@@ -78,6 +79,8 @@ private:
     std::vector<RegistryKeyEntry> registry;
     std::vector<SecurityEntry> security;  // in document order
     std::vector<ReparseEntry> reparsePoints;
+    // By path in lower case: the path as written, and its marks.
+    std::map<std::string, std::pair<std::string, FileEntry>> files;
 };
 
 }  // namespace Win32Emu

@@ -55,6 +55,7 @@ FARPROC procedure(Function* function) {
 const Export exportTable[] = {
     {"kernel32.dll", "CloseHandle", procedure(&CloseHandle)},
     {"kernel32.dll", "CreateEventW", procedure(&CreateEventW)},
+    {"kernel32.dll", "CreateFileW", procedure(&CreateFileW)},
     {"kernel32.dll", "CreateMutexA", procedure(&CreateMutexA)},
     {"kernel32.dll", "CreateMutexW", procedure(&CreateMutexW)},
     {"kernel32.dll", "CreateToolhelp32Snapshot", procedure(&CreateToolhelp32Snapshot)},
@@ -88,6 +89,7 @@ const Export exportTable[] = {
     {"kernel32.dll", "WaitForSingleObject", procedure(&WaitForSingleObject)},
     {"kernel32.dll", "WTSGetActiveConsoleSessionId", procedure(&WTSGetActiveConsoleSessionId)},
     {"advapi32.dll", "ConvertSidToStringSidA", procedure(&ConvertSidToStringSidA)},
+    {"advapi32.dll", "CreateProcessAsUserW", procedure(&CreateProcessAsUserW)},
     {"advapi32.dll", "DuplicateTokenEx", procedure(&DuplicateTokenEx)},
     {"advapi32.dll", "EqualSid", procedure(&EqualSid)},
     {"advapi32.dll", "GetLengthSid", procedure(&GetLengthSid)},
@@ -113,6 +115,7 @@ const Export exportTable[] = {
     {"advapi32.dll", "SetNamedSecurityInfoW", procedure(&SetNamedSecurityInfoW)},
     {"advapi32.dll", "SetServiceStatus", procedure(&SetServiceStatus)},
     {"advapi32.dll", "StartServiceCtrlDispatcherA", procedure(&StartServiceCtrlDispatcherA)},
+    {"userenv.dll", "CreateEnvironmentBlock", procedure(&CreateEnvironmentBlock)},
     {"userenv.dll", "DestroyEnvironmentBlock", procedure(&DestroyEnvironmentBlock)},
     {"user32.dll", "GetSystemMetrics", procedure(&GetSystemMetrics)},
     {"shell32.dll", "SHGetFolderPathW", procedure(&SHGetFolderPathW)},
@@ -196,7 +199,8 @@ bool IsFaultableCall(const std::string& function) {
 }
 
 bool IsObjectTypeName(const std::string& type) {
-    for (const char* name : {"Event", "Mutex", "Key", "Token", "Process", "Snapshot"}) {
+    for (const char* name :
+         {"Event", "Mutex", "Key", "Token", "Process", "Thread", "File", "Snapshot"}) {
         if (type == name) {
             return true;
         }

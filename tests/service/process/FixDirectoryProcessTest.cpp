@@ -21,17 +21,6 @@ const std::string ServicePath = ORVANE_SERVICE_PATH;
 const std::string ClientPath = ORVANE_CLIENT_PATH;
 constexpr int ClientExitErrorReply = 1;
 
-std::string ReadServiceLog(const std::string& root) {
-    const std::string path = root + "/C/ProgramData/OrvaneClient/logs/OrvaneService.log";
-    if (!Poco::File(path).exists()) {
-        return std::string();
-    }
-    Poco::FileInputStream stream(path);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
-
 OrvaneScSession::CommandResult FixDirectory(const std::string& directory) {
     return OrvaneScSession::runProgram(
         {ClientPath, "fix-dir", directory, "--port", "9977", "--oseq", "21"}, {}, 20s);
@@ -52,7 +41,7 @@ TEST(FixDirectoryProcessTest, AGameFolderIsGrantedAndTheWindowsDirectoryRefused)
 
     EXPECT_EQ(session.command({"stop"}).exitCode, 0);
     EXPECT_EQ(session.waitForExit(20s), 0);
-    const std::string log = ReadServiceLog(session.root());
+    const std::string log = OrvaneScSession::readServiceLog(session.root());
     for (const char* line : {
              "[Information]: Setting directory permissions for C:\\Games\\Mine OK\n",
              "[Information]: Setting registry permissions for games OK\n",

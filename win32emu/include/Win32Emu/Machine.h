@@ -63,6 +63,40 @@ struct TokenInfo {
     std::string createdBy;   // the call that handed the handle out
 };
 
+// A file the machine lists beside those on the host under the drive map (Machine::setFile), and
+// marks that make opening it fail as Windows would. Marks apply to a host file of the same path
+// too.
+struct FileEntry {
+    // Another process holds it open without sharing: ERROR_SHARING_VIOLATION.
+    bool heldOpen = false;
+    // Its access list denies the emulated process reading it: ERROR_ACCESS_DENIED.
+    bool unreadable = false;
+};
+
+// A process that CreateProcessAsUserW started (Machine::launches). Text in UTF-8.
+struct LaunchRecord {
+    DWORD processId = 0;
+    DWORD threadId = 0;
+    std::string userSid;  // the token's
+    DWORD sessionId = 0;  // the token's, and the new process's
+    TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
+    std::uint64_t tokenId = 0;  // TokenInfo::tokenId of the token it was given
+    std::string applicationName;
+    std::string commandLine;  // as given, empty for none
+    // The directory it starts in as given, else the emulated process's current directory.
+    std::string currentDirectory;
+    // "NAME=value" in block order; the emulated process's own environment when none was given.
+    std::vector<std::string> environment;
+    // The token CreateEnvironmentBlock made the block from (its user and TokenInfo::tokenId);
+    // empty and 0 for a block of another origin or none.
+    std::string environmentUserSid;
+    std::uint64_t environmentTokenId = 0;
+    std::string desktop;  // STARTUPINFOW.lpDesktop, empty for none
+    DWORD startupInfoSize = 0;
+    DWORD creationFlags = 0;
+    bool inheritHandles = false;
+};
+
 // A handle or LocalAlloc block not yet given back.
 struct OpenObject {
     std::uintptr_t value = 0;  // the handle value or block address
@@ -117,8 +151,8 @@ public:
         principal = std::move(text);
         return *this;
     }
-    // Only calls given a handle to this kind of object ("Token", "Process", "Snapshot",
-    // "Event", "Mutex", "Key").
+    // Only calls given a handle to this kind of object ("Token", "Process", "Thread", "File",
+    // "Snapshot", "Event", "Mutex", "Key").
     Fault& onObject(std::string type) {
         object = std::move(type);
         return *this;
@@ -239,6 +273,13 @@ public:
     void setReparsePoint(const std::string& path, const std::string& target, bool junction = true);
     // Every change of an explicit entry that SetNamedSecurityInfoW made since the last reset.
     std::vector<AccessChange> accessChanges() const;
+    // Files beside the host's (a path in Windows notation, absolute), for CreateFileW and
+    // CreateProcessAsUserW: a listed file exists, with its folders, whether or not the host has
+    // it; its marks apply to the host's file too. Nothing is written to the host.
+    void setFile(const std::string& windowsPath, const FileEntry& entry = FileEntry());
+    void removeFile(const std::string& windowsPath);
+    // Every process CreateProcessAsUserW started since the last reset, in order.
+    std::vector<LaunchRecord> launches() const;
 
     // The process's current directory (GetCurrentDirectoryW); C:\Windows\system32 after reset.
     void setCurrentDirectory(const std::wstring& path);
