@@ -7,12 +7,14 @@
 #include "MachineModel.h"
 #include "SecurityCalls.h"
 #include "SidText.h"
+#include "Win32Emu/MachineEvent.h"
 
 #include <Poco/String.h>
 #include <Poco/UTF8String.h>
 
 #include <aclapi.h>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -22,6 +24,38 @@ namespace {
 
 constexpr BYTE SettableInheritFlags =
     OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | NO_PROPAGATE_INHERIT_ACE | INHERIT_ONLY_ACE;
+
+// Tells the SCM's watcher about a changed entry: "event acl object=... trustee=DOMAIN\name
+// access=0x... type=allow|deny inheritance=CI|OI|NP|IO".
+void reportAccessChange(const AccessChange& change) {
+    std::string trustee = change.trustee;
+    {
+        MachineModel& model = Model();
+        std::lock_guard<std::mutex> guard(model.lock);
+        const auto found = model.configuration.accounts.find(Poco::toUpper(change.trustee));
+        if (found != model.configuration.accounts.end()) {
+            trustee = found->second.domain + "\\" + found->second.name;
+        }
+    }
+    char access[16];
+    std::snprintf(access, sizeof(access), "0x%08X", static_cast<unsigned>(change.mask));
+    std::string inheritance;
+    const std::pair<BYTE, const char*> names[] = {{CONTAINER_INHERIT_ACE, "CI"},
+                                                  {OBJECT_INHERIT_ACE, "OI"},
+                                                  {NO_PROPAGATE_INHERIT_ACE, "NP"},
+                                                  {INHERIT_ONLY_ACE, "IO"}};
+    for (const auto& [flag, name] : names) {
+        if ((change.flags & flag) != 0) {
+            inheritance += (inheritance.empty() ? "" : "|") + std::string(name);
+        }
+    }
+    ReportMachineEvent("acl",
+                       {{"object", change.object},
+                        {"trustee", trustee},
+                        {"access", access},
+                        {"type", change.allowed ? "allow" : "deny"},
+                        {"inheritance", inheritance.empty() ? "none" : inheritance}});
+}
 
 // The SIDs the emulated process acts as: its user and the groups every such account is in.
 std::set<std::string> callerSids() {
@@ -334,6 +368,7 @@ DWORD WINAPI SetNamedSecurityInfoW(LPWSTR pObjectName,
     } else if ((SecurityInfo & UNPROTECTED_DACL_SECURITY_INFORMATION) != 0) {
         security.isProtected = false;
     }
+    std::vector<AccessChange> changes;
     if (withDacl) {
         // Inherited entries in the list given are recomputed from the parent, not stored.
         std::vector<AccessEntry> explicitEntries;
@@ -352,7 +387,7 @@ DWORD WINAPI SetNamedSecurityInfoW(LPWSTR pObjectName,
                            old.flags == entry.flags && Poco::icompare(old.sid, entry.sid) == 0;
                 });
             if (!unchanged) {
-                Model().security.recordChange(
+                changes.push_back(
                     AccessChange{name, entry.sid, entry.mask, entry.flags, entry.allowed});
             }
         }
@@ -360,6 +395,10 @@ DWORD WINAPI SetNamedSecurityInfoW(LPWSTR pObjectName,
         security.hasEntries = true;
     }
     Model().security.store(object, security);
+    for (const AccessChange& change : changes) {
+        Model().security.recordChange(change);
+        reportAccessChange(change);
+    }
     return ERROR_SUCCESS;
 }
 

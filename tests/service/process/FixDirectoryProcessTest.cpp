@@ -4,12 +4,13 @@
 #include "tests/support/OrvaneScSession.h"
 
 #include <Poco/File.h>
-#include <Poco/FileStream.h>
+#include <Poco/Format.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <sstream>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace OrvaneClient {
 namespace {
@@ -34,6 +35,23 @@ TEST(FixDirectoryProcessTest, AGameFolderIsGrantedAndTheWindowsDirectoryRefused)
     const auto granted = FixDirectory("C:\\Games\\Mine");
     EXPECT_EQ(granted.exitCode, 0) << granted.output << granted.errorOutput;
     EXPECT_NE(granted.output.find("200"), std::string::npos) << granted.output;
+
+    // orvane-sc shows each entry granted: the folder's and both keys' (the 32-bit view's names).
+    std::vector<std::string> events;
+    std::optional<std::string> line;
+    while (events.size() < 3 && (line = session.readLine(10s))) {
+        if (line->rfind("event acl ", 0) == 0) {
+            events.push_back(*line);
+        }
+    }
+    const std::string grant = " trustee=GAMING-PC\\Player access=0x%s type=allow inheritance=CI|OI";
+    EXPECT_EQ(events,
+              (std::vector<std::string>{
+                  "event acl object=C:\\Games\\Mine" + Poco::format(grant, std::string("001F01FF")),
+                  "event acl object=MACHINE\\SOFTWARE\\Qovex\\Games" +
+                      Poco::format(grant, std::string("000F003F")),
+                  "event acl object=MACHINE\\SOFTWARE\\Qovex\\OrvaneClient" +
+                      Poco::format(grant, std::string("000F003F"))}));
 
     const auto refused = FixDirectory("C:\\Windows");
     EXPECT_EQ(refused.exitCode, ClientExitErrorReply) << refused.output << refused.errorOutput;
