@@ -35,6 +35,9 @@ struct Configuration {
     std::map<std::string, Account> accounts;  // by SID string in upper case
     std::vector<ProcessEntry> processes;      // in snapshot order
     DWORD currentProcessId = 0;
+    std::map<WORD, DWORD> connectionOwners;  // by local port
+    DWORD defaultConnectionOwner = 0;
+    DWORD redirectionTrustPolicy = 0;
 };
 
 class MachineModel {
