@@ -4,6 +4,7 @@
 #include "core/logging/LoggerSetup.h"
 #include "core/util/Constants.h"
 #include "core/util/Locations.h"
+#include "core/windows/ProcessMitigation.h"
 #include "core/windows/ScopedHandle.h"
 
 namespace OrvaneClient {
@@ -113,6 +114,8 @@ void WINAPI OrvaneService::ServiceControlHandler(DWORD control) {
 
 void OrvaneService::serviceMain() {
     LogInfo("OrvaneService starting");
+    // Before any request can name a path: a junction planted by a user must not steer us.
+    EnableRedirectionTrustMitigation();
 
     statusHandle = RegisterServiceCtrlHandlerA(serviceName, &OrvaneService::ServiceControlHandler);
     if (statusHandle == nullptr) {

@@ -39,7 +39,11 @@ std::optional<std::uint32_t> requestSequence(const Header& header) {
 
 ServiceConnectionHandler::ServiceConnectionHandler(Poco::Net::StreamSocket& socket,
                                                    Poco::Net::SocketReactor& reactor)
-    : socket(socket), reader(this->socket), sender(this->socket), reactor(reactor) {
+    : socket(socket),
+      reader(this->socket),
+      sender(this->socket),
+      reactor(reactor),
+      caller(this->socket) {
     LogInfo("ServiceServer connected");
     reactor.addEventHandler(this->socket,
                             ReadableObserver(*this, &ServiceConnectionHandler::onReadable));
@@ -110,6 +114,9 @@ void ServiceConnectionHandler::handleLibraryInfoRequest(const Header& header) {
 
 void ServiceConnectionHandler::handleAuthInfoRequest(const Header& header) {
     LogInfo("Received AuthInfoRequest %s", sequenceText(header).c_str());
+    if (!callerMayAsk(header, "AuthInfoRequest")) {
+        return;
+    }
     std::string token;
     if (service->getRefreshToken(token)) {
         sender.sendAuthInfoResponse(requestSequence(header), token);
@@ -122,6 +129,9 @@ void ServiceConnectionHandler::handleLaunchElevatedRequest(const Header& header,
                                                            const std::vector<char>& contentBuffer) {
     const std::string sequence = sequenceText(header);
     LogInfo("Received LaunchElevatedRequest %s", sequence.c_str());
+    if (!callerMayAsk(header, "LaunchElevatedRequest")) {
+        return;
+    }
 
     desktop::LaunchElevatedRequest request;
     if (!ProtobufReader::parseLaunchElevatedRequest(contentBuffer, header, request)) {
@@ -151,6 +161,9 @@ void ServiceConnectionHandler::handleLaunchElevatedRequest(const Header& header,
 void ServiceConnectionHandler::handleFixDirectoryPrivilegesRequest(
     const Header& header, const std::vector<char>& contentBuffer) {
     LogInfo("Received FixDirectoryPrivilegesRequest %s", sequenceText(header).c_str());
+    if (!callerMayAsk(header, "FixDirectoryPrivilegesRequest")) {
+        return;
+    }
 
     desktop::FixDirectoryPrivilegesRequest request;
     // The parse function has logged why.
@@ -165,6 +178,20 @@ void ServiceConnectionHandler::handleFixDirectoryPrivilegesRequest(
     // This response never has a body: the code alone tells the outcome.
     sender.sendErrorReply(header, fixed ? Response::OK : Response::INTERNAL_ERROR);
     LogInfo("FixDirectoryPrivilegesRequest response sent");
+}
+
+bool ServiceConnectionHandler::callerMayAsk(const Header& header, const char* request) {
+    const std::optional<std::string> refusal = caller.refusal();
+    if (!refusal) {
+        return true;
+    }
+    LogWarning("Refused %s %s from process %s: %s",
+               request,
+               sequenceText(header).c_str(),
+               caller.processText().c_str(),
+               refusal->c_str());
+    sender.sendErrorReply(header, Response::FORBIDDEN);
+    return false;
 }
 
 void ServiceConnectionHandler::disconnect() {

@@ -3,6 +3,7 @@
 #include "core/Protocols/qovex_pb/Source/qovex_pb.pb.h"
 #include "core/messaging/ProtobufReader.h"
 #include "core/messaging/ProtobufSender.h"
+#include "service/CallerVerifier.h"
 #include "service/IOrvaneService.h"
 
 #include <Poco/AutoPtr.h>
@@ -54,6 +55,11 @@ private:
     void handleFixDirectoryPrivilegesRequest(const qovex::protocols::pb::Header& header,
                                              const std::vector<char>& contentBuffer);
 
+    // True when the calling process may have this privileged request served. Otherwise logs a
+    // warning naming the request and the reason, answers with FORBIDDEN (403) and returns false:
+    // the operation must not run.
+    bool callerMayAsk(const qovex::protocols::pb::Header& header, const char* request);
+
     // Logs "ServiceConnectionHandler disconnecting", unregisters both observers, closes the
     // socket and deletes this handler. Nothing may touch the handler afterwards.
     void disconnect();
@@ -63,6 +69,7 @@ private:
     ProtobufSender sender;
     Poco::Net::SocketReactor& reactor;
     IOrvaneService* service = nullptr;
+    CallerVerifier caller;
 };
 
 }  // namespace OrvaneClient

@@ -11,4 +11,6 @@
 #include <sddl.h>
 #include <tlhelp32.h>
 #include <shlobj.h>
+#include <winsock2.h>
+#include <iphlpapi.h>
 // clang-format on

@@ -276,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
             "NobodyAtTheConsole",
             [](auto& machine) { machine.removeProcess(2412); },
             std::nullopt,
-            {{Warning, "Failed getting token for process explorer.exe, checked processes: 5."},
+            {{Warning, "Failed getting token for process explorer.exe, checked processes: 6."},
              {Warning, "DuplicateTokenEx failed with error 6"},
              {Warning, "GetCurrentUserSID() failed"}}}),
     [](const auto& info) { return std::string(info.param.name); });

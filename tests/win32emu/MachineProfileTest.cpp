@@ -187,12 +187,13 @@ TEST_F(MachineProfileTest, ProfileProcessesKeepTheirOrderAndCarryTheirMarks) {
                                             "winlogon.exe:612",
                                             "explorer.exe:2412",
                                             "OrvaneService.exe:3104",
+                                            "OrvaneClient.exe:5120",
                                             "EXPLORER.EXE:90"};
     EXPECT_EQ(expected, order);
     const Win32Emu::ProcessEntry explorer = machine().processes()[3];
     EXPECT_EQ(5u, explorer.openProcessTokenError);
     EXPECT_EQ(userSid, explorer.userSid);
-    const Win32Emu::ProcessEntry added = machine().processes()[5];
+    const Win32Emu::ProcessEntry added = machine().processes().back();
     EXPECT_EQ("S-1-5-18", added.userSid);
     EXPECT_EQ(2u, added.sessionId);
     EXPECT_TRUE(added.elevated);

@@ -58,6 +58,7 @@ TEST_F(ProcessesTest, SnapshotListsProcessesInCreationOrderAsTheyWereWhenTaken) 
                                             "winlogon.exe:612",
                                             "explorer.exe:2412",
                                             "OrvaneService.exe:3104",
+                                            "OrvaneClient.exe:5120",
                                             "EXPLORER.EXE:100"};
     EXPECT_EQ(expected, walk(snapshot, error));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), error);

@@ -1,7 +1,8 @@
-// orvane-bench: library-info round trips against an in-process ServiceServer with a trivial
-// service, on 1 and on 8 concurrent connections, beside a minimal blocking loopback ping-pong
-// of the same packet sizes. Prints requests per second, 50th and 99th percentile latency and
-// the ratio of the two. Usage: orvane-bench [round trips per run, default 20000]
+// orvane-bench: library-info and auth-info round trips against an in-process ServiceServer with a
+// trivial service, on 1 and on 8 concurrent connections, beside a minimal blocking loopback
+// ping-pong of the same packet sizes. Prints requests per second, 50th and 99th percentile
+// latency and the ratio service / ping-pong.
+// Usage: orvane-bench [round trips per run, default 20000]
 
 #include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
 #include "core/Protocols/qovex_pb/Source/qovex_pb.pb.h"
@@ -31,14 +32,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using OrvaneClient::IOrvaneService;
 
-// Answers library-info requests with a fixed location; nothing else is asked of it here.
+// Answers library-info and auth-info requests with fixed texts; nothing else is asked of it.
 class BenchService : public IOrvaneService {
 public:
     bool launchProcess(const char*, const char*, const char*, bool, uint32_t*) override {
         return false;
     }
     bool fixDirectoryPrivileges(const char*, size_t) override { return false; }
-    bool getRefreshToken(std::string&) override { return false; }
+    bool getRefreshToken(std::string& token) override {
+        token = "rt1.bench";
+        return true;
+    }
     std::string getLibraryLocation() override { return "C:\\Program Files\\Orvane Client"; }
     void stop() override {}
 };
@@ -57,10 +61,10 @@ std::string Frame(const qovex::protocols::pb::Header& header, const std::string&
     return packet + headerBytes + body;
 }
 
-std::string LibraryInfoRequest() {
+std::string Request(orvane::protocols::desktop_service::MessageType type) {
     qovex::protocols::pb::Header header;
     header.set_sort(1);
-    header.set_type(orvane::protocols::desktop_service::LIBRARY_INFO_REQUEST);
+    header.set_type(type);
     header.set_size(0);
     header.set_oseq(1);
     return Frame(header, "");
@@ -93,7 +97,9 @@ bool ReceiveExactly(Poco::Net::StreamSocket& socket, std::string& buffer, size_t
 }
 
 // One request to the service, to learn the size of its reply.
-size_t ReplySize(const Poco::Net::SocketAddress& address, const std::string& request) {
+size_t ReplySize(const Poco::Net::SocketAddress& address,
+                 const std::string& request,
+                 unsigned replyType) {
     Poco::Net::StreamSocket socket(address);
     socket.setReceiveTimeout(Poco::Timespan(5, 0));
     SendAll(socket, request);
@@ -106,7 +112,7 @@ size_t ReplySize(const Poco::Net::SocketAddress& address, const std::string& req
     std::string headerBytes;
     qovex::protocols::pb::Header header;
     if (!ReceiveExactly(socket, headerBytes, headerLength) ||
-        !header.ParseFromString(headerBytes) || header.type() != 2 ||
+        !header.ParseFromString(headerBytes) || header.type() != replyType ||
         header.GetExtension(qovex::protocols::pb::Response::code) != 200) {
         throw Poco::IOException("unexpected reply from the server");
     }
@@ -237,8 +243,12 @@ int main(int argc, char** argv) {
             service, Poco::Net::SocketAddress("127.0.0.1", 0), Poco::Timespan(3600, 0));
         server.start();
         const Poco::Net::SocketAddress address("127.0.0.1", server.port());
-        const std::string request = LibraryInfoRequest();
-        const size_t replySize = ReplySize(address, request);
+        namespace desktop = orvane::protocols::desktop_service;
+        const std::string request = Request(desktop::LIBRARY_INFO_REQUEST);
+        const size_t replySize = ReplySize(address, request, desktop::LIBRARY_INFO_RESPONSE);
+        // A privileged request: its cost includes checking who the caller is.
+        const std::string authRequest = Request(desktop::AUTH_INFO_REQUEST);
+        const size_t authReplySize = ReplySize(address, authRequest, desktop::AUTH_INFO_RESPONSE);
 
         std::printf(
             "library-info round trips on 127.0.0.1: request %zu bytes, reply %zu bytes, "
@@ -255,12 +265,20 @@ int main(int argc, char** argv) {
             const RunResult served =
                 RunClients(address, connections, roundTrips, request, replySize);
             const RunResult baseline = RunPingPong(connections, roundTrips, request, replySize);
+            const RunResult privileged =
+                RunClients(address, connections, roundTrips, authRequest, authReplySize);
             std::printf("%-11d %-9s %12.0f %9.1f %9.1f\n",
                         connections,
                         "service",
                         served.requestsPerSecond,
                         served.p50Microseconds,
                         served.p99Microseconds);
+            std::printf("%-11d %-9s %12.0f %9.1f %9.1f\n",
+                        connections,
+                        "auth-info",
+                        privileged.requestsPerSecond,
+                        privileged.p50Microseconds,
+                        privileged.p99Microseconds);
             std::printf("%-11d %-9s %12.0f %9.1f %9.1f\n",
                         connections,
                         "ping-pong",

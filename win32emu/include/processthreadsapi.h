@@ -56,6 +56,10 @@ extern "C" {
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
 BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId);
+// Windows 8 and later; GetProcAddress finds it only where the machine's version has it.
+BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY MitigationPolicy,
+                                       PVOID lpBuffer,
+                                       SIZE_T dwLength);
 
 // Starts a process of the emulated machine under hToken's user (recorded, see
 // Win32Emu::Machine::launches). An application name is required: searching the command line

@@ -33,6 +33,7 @@ typedef short               SHORT;
 typedef unsigned short      USHORT;
 typedef char                CHAR;
 typedef unsigned char       UCHAR;
+typedef UCHAR*              PUCHAR;
 typedef wchar_t             WCHAR;
 typedef long long           LONGLONG;
 typedef unsigned long long  ULONGLONG;
@@ -294,6 +295,50 @@ typedef struct _TOKEN_ELEVATION {
 typedef struct _TOKEN_MANDATORY_LABEL {
     SID_AND_ATTRIBUTES Label;
 } TOKEN_MANDATORY_LABEL, *PTOKEN_MANDATORY_LABEL;
+
+// Integrity levels: the last sub-authority of the S-1-16-... label SID.
+#define SECURITY_MANDATORY_UNTRUSTED_RID        (0x00000000)
+#define SECURITY_MANDATORY_LOW_RID              (0x00001000)
+#define SECURITY_MANDATORY_MEDIUM_RID           (0x00002000)
+#define SECURITY_MANDATORY_MEDIUM_PLUS_RID      (0x00002100)
+#define SECURITY_MANDATORY_HIGH_RID             (0x00003000)
+#define SECURITY_MANDATORY_SYSTEM_RID           (0x00004000)
+#define SECURITY_MANDATORY_PROTECTED_PROCESS_RID (0x00005000)
+
+// Process mitigation policies (SetProcessMitigationPolicy); only the ones the system sets.
+typedef enum _PROCESS_MITIGATION_POLICY {
+    ProcessDEPPolicy,
+    ProcessASLRPolicy,
+    ProcessDynamicCodePolicy,
+    ProcessStrictHandleCheckPolicy,
+    ProcessSystemCallDisablePolicy,
+    ProcessMitigationOptionsMask,
+    ProcessExtensionPointDisablePolicy,
+    ProcessControlFlowGuardPolicy,
+    ProcessSignaturePolicy,
+    ProcessFontDisablePolicy,
+    ProcessImageLoadPolicy,
+    ProcessSystemCallFilterPolicy,
+    ProcessPayloadRestrictionPolicy,
+    ProcessChildProcessPolicy,
+    ProcessSideChannelIsolationPolicy,
+    ProcessUserShadowStackPolicy,
+    ProcessRedirectionTrustPolicy,
+    ProcessUserPointerAuthPolicy,
+    ProcessSEHOPPolicy,
+    MaxProcessMitigationPolicy
+} PROCESS_MITIGATION_POLICY, *PPROCESS_MITIGATION_POLICY;
+
+typedef struct _PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY {
+    union {
+        DWORD Flags;
+        struct {
+            DWORD EnforceRedirectionTrust : 1;
+            DWORD AuditRedirectionTrust : 1;
+            DWORD ReservedFlags : 30;
+        };
+    };
+} PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY, *PPROCESS_MITIGATION_REDIRECTION_TRUST_POLICY;
 
 // Processes.
 #define PROCESS_TERMINATE                   (0x0001)

@@ -5,8 +5,9 @@ namespace Win32Emu {
 // The machine every process gets unless a profile file says otherwise: Windows 7 Professional SP1
 // on x64, the 32-bit service running under WOW64, an administrator (with a UAC split token)
 // logged on at the console in session 1, the client's machine-wide keys and the refresh token the
-// client stored in that user's hive, and a few programs to launch. Registry keys are named as the
-// 32-bit service sees them.
+// client stored in that user's hive, and a few programs to launch. The desktop client runs as that
+// user (medium integrity) and owns every loopback connection that nobody else was said to own.
+// Registry keys are named as the 32-bit service sees them.
 const char* MachineProfile::builtInJson() {
     return R"json({
     "version": {
@@ -60,7 +61,12 @@ const char* MachineProfile::builtInJson() {
             "session": 1,
             "user": "S-1-5-21-2254011875-3712098642-1289462413-1001"
         },
-        "3104": { "name": "OrvaneService.exe", "session": 0, "user": "S-1-5-18" }
+        "3104": { "name": "OrvaneService.exe", "session": 0, "user": "S-1-5-18" },
+        "5120": {
+            "name": "OrvaneClient.exe",
+            "session": 1,
+            "user": "S-1-5-21-2254011875-3712098642-1289462413-1001"
+        }
     },
     "currentProcess": 3104,
     "files": {
@@ -70,6 +76,7 @@ const char* MachineProfile::builtInJson() {
         "C:\\Program Files (x86)\\Qovex Games\\Starfall\\Starfall.exe": {},
         "C:\\Program Files (x86)\\Qovex Games\\Starfall\\StarfallSetup.exe": {}
     },
+    "defaultCaller": 5120,
     "registry": {
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient": {},
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games": {},

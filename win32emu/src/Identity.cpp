@@ -47,7 +47,30 @@ bool CallerIsLocalSystem() {
     return CurrentProcessEntry().userSid == LocalSystemSid;
 }
 
-std::shared_ptr<TokenObject> NewToken(const std::string& userSid, DWORD sessionId, bool elevated) {
+DWORD DefaultIntegrityLevel(const std::string& userSid, TOKEN_ELEVATION_TYPE elevation) {
+    if (userSid == LocalSystemSid) {
+        return SECURITY_MANDATORY_SYSTEM_RID;
+    }
+    if (elevation == TokenElevationTypeFull) {
+        return SECURITY_MANDATORY_HIGH_RID;
+    }
+    if (elevation == TokenElevationTypeDefault) {
+        // Without a split token (UAC off) an administrator's only token is the full one.
+        MachineModel& model = Model();
+        std::lock_guard<std::mutex> guard(model.lock);
+        const auto found = model.configuration.accounts.find(Poco::toUpper(userSid));
+        if (found != model.configuration.accounts.end() && found->second.administrator) {
+            return SECURITY_MANDATORY_HIGH_RID;
+        }
+    }
+    return SECURITY_MANDATORY_MEDIUM_RID;
+}
+
+std::shared_ptr<TokenObject> NewToken(const std::string& userSid,
+                                      DWORD sessionId,
+                                      bool elevated,
+                                      DWORD integrityLevel,
+                                      bool appContainer) {
     bool split = false;
     {
         MachineModel& model = Model();
@@ -63,6 +86,9 @@ std::shared_ptr<TokenObject> NewToken(const std::string& userSid, DWORD sessionI
     token->impersonationLevel = SecurityAnonymous;
     token->elevation = !split ? TokenElevationTypeDefault
                               : (elevated ? TokenElevationTypeFull : TokenElevationTypeLimited);
+    token->integrityLevel =
+        integrityLevel != 0 ? integrityLevel : DefaultIntegrityLevel(userSid, token->elevation);
+    token->appContainer = appContainer;
     return token;
 }
 
@@ -74,6 +100,8 @@ std::shared_ptr<TokenObject> CopyToken(const TokenObject& source) {
     token->type = source.type;
     token->impersonationLevel = source.impersonationLevel;
     token->elevation = source.elevation;
+    token->integrityLevel = source.integrityLevel;
+    token->appContainer = source.appContainer;
     return token;
 }
 

@@ -21,8 +21,15 @@ std::optional<ProcessEntry> FindProcess(DWORD processId);
 bool CallerIsLocalSystem();
 
 // A new token of `userSid` in `sessionId`: the account's filtered token under UAC (its full one
-// when `elevated`), else its only token.
-std::shared_ptr<TokenObject> NewToken(const std::string& userSid, DWORD sessionId, bool elevated);
+// when `elevated`), else its only token. Its integrity level is `integrityLevel`, or for 0 the
+// one Windows gives such a token (DefaultIntegrityLevel).
+std::shared_ptr<TokenObject> NewToken(const std::string& userSid,
+                                      DWORD sessionId,
+                                      bool elevated,
+                                      DWORD integrityLevel = 0,
+                                      bool appContainer = false);
+// System for LocalSystem, high for a full administrator token, else medium.
+DWORD DefaultIntegrityLevel(const std::string& userSid, TOKEN_ELEVATION_TYPE elevation);
 // A new token object with the identity of `source` (a new token id).
 std::shared_ptr<TokenObject> CopyToken(const TokenObject& source);
 

@@ -23,6 +23,8 @@ public:
     TOKEN_TYPE type = TokenPrimary;
     SECURITY_IMPERSONATION_LEVEL impersonationLevel = SecurityAnonymous;
     TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
+    DWORD integrityLevel = SECURITY_MANDATORY_MEDIUM_RID;
+    bool appContainer = false;
 };
 
 // A process of the machine, by id: the process may leave the machine while a handle stays open.

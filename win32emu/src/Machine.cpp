@@ -486,4 +486,29 @@ DWORD Machine::currentProcessId() const {
     return state->model.configuration.currentProcessId;
 }
 
+void Machine::setConnectionOwner(WORD localPort, DWORD processId) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.connectionOwners[localPort] = processId;
+}
+
+void Machine::removeConnectionOwner(WORD localPort) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.connectionOwners.erase(localPort);
+}
+
+void Machine::setDefaultConnectionOwner(DWORD processId) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.defaultConnectionOwner = processId;
+}
+
+DWORD Machine::defaultConnectionOwner() const {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    return state->model.configuration.defaultConnectionOwner;
+}
+
+DWORD Machine::redirectionTrustPolicy() const {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    return state->model.configuration.redirectionTrustPolicy;
+}
+
 }  // namespace Win32Emu

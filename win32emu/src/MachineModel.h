@@ -54,6 +54,9 @@ struct Configuration {
     std::map<std::string, ListedFile> files;
     std::vector<LaunchRecord> launches;
     DWORD lastProcessId = 4096;  // new process ids follow it, multiples of 4
+    std::map<WORD, DWORD> connectionOwners;  // by local port
+    DWORD defaultConnectionOwner = 0;
+    DWORD redirectionTrustPolicy = 0;
 };
 
 class MachineModel {

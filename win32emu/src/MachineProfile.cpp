@@ -105,6 +105,8 @@ void MachineProfile::overlay(const std::string& json) {
             overlayProcesses(objectOf(value, name));
         } else if (name == "currentProcess") {
             currentProcess = dwordOf(value, name);
+        } else if (name == "defaultCaller") {
+            defaultCaller = dwordOf(value, name);
         } else if (name == "registry") {
             overlayRegistry(objectOf(value, name));
         } else if (name == "security") {
@@ -183,6 +185,7 @@ void MachineProfile::applyTo(Machine& machine) const {
     for (const auto& file : files) {
         machine.setFile(file.second.first, file.second.second);
     }
+    machine.setDefaultConnectionOwner(defaultCaller);
     // After wow64: keys are named as the process sees them, through its registry view.
     for (const RegistryKeyEntry& key : registry) {
         machine.createRegistryKey(key.path);

@@ -76,6 +76,7 @@ private:
     std::map<std::string, Account> accounts;
     std::vector<ProcessEntry> processes;  // in document order
     DWORD currentProcess = 0;
+    DWORD defaultCaller = 0;  // the owner of loopback connections nobody registered
     std::vector<RegistryKeyEntry> registry;
     std::vector<SecurityEntry> security;  // in document order
     std::vector<ReparseEntry> reparsePoints;

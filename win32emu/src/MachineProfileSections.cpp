@@ -38,6 +38,27 @@ std::string sidOf(const Var& value, const std::string& where, bool emptyAllowed)
     return sid;
 }
 
+// "untrusted", "low", "medium", "high", "system" or the level's RID as a number.
+DWORD integrityLevelOf(const Var& value, const std::string& where) {
+    if (value.isString()) {
+        const std::string name = value.toString();
+        const std::pair<const char*, DWORD> levels[] = {
+            {"untrusted", SECURITY_MANDATORY_UNTRUSTED_RID},
+            {"low", SECURITY_MANDATORY_LOW_RID},
+            {"medium", SECURITY_MANDATORY_MEDIUM_RID},
+            {"high", SECURITY_MANDATORY_HIGH_RID},
+            {"system", SECURITY_MANDATORY_SYSTEM_RID},
+        };
+        for (const auto& level : levels) {
+            if (name == level.first) {
+                return level.second;
+            }
+        }
+        invalid(where, "must be untrusted, low, medium, high, system or a number");
+    }
+    return dwordOf(value, where);
+}
+
 bool isRegistryRoot(const std::string& path) {
     const std::string root = path.substr(0, path.find('\\'));
     return EqualNames(root, "HKEY_LOCAL_MACHINE") || EqualNames(root, "HKEY_USERS");
@@ -140,6 +161,10 @@ void MachineProfile::overlayProcesses(const Object& entries) {
                 process.userSid = sidOf(value, where, false);
             } else if (name == "elevated") {
                 process.elevated = booleanOf(value, where);
+            } else if (name == "integrity") {
+                process.integrityLevel = integrityLevelOf(value, where);
+            } else if (name == "appContainer") {
+                process.appContainer = booleanOf(value, where);
             } else if (name == "failOpenProcess") {
                 process.openProcessError = dwordOf(value, where);
             } else if (name == "failOpenProcessToken") {

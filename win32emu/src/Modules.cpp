@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iphlpapi.h>
 #include <sddl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -34,6 +35,7 @@ const LoadedModule loadedModules[] = {
     {"user32.dll",   0x76B50000},
     {"shell32.dll",  0x75E60000},
     {"wtsapi32.dll", 0x74A50000},
+    {"iphlpapi.dll", 0x74C10000},
 };
 // clang-format on
 
@@ -83,6 +85,7 @@ const Export exportTable[] = {
     {"kernel32.dll", "ResetEvent", procedure(&ResetEvent)},
     {"kernel32.dll", "SetEvent", procedure(&SetEvent)},
     {"kernel32.dll", "SetLastError", procedure(&SetLastError)},
+    {"kernel32.dll", "SetProcessMitigationPolicy", procedure(&SetProcessMitigationPolicy)},
     {"kernel32.dll", "Sleep", procedure(&Sleep)},
     {"kernel32.dll", "VerSetConditionMask", procedure(&VerSetConditionMask)},
     {"kernel32.dll", "VerifyVersionInfoA", procedure(&VerifyVersionInfoA)},
@@ -94,6 +97,8 @@ const Export exportTable[] = {
     {"advapi32.dll", "EqualSid", procedure(&EqualSid)},
     {"advapi32.dll", "GetLengthSid", procedure(&GetLengthSid)},
     {"advapi32.dll", "GetNamedSecurityInfoW", procedure(&GetNamedSecurityInfoW)},
+    {"advapi32.dll", "GetSidSubAuthority", procedure(&GetSidSubAuthority)},
+    {"advapi32.dll", "GetSidSubAuthorityCount", procedure(&GetSidSubAuthorityCount)},
     {"advapi32.dll", "GetTokenInformation", procedure(&GetTokenInformation)},
     {"advapi32.dll", "IsValidSid", procedure(&IsValidSid)},
     {"advapi32.dll", "LookupAccountSidA", procedure(&LookupAccountSidA)},
@@ -120,8 +125,32 @@ const Export exportTable[] = {
     {"user32.dll", "GetSystemMetrics", procedure(&GetSystemMetrics)},
     {"shell32.dll", "SHGetFolderPathW", procedure(&SHGetFolderPathW)},
     {"wtsapi32.dll", "WTSQueryUserToken", procedure(&WTSQueryUserToken)},
+    {"iphlpapi.dll", "GetExtendedTcpTable", procedure(&GetExtendedTcpTable)},
 };
 // clang-format on
+
+struct VersionedExport {
+    const char* function;
+    DWORD major;
+    DWORD minor;
+};
+
+// Exports that appeared after Windows XP: GetProcAddress finds them only from that version on.
+const VersionedExport versionedExports[] = {
+    {"SetProcessMitigationPolicy", 6, 2},
+};
+
+bool exportedOnThisVersion(const std::string& function) {
+    for (const VersionedExport& entry : versionedExports) {
+        if (function == entry.function) {
+            std::lock_guard<std::mutex> guard(Model().lock);
+            const VersionInfo& version = Model().configuration.version;
+            return version.majorVersion > entry.major ||
+                   (version.majorVersion == entry.major && version.minorVersion >= entry.minor);
+        }
+    }
+    return true;
+}
 
 // As the loader matches names: the file name only, without regard to case, ".dll" when no
 // extension is given (a trailing dot means none).
@@ -184,7 +213,9 @@ bool IsFaultableCall(const std::string& function) {
                                              "WTSGetActiveConsoleSessionId",
                                              "IsValidSid",
                                              "EqualSid",
-                                             "GetLengthSid"};
+                                             "GetLengthSid",
+                                             "GetSidSubAuthority",
+                                             "GetSidSubAuthorityCount"};
     for (const char* name : cannotFail) {
         if (function == name) {
             return false;
@@ -259,6 +290,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
             std::lock_guard<std::mutex> guard(Model().lock);
             hidden = Model().configuration.hiddenExports.count(entryName) > 0;
         }
+        hidden = hidden || !exportedOnThisVersion(name);
         for (const Export& entry : exportTable) {
             if (!hidden && module->name == std::string(entry.module) && name == entry.function) {
                 return entry.address;

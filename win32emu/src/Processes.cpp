@@ -137,10 +137,13 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
         SetLastError(ERROR_NOACCESS);
         return FALSE;
     }
-    *TokenHandle =
-        Model().handles.insert(NewToken(process->userSid, process->sessionId, process->elevated),
-                               "OpenProcessToken",
-                               granted);
+    *TokenHandle = Model().handles.insert(NewToken(process->userSid,
+                                                   process->sessionId,
+                                                   process->elevated,
+                                                   process->integrityLevel,
+                                                   process->appContainer),
+                                          "OpenProcessToken",
+                                          granted);
     return TRUE;
 }
 

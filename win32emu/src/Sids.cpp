@@ -1,5 +1,5 @@
-// Security identifiers: IsValidSid, EqualSid, GetLengthSid, ConvertSidToStringSidA and the
-// account lookups LookupAccountSidA/W.
+// Security identifiers: IsValidSid, EqualSid, GetLengthSid, GetSidSubAuthority(Count),
+// ConvertSidToStringSidA and the account lookups LookupAccountSidA/W.
 
 #include "ApiSupport.h"
 #include "MachineModel.h"
@@ -7,6 +7,7 @@
 
 #include <Poco/String.h>
 
+#include <cstddef>
 #include <cstring>
 #include <sddl.h>
 
@@ -125,6 +126,17 @@ DWORD WINAPI GetLengthSid(PSID pSid) {
     // Windows reads the count without checking the SID; so does this.
     const auto* sid = static_cast<const SID*>(pSid);
     return static_cast<DWORD>(sizeof(SID) - sizeof(DWORD) + sid->SubAuthorityCount * sizeof(DWORD));
+}
+
+PUCHAR WINAPI GetSidSubAuthorityCount(PSID pSid) {
+    return &static_cast<SID*>(pSid)->SubAuthorityCount;
+}
+
+PDWORD WINAPI GetSidSubAuthority(PSID pSid, DWORD nSubAuthority) {
+    // The sub-authorities follow the fixed part; SubAuthority[1] only declares the first.
+    BYTE* bytes = static_cast<BYTE*>(pSid);
+    return reinterpret_cast<PDWORD>(bytes + offsetof(SID, SubAuthority) +
+                                    nSubAuthority * sizeof(DWORD));
 }
 
 BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2) {

@@ -71,6 +71,7 @@ BOOL queryLinkedToken(const TokenObject& token, LPVOID buffer, DWORD length, PDW
     std::shared_ptr<TokenObject> linked = CopyToken(token);
     linked->elevation = token.elevation == TokenElevationTypeLimited ? TokenElevationTypeFull
                                                                      : TokenElevationTypeLimited;
+    linked->integrityLevel = DefaultIntegrityLevel(linked->userSid, linked->elevation);
     // A caller with SeTcbPrivilege gets a primary token; anyone else one it can only identify by.
     if (CallerIsLocalSystem()) {
         linked->type = TokenPrimary;
@@ -82,6 +83,55 @@ BOOL queryLinkedToken(const TokenObject& token, LPVOID buffer, DWORD length, PDW
     TOKEN_LINKED_TOKEN result{};
     result.LinkedToken = Model().handles.insert(linked, "GetTokenInformation", TOKEN_ALL_ACCESS);
     std::memcpy(buffer, &result, sizeof(result));
+    return TRUE;
+}
+
+// TOKEN_MANDATORY_LABEL followed by the label SID S-1-16-<level>, Vista and later.
+BOOL queryIntegrityLevel(const TokenObject& token,
+                         LPVOID buffer,
+                         DWORD length,
+                         PDWORD returnLength) {
+    if (Model().majorVersion() < 6) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::vector<BYTE> sid = SidFromText("S-1-16-" + std::to_string(token.integrityLevel));
+    const DWORD needed = static_cast<DWORD>(sizeof(TOKEN_MANDATORY_LABEL) + sid.size());
+    *returnLength = needed;
+    if (length < needed || buffer == nullptr) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    BYTE* bytes = static_cast<BYTE*>(buffer);
+    std::memcpy(bytes + sizeof(TOKEN_MANDATORY_LABEL), sid.data(), sid.size());
+    TOKEN_MANDATORY_LABEL label{};
+    label.Label.Sid = bytes + sizeof(TOKEN_MANDATORY_LABEL);
+    label.Label.Attributes = SE_GROUP_INTEGRITY | SE_GROUP_INTEGRITY_ENABLED;
+    std::memcpy(bytes, &label, sizeof(label));
+    return TRUE;
+}
+
+// A DWORD, Windows 8 (6.2) and later; the class is unknown before.
+BOOL queryIsAppContainer(const TokenObject& token,
+                         LPVOID buffer,
+                         DWORD length,
+                         PDWORD returnLength) {
+    VersionInfo version;
+    {
+        std::lock_guard<std::mutex> guard(Model().lock);
+        version = Model().configuration.version;
+    }
+    if (version.majorVersion < 6 || (version.majorVersion == 6 && version.minorVersion < 2)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *returnLength = sizeof(DWORD);
+    if (length < sizeof(DWORD) || buffer == nullptr) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    const DWORD value = token.appContainer ? 1 : 0;
+    std::memcpy(buffer, &value, sizeof(value));
     return TRUE;
 }
 
@@ -207,6 +257,12 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle,
                 *token->token, TokenInformation, TokenInformationLength, ReturnLength);
         case TokenLinkedToken:
             return queryLinkedToken(
+                *token->token, TokenInformation, TokenInformationLength, ReturnLength);
+        case TokenIntegrityLevel:
+            return queryIntegrityLevel(
+                *token->token, TokenInformation, TokenInformationLength, ReturnLength);
+        case TokenIsAppContainer:
+            return queryIsAppContainer(
                 *token->token, TokenInformation, TokenInformationLength, ReturnLength);
         default:
             SetLastError(ERROR_CALL_NOT_IMPLEMENTED);

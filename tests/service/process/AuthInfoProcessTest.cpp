@@ -61,10 +61,9 @@ TEST(AuthInfoProcessTest, TheConsoleUsersTokenReachesTheClientAndNoLog) {
     }
 }
 
-TEST(AuthInfoProcessTest, NobodyAtTheConsoleIsAnsweredNotFound) {
+TEST(AuthInfoProcessTest, NoShellAtTheConsoleIsAnsweredNotFound) {
     Poco::TemporaryFile profileFile;
-    const std::string profile = WriteProfile(
-        profileFile, R"({ "sessions": { "1": { "user": "" } }, "processes": { "2412": null } })");
+    const std::string profile = WriteProfile(profileFile, R"({ "processes": { "2412": null } })");
     OrvaneScSession session(ServicePath, {}, profile);
     ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
 

@@ -43,6 +43,10 @@ struct ProcessEntry {
     std::string userSid;
     // Runs with the user's full token where the account has a linked (UAC) one.
     bool elevated = false;
+    // The integrity level's RID (SECURITY_MANDATORY_LOW_RID...); 0: as Windows gives it, system
+    // for LocalSystem, high for an elevated token, else medium.
+    DWORD integrityLevel = 0;
+    bool appContainer = false;  // a sandboxed (AppContainer) process, Windows 8 and later
     DWORD openProcessError = 0;
     DWORD openProcessTokenError = 0;
     DWORD sessionIdError = 0;  // ProcessIdToSessionId
@@ -306,6 +310,19 @@ public:
     // LocalSystem in session 0 but appears in no snapshot.
     void setCurrentProcess(DWORD processId);
     DWORD currentProcessId() const;
+
+    // Who owns the host's loopback TCP connections, as GetExtendedTcpTable reports them: the
+    // connection whose local port is `localPort` belongs to `processId`. A connection to a port
+    // the host process listens on is the emulated process's own; any other belongs to the
+    // default connection owner (the profile's "defaultCaller"; 0 after reset()).
+    void setConnectionOwner(WORD localPort, DWORD processId);
+    void removeConnectionOwner(WORD localPort);
+    void setDefaultConnectionOwner(DWORD processId);
+    DWORD defaultConnectionOwner() const;
+
+    // The flags the emulated process last set with SetProcessMitigationPolicy for
+    // ProcessRedirectionTrustPolicy (0 after reset()).
+    DWORD redirectionTrustPolicy() const;
 
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;

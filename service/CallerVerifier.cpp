@@ -1,0 +1,226 @@
+#include "service/CallerVerifier.h"
+
+#include "core/windows/ScopedHandle.h"
+
+#include <Poco/ByteOrder.h>
+#include <Poco/Exception.h>
+#include <Poco/Net/IPAddress.h>
+#include <Poco/Net/SocketAddress.h>
+
+#include <cstring>
+#include <vector>
+
+namespace OrvaneClient {
+
+namespace {
+
+constexpr DWORD NoConsoleSession = 0xFFFFFFFF;
+
+std::string failed(const char* call, DWORD error) {
+    return std::string(call) + " failed, error code " + std::to_string(error);
+}
+
+// An endpoint as the TCP table holds it: the address as stored in network byte order, the port
+// in host byte order.
+struct Endpoint {
+    DWORD address = 0;
+    DWORD port = 0;
+};
+
+std::optional<Endpoint> ipv4Endpoint(const Poco::Net::SocketAddress& address) {
+    if (address.family() != Poco::Net::AddressFamily::IPv4) {
+        return std::nullopt;
+    }
+    Endpoint endpoint;
+    std::memcpy(&endpoint.address, address.host().addr(), sizeof(endpoint.address));
+    endpoint.port = address.port();
+    return endpoint;
+}
+
+DWORD rowPort(DWORD networkOrderPort) {
+    return Poco::ByteOrder::fromNetwork(static_cast<Poco::UInt16>(networkOrderPort & 0xFFFF));
+}
+
+// The process that owns the client's end of the connection from `peer` to `server`; none with
+// `failure` set.
+std::optional<DWORD> connectionOwner(const Endpoint& peer,
+                                     const Endpoint& server,
+                                     std::string& failure) {
+    // The table can grow between the size query and the read: ask again until it fits.
+    std::vector<BYTE> buffer;
+    DWORD size = 0;
+    DWORD result = ERROR_INSUFFICIENT_BUFFER;
+    for (int attempt = 0; attempt < 4 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+        buffer.assign(size, 0);
+        result = GetExtendedTcpTable(buffer.empty() ? nullptr : buffer.data(),
+                                     &size,
+                                     FALSE,
+                                     AF_INET,
+                                     TCP_TABLE_OWNER_PID_CONNECTIONS,
+                                     0);
+    }
+    if (result != NO_ERROR) {
+        failure = failed("GetExtendedTcpTable", result);
+        return std::nullopt;
+    }
+    const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+    for (DWORD index = 0; index < table->dwNumEntries; ++index) {
+        const MIB_TCPROW_OWNER_PID& row = table->table[index];
+        if (row.dwLocalAddr == peer.address && rowPort(row.dwLocalPort) == peer.port &&
+            row.dwRemoteAddr == server.address && rowPort(row.dwRemotePort) == server.port) {
+            return row.dwOwningPid;
+        }
+    }
+    failure = "no process owns the connection";
+    return std::nullopt;
+}
+
+// One class of information about `token`, in a zero-filled buffer; none with `failure` set.
+std::optional<std::vector<BYTE>> tokenInformation(HANDLE token,
+                                                  TOKEN_INFORMATION_CLASS informationClass,
+                                                  const char* what,
+                                                  std::string& failure) {
+    DWORD size = 0;
+    if (!GetTokenInformation(token, informationClass, nullptr, 0, &size)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_INSUFFICIENT_BUFFER) {
+            failure = failed(what, error);
+            return std::nullopt;
+        }
+    }
+    std::vector<BYTE> buffer(size, 0);
+    if (!GetTokenInformation(token, informationClass, buffer.data(), size, &size)) {
+        failure = failed(what, GetLastError());
+        return std::nullopt;
+    }
+    return buffer;
+}
+
+PSID userSid(const std::vector<BYTE>& tokenUser) {
+    return reinterpret_cast<const TOKEN_USER*>(tokenUser.data())->User.Sid;
+}
+
+// Whether the system is at least version major.minor; true when the version cannot be read, so
+// that a check is made rather than skipped.
+bool versionAtLeast(DWORD major, DWORD minor) {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!GetVersionExA(&version)) {
+        return true;
+    }
+    return version.dwMajorVersion > major ||
+           (version.dwMajorVersion == major && version.dwMinorVersion >= minor);
+}
+
+// The console user's account, from the token of the active console session; none with `failure`.
+std::optional<std::vector<BYTE>> consoleUser(DWORD consoleSession, std::string& failure) {
+    HANDLE rawToken = nullptr;
+    if (!WTSQueryUserToken(consoleSession, &rawToken)) {
+        failure = failed("WTSQueryUserToken", GetLastError());
+        return std::nullopt;
+    }
+    const ScopedHandle token(rawToken);
+    return tokenInformation(token.get(), TokenUser, "GetTokenInformation(TokenUser)", failure);
+}
+
+// Why the token of the calling process is not the console user's own, unsandboxed one; empty
+// when it is.
+std::optional<std::string> tokenRefusal(HANDLE token, PSID consoleUserSid) {
+    std::string failure;
+    const std::optional<std::vector<BYTE>> caller =
+        tokenInformation(token, TokenUser, "GetTokenInformation(TokenUser)", failure);
+    if (!caller) {
+        return failure;
+    }
+    if (!EqualSid(userSid(*caller), consoleUserSid)) {
+        return std::string("other user");
+    }
+    // Integrity levels exist from Vista on, AppContainers from Windows 8 on.
+    if (versionAtLeast(6, 0)) {
+        const std::optional<std::vector<BYTE>> label = tokenInformation(
+            token, TokenIntegrityLevel, "GetTokenInformation(TokenIntegrityLevel)", failure);
+        if (!label) {
+            return failure;
+        }
+        const PSID labelSid =
+            reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label->data())->Label.Sid;
+        const UCHAR count = *GetSidSubAuthorityCount(labelSid);
+        const DWORD level = count == 0 ? 0 : *GetSidSubAuthority(labelSid, count - 1u);
+        if (level < SECURITY_MANDATORY_MEDIUM_RID) {
+            return "integrity level " + std::to_string(level) + " below medium";
+        }
+    }
+    if (versionAtLeast(6, 2)) {
+        DWORD appContainer = 0;
+        DWORD size = 0;
+        if (!GetTokenInformation(
+                token, TokenIsAppContainer, &appContainer, sizeof(appContainer), &size)) {
+            return failed("GetTokenInformation(TokenIsAppContainer)", GetLastError());
+        }
+        if (appContainer != 0) {
+            return std::string("AppContainer process");
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+CallerVerifier::CallerVerifier(const Poco::Net::StreamSocket& connection) {
+    std::optional<Endpoint> peer;
+    std::optional<Endpoint> server;
+    try {
+        peer = ipv4Endpoint(connection.peerAddress());
+        server = ipv4Endpoint(connection.address());
+    } catch (const Poco::Exception& exception) {
+        // The client may already be gone; nothing it sends will be served then.
+        identificationFailure = "connection endpoints unknown (" + exception.displayText() + ")";
+        return;
+    }
+    if (!peer || !server) {
+        identificationFailure = "not an IPv4 connection";
+        return;
+    }
+    processId = connectionOwner(*peer, *server, identificationFailure);
+}
+
+std::string CallerVerifier::processText() const {
+    return processId ? std::to_string(*processId) : std::string("-");
+}
+
+std::optional<std::string> CallerVerifier::refusal() const {
+    if (!processId) {
+        return identificationFailure;
+    }
+    DWORD callerSession = 0;
+    if (!ProcessIdToSessionId(*processId, &callerSession)) {
+        return failed("ProcessIdToSessionId", GetLastError());
+    }
+    const DWORD consoleSession = WTSGetActiveConsoleSessionId();
+    if (consoleSession == NoConsoleSession) {
+        return std::string("nobody at the console");
+    }
+    if (callerSession != consoleSession) {
+        return "other session (" + std::to_string(callerSession) + ", console session " +
+               std::to_string(consoleSession) + ")";
+    }
+
+    std::string failure;
+    const std::optional<std::vector<BYTE>> user = consoleUser(consoleSession, failure);
+    if (!user) {
+        return failure;
+    }
+
+    const ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, *processId));
+    if (!process.isValid()) {
+        return failed("OpenProcess", GetLastError());
+    }
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(process.get(), TOKEN_QUERY, &rawToken)) {
+        return failed("OpenProcessToken", GetLastError());
+    }
+    const ScopedHandle token(rawToken);
+    return tokenRefusal(token.get(), userSid(*user));
+}
+
+}  // namespace OrvaneClient
