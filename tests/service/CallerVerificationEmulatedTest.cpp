@@ -58,8 +58,6 @@ protected:
     void TearDown() override {
         server.reset();
         EmulatedMachineTest::TearDown();
-        // The machine is the process's: tests that follow expect the console user's client.
-        machine().loadDefaultProfile();
     }
 
 public:

@@ -59,6 +59,9 @@ void EmulatedMachineTest::TearDown() {
     }
     machine().clearFaults();
     machine().setHostRoot(previousRoot);
+    // The machine is the process's: tests that follow without this fixture expect the built-in
+    // one, not what this test made of it.
+    machine().loadDefaultProfile();
     try {
         Poco::File(temporaryRoot).remove(true);
     } catch (const Poco::Exception& error) {
