@@ -86,6 +86,9 @@ private:
     // and SID are had anew and released on every path.
     bool setDirectoryPermissions(const std::wstring& directory);
     bool setRegistryPermissions(const std::wstring& objectName);
+    // What both grants do: the shell user's account and SID, then an inheritable full-control
+    // entry for that SID on a folder, or on a key in the process's registry view.
+    bool grantConsoleUserFullControl(const std::wstring& objectName, bool registryKey);
     // Adds the entry to the object's access list (its DACL alone). A Win32 error code, 0 for
     // success; ERROR_BAD_INHERITANCE_ACL from the write counts as success (already in place).
     // Logs each failure at error level.

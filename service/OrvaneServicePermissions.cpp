@@ -83,6 +83,14 @@ std::optional<std::string> OrvaneService::directoryRefusal(const std::string& di
 }
 
 bool OrvaneService::setDirectoryPermissions(const std::wstring& directory) {
+    return grantConsoleUserFullControl(directory, false);
+}
+
+bool OrvaneService::setRegistryPermissions(const std::wstring& objectName) {
+    return grantConsoleUserFullControl(objectName, true);
+}
+
+bool OrvaneService::grantConsoleUserFullControl(const std::wstring& objectName, bool registryKey) {
     ScopedHandle shellToken(getShellUserToken());
     if (!shellToken.isValid()) {
         return false;
@@ -90,7 +98,7 @@ bool OrvaneService::setDirectoryPermissions(const std::wstring& directory) {
     char name[AccountNameCapacity] = {};
     char domain[AccountDomainCapacity] = {};
     // Without the account or the SID nothing can be granted: the grant has failed, and the
-    // client must not be told that the folder is now writable.
+    // client must not be told that the object is now writable.
     if (!GetTokenAccountName(
             shellToken.get(), name, AccountNameCapacity, domain, AccountDomainCapacity)) {
         return false;
@@ -99,32 +107,10 @@ bool OrvaneService::setDirectoryPermissions(const std::wstring& directory) {
     if (!sid) {
         return false;
     }
-    return setObjectPermissions(directory,
-                                SE_FILE_OBJECT,
-                                sid->get(),
-                                TRUSTEE_IS_SID,
-                                GENERIC_ALL,
-                                GRANT_ACCESS,
-                                SUB_CONTAINERS_AND_OBJECTS_INHERIT) == ERROR_SUCCESS;
-}
-
-bool OrvaneService::setRegistryPermissions(const std::wstring& objectName) {
-    ScopedHandle shellToken(getShellUserToken());
-    if (!shellToken.isValid()) {
-        return false;
-    }
-    char name[AccountNameCapacity] = {};
-    char domain[AccountDomainCapacity] = {};
-    if (!GetTokenAccountName(
-            shellToken.get(), name, AccountNameCapacity, domain, AccountDomainCapacity)) {
-        return false;
-    }
-    const std::optional<TokenUserSid> sid = GetCurrentUserSID();
-    if (!sid) {
-        return false;
-    }
+    // The WOW64 question is asked only now, once there is something to grant.
+    const SE_OBJECT_TYPE objectType = registryKey ? RegistryObjectType() : SE_FILE_OBJECT;
     return setObjectPermissions(objectName,
-                                RegistryObjectType(),
+                                objectType,
                                 sid->get(),
                                 TRUSTEE_IS_SID,
                                 GENERIC_ALL,

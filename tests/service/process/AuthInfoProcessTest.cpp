@@ -1,6 +1,7 @@
 // auth-info through the real executable under orvane-sc: the console user's stored refresh token
 // reaches the client, and never the log.
 
+#include "tests/service/process/ProcessTestPaths.h"
 #include "tests/support/OrvaneScSession.h"
 
 #include <Poco/File.h>
@@ -16,14 +17,13 @@ namespace OrvaneClient {
 namespace {
 
 using namespace std::chrono_literals;
+using Testing::ClientExitErrorReply;
+using Testing::ClientPath;
 using Testing::OrvaneScSession;
+using Testing::ServicePath;
 
-const std::string ServicePath = ORVANE_SERVICE_PATH;
-const std::string ClientPath = ORVANE_CLIENT_PATH;
 // The token the built-in profile stores for the console user.
 const std::string StoredToken = "rt1.Zk3pQ8vN2wLx7Ty5Rb0Hc4Md6Fs9Ja1Ge";
-// orvane-client's exit code for an error reply.
-constexpr int ClientExitErrorReply = 1;
 
 std::string WriteProfile(Poco::TemporaryFile& file, const std::string& json) {
     Poco::FileOutputStream(file.path()) << json;

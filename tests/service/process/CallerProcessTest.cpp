@@ -1,6 +1,7 @@
 // Caller verification through the real executable under orvane-sc: on a machine where the
 // process that connects is another person's, auth-info is refused.
 
+#include "tests/service/process/ProcessTestPaths.h"
 #include "tests/support/OrvaneScSession.h"
 
 #include <Poco/File.h>
@@ -16,11 +17,10 @@ namespace OrvaneClient {
 namespace {
 
 using namespace std::chrono_literals;
+using Testing::ClientExitErrorReply;
+using Testing::ClientPath;
 using Testing::OrvaneScSession;
-
-const std::string ServicePath = ORVANE_SERVICE_PATH;
-const std::string ClientPath = ORVANE_CLIENT_PATH;
-constexpr int ClientExitErrorReply = 1;
+using Testing::ServicePath;
 
 // The desktop client of another user, signed in at a second session, makes every connection.
 const char* const OtherUsersClientProfile = R"({
@@ -31,17 +31,6 @@ const char* const OtherUsersClientProfile = R"({
                              "user": "S-1-5-21-2254011875-3712098642-1289462413-1002" } },
     "defaultCaller": 6400
 })";
-
-std::string ReadServiceLog(const std::string& root) {
-    const std::string path = root + "/C/ProgramData/OrvaneClient/logs/OrvaneService.log";
-    if (!Poco::File(path).exists()) {
-        return std::string();
-    }
-    Poco::FileInputStream stream(path);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
 
 TEST(CallerProcessTest, AnotherUsersClientIsRefusedAuthInfo) {
     Poco::TemporaryFile profileFile;
@@ -57,7 +46,7 @@ TEST(CallerProcessTest, AnotherUsersClientIsRefusedAuthInfo) {
     EXPECT_EQ(session.command({"stop"}).exitCode, 0);
     EXPECT_EQ(session.waitForExit(20s), 0);
 
-    const std::string log = ReadServiceLog(session.root());
+    const std::string log = OrvaneScSession::readServiceLog(session.root());
     EXPECT_NE(log.find("[Warning]: Refused AuthInfoRequest 12 from process 6400: other session "
                        "(2, console session 1)\n"),
               std::string::npos)

@@ -1,6 +1,7 @@
 // fix-dir through the real executable under orvane-sc on the built-in machine: a game folder is
 // granted, the Windows directory refused.
 
+#include "tests/service/process/ProcessTestPaths.h"
 #include "tests/support/OrvaneScSession.h"
 
 #include <Poco/File.h>
@@ -16,11 +17,10 @@ namespace OrvaneClient {
 namespace {
 
 using namespace std::chrono_literals;
+using Testing::ClientExitErrorReply;
+using Testing::ClientPath;
 using Testing::OrvaneScSession;
-
-const std::string ServicePath = ORVANE_SERVICE_PATH;
-const std::string ClientPath = ORVANE_CLIENT_PATH;
-constexpr int ClientExitErrorReply = 1;
+using Testing::ServicePath;
 
 OrvaneScSession::CommandResult FixDirectory(const std::string& directory) {
     return OrvaneScSession::runProgram(

@@ -1,6 +1,7 @@
 // launch through the real executable under orvane-sc: the program starts on the emulated machine,
 // the client gets its process id, and orvane-sc shows the launch.
 
+#include "tests/service/process/ProcessTestPaths.h"
 #include "tests/support/OrvaneScSession.h"
 
 #include <gtest/gtest.h>
@@ -13,11 +14,10 @@ namespace OrvaneClient {
 namespace {
 
 using namespace std::chrono_literals;
+using Testing::ClientExitErrorReply;
+using Testing::ClientPath;
 using Testing::OrvaneScSession;
-
-const std::string ServicePath = ORVANE_SERVICE_PATH;
-const std::string ClientPath = ORVANE_CLIENT_PATH;
-constexpr int ClientExitErrorReply = 1;
+using Testing::ServicePath;
 
 // The value printed after `label` on a line of orvane-client's output, or empty.
 std::string FieldOf(const std::string& output, const std::string& label) {

@@ -2,6 +2,7 @@
 // port 9977 and its 30-second inactivity timeout. The tests hold a CTest resource lock on the
 // port; the inactivity test is labelled "slow".
 
+#include "tests/service/process/ProcessTestPaths.h"
 #include "tests/support/OrvaneScSession.h"
 
 #include <Poco/File.h>
@@ -19,15 +20,14 @@ namespace OrvaneClient {
 namespace {
 
 using namespace std::chrono_literals;
+using Testing::ClientPath;
 using Testing::OrvaneScSession;
+using Testing::ServicePath;
 using Clock = std::chrono::steady_clock;
 
 // Exit codes as the host sees the service's int return (-12 and -13 modulo 256).
 constexpr int ExitStatusNotStartedAsService = 244;
 constexpr int ExitStatusCannotListen = 243;
-
-const std::string ServicePath = ORVANE_SERVICE_PATH;
-const std::string ClientPath = ORVANE_CLIENT_PATH;
 
 // Holds 127.0.0.1:9977 the way another instance would.
 Poco::Net::ServerSocket HoldServicePort() {
