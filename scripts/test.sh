@@ -3,6 +3,8 @@
 #   scripts/test.sh             default preset
 #   scripts/test.sh sanitize    AddressSanitizer + UndefinedBehaviorSanitizer preset
 #   scripts/test.sh all         both, one after the other
+#   scripts/test.sh fuzz        the libFuzzer targets (clang 14), each for ORVANE_FUZZ_SECONDS
+#                               (60) from its committed seeds; fails on a crash or sanitizer report
 #   scripts/test.sh windows     cross-builds for Windows and runs it under Wine (after the others:
 #                               it binds 127.0.0.1:9977 too)
 set -euo pipefail
@@ -11,6 +13,27 @@ cd "$(dirname "$0")/.."
 if [ "${1:-}" = windows ]; then
     bash scripts/build-windows.sh
     exec bash scripts/windows/run-under-wine.sh
+fi
+
+if [ "${1:-}" = fuzz ]; then
+    bash scripts/install-deps.sh clang-14 libclang-rt-14-dev
+    cmake --preset fuzz
+    cmake --build --preset fuzz
+    seconds="${ORVANE_FUZZ_SECONDS:-60}"
+    for target in packet-reader parse-functions; do
+        echo "== fuzz: $target for $seconds s"
+        corpus="$(mktemp -d)"
+        # New inputs go to a scratch corpus; the seeds stay as committed. The outer timeout
+        # bounds a run whose own limit does not end it.
+        status=0
+        timeout "$((seconds + 120))" "build/fuzz/fuzz/fuzz-$target" \
+            -max_total_time="$seconds" -timeout=10 -max_len=12000 -rss_limit_mb=2048 \
+            -print_final_stats=1 -artifact_prefix="build/fuzz/$target-" \
+            "$corpus" "fuzz/seeds/$target" || status=$?
+        rm -rf "$corpus"
+        [ "$status" -eq 0 ] || { echo "fuzz: $target failed ($status)"; exit "$status"; }
+    done
+    exit 0
 fi
 
 bash scripts/install-deps.sh

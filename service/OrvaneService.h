@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace OrvaneClient {
@@ -79,6 +80,26 @@ private:
     // A primary token duplicated from the token of explorer.exe in the active console session,
     // or null. Logs nothing of its own.
     HANDLE getShellUserToken();
+
+    // Granting the console user full control (OrvaneServicePermissions.cpp). Each true only when
+    // the user's SID now holds the inheritable full-control entry on the object; the shell token
+    // and SID are had anew and released on every path.
+    bool setDirectoryPermissions(const std::wstring& directory);
+    bool setRegistryPermissions(const std::wstring& objectName);
+    // Adds the entry to the object's access list (its DACL alone). A Win32 error code, 0 for
+    // success; ERROR_BAD_INHERITANCE_ACL from the write counts as success (already in place).
+    // Logs each failure at error level.
+    DWORD setObjectPermissions(const std::wstring& objectName,
+                               SE_OBJECT_TYPE objectType,
+                               PSID sid,
+                               TRUSTEE_FORM trusteeForm,
+                               DWORD accessPermissions,
+                               ACCESS_MODE accessMode,
+                               DWORD inheritance);
+    // "DOMAIN/name" of the SID, or "?" after an error line.
+    std::string getSidAccountName(PSID sid);
+    // Why the directory must not be granted, or none (the rules of GrantTargetPolicy.h).
+    std::optional<std::string> directoryRefusal(const std::string& directory);
 
     static void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
     static void WINAPI ServiceControlHandler(DWORD control);

@@ -1,15 +1,179 @@
 #include "core/logging/LogFacade.h"
+#include "core/windows/FileProbe.h"
+#include "core/windows/ScopedEnvironmentBlock.h"
+#include "core/windows/ScopedHandle.h"
+#include "core/windows/WideString.h"
 #include "service/OrvaneService.h"
 
-namespace OrvaneClient {
+#include <Poco/Exception.h>
+#include <Poco/Path.h>
 
-bool OrvaneService::launchProcess(const char* /*processPath*/,
-                                  const char* /*commandLineArgs*/,
-                                  const char* /*workingDir*/,
-                                  bool /*elevated*/,
-                                  uint32_t* /*processId*/) {
-    LogError("launchProcess is not available yet in this build");
-    return false;
+#include <vector>
+
+namespace OrvaneClient {
+namespace {
+
+// The user environment block is UTF-16, hence the first flag.
+constexpr DWORD LaunchCreationFlags = CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS;
+constexpr const wchar_t* LaunchDesktop = L"WinSta0\\Default";
+
+// The service's current directory as a Windows path, empty if it cannot be had.
+std::string CurrentDirectory() {
+    const DWORD size = GetCurrentDirectoryW(0, nullptr);
+    if (size == 0) {
+        return std::string();
+    }
+    std::vector<WCHAR> buffer(size);
+    const DWORD length = GetCurrentDirectoryW(size, buffer.data());
+    if (length == 0 || length >= size) {
+        return std::string();
+    }
+    return WideToUtf8(std::wstring(buffer.data(), length));
+}
+
+// The directory of `processPath` made absolute against the current directory, with its
+// trailing backslash. False, with the parser's reason, for a path Poco::Path cannot read.
+bool DefaultWorkingDirectory(const std::string& processPath,
+                             std::string& directory,
+                             std::string& reason) {
+    try {
+        Poco::Path path(processPath, Poco::Path::PATH_WINDOWS);
+        const std::string current = CurrentDirectory();
+        if (!current.empty()) {
+            path.makeAbsolute(Poco::Path(current, Poco::Path::PATH_WINDOWS));
+        }
+        directory = path.parent().toString(Poco::Path::PATH_WINDOWS);
+        return true;
+    } catch (const Poco::PathSyntaxException& error) {
+        reason = error.displayText();
+        return false;
+    }
+}
+
+// A zero-terminated copy: CreateProcessAsUserW may write into its command line.
+std::vector<WCHAR> WritableWide(const std::string& text) {
+    const std::wstring wide = Utf8ToWide(text);
+    std::vector<WCHAR> buffer(wide.begin(), wide.end());
+    buffer.push_back(L'\0');
+    return buffer;
+}
+
+// Steps after the tokens and the environment block are had: the working directory, the process,
+// and on failure the probe of the executable. Releases nothing it was given.
+bool StartProcess(HANDLE launchToken,
+                  LPVOID environment,
+                  const char* processPath,
+                  const char* commandLineArgs,
+                  const char* workingDir,
+                  uint32_t* processId) {
+    const std::string path(processPath);
+    const std::wstring wideProcessPath = Utf8ToWide(path);
+    std::vector<WCHAR> wideCommandLine = WritableWide(commandLineArgs);
+
+    std::string defaultDirectory;
+    std::string reason;
+    if (!DefaultWorkingDirectory(path, defaultDirectory, reason)) {
+        LogWarning("Not launching process, its path cannot be parsed: %s (%s)",
+                   processPath,
+                   reason.c_str());
+        return false;
+    }
+    const std::string directory = *workingDir != '\0' ? std::string(workingDir) : defaultDirectory;
+    const std::wstring wideDirectory = Utf8ToWide(directory);
+    LogInfo("Default working dir: %s", defaultDirectory.c_str());
+
+    std::wstring desktop(LaunchDesktop);
+    STARTUPINFOW startupInfo = {};
+    startupInfo.cb = sizeof(startupInfo);
+    startupInfo.lpDesktop = &desktop[0];
+    PROCESS_INFORMATION processInformation = {};
+    if (!CreateProcessAsUserW(launchToken,
+                              wideProcessPath.c_str(),
+                              wideCommandLine.data(),
+                              nullptr,
+                              nullptr,
+                              FALSE,
+                              LaunchCreationFlags,
+                              environment,
+                              wideDirectory.c_str(),
+                              &startupInfo,
+                              &processInformation)) {
+        const DWORD error = GetLastError();
+        LogInfo(
+            "Couldn't create process as user. Process path: %s, command line %s, working "
+            "directory: %s, error code %d",
+            processPath,
+            commandLineArgs,
+            directory.c_str(),
+            static_cast<int>(error));
+        if (CanOpenFileExclusively(path)) {
+            LogInfo("OrvaneService could obtatin exclusive access on file: %s successfully.",
+                    processPath);
+        } else {
+            LogWarning("OrvaneService could not obtatin exclusive access on file: %s.",
+                       processPath);
+        }
+        return false;
+    }
+
+    // The service forgets the process: neither handle is kept.
+    ScopedHandle thread(processInformation.hThread);
+    ScopedHandle process(processInformation.hProcess);
+    if (!thread.close()) {
+        const DWORD error = GetLastError();
+        LogInfo("Couldn't close thread handle, error code %d", static_cast<int>(error));
+    }
+    if (!process.close()) {
+        const DWORD error = GetLastError();
+        LogInfo("Couldn't close process handle, error code %d", static_cast<int>(error));
+    }
+    LogInfo("Created process as user. Process path: %s, command line %s, working directory: %s",
+            processPath,
+            commandLineArgs,
+            directory.c_str());
+    if (processId != nullptr) {
+        *processId = processInformation.dwProcessId;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool OrvaneService::launchProcess(const char* processPath,
+                                  const char* commandLineArgs,
+                                  const char* workingDir,
+                                  bool elevated,
+                                  uint32_t* processId) {
+    HANDLE consoleToken = nullptr;
+    if (!queryConsoleUserToken(&consoleToken)) {
+        return false;
+    }
+    ScopedHandle userToken(consoleToken);
+
+    HANDLE derivedToken = nullptr;
+    if (!getLaunchToken(userToken.get(), elevated, &derivedToken)) {
+        return false;
+    }
+    ScopedHandle launchToken(derivedToken);
+
+    // From the console user's own token, so the program sees the user's variables.
+    LPVOID block = nullptr;
+    if (!CreateEnvironmentBlock(&block, userToken.get(), FALSE)) {
+        const DWORD error = GetLastError();
+        LogError("Couldn't create user environment block, error code %d", static_cast<int>(error));
+        return false;
+    }
+    ScopedEnvironmentBlock environment(block);
+
+    const bool launched = StartProcess(
+        launchToken.get(), environment.get(), processPath, commandLineArgs, workingDir, processId);
+
+    if (!environment.close()) {
+        const DWORD error = GetLastError();
+        LogWarning("Couldn't close environment block, error code %d", static_cast<int>(error));
+    }
+    // The launch token, then the user's token, go with their owners (declared in that order).
+    return launched;
 }
 
 }  // namespace OrvaneClient

@@ -20,7 +20,9 @@ constexpr int MaxWakeUpDatagramsPerPass = 16;
 
 OrvaneServiceSocketReactor::OrvaneServiceSocketReactor(IOrvaneService* service,
                                                        const Poco::Timespan& timeout)
-    : service(service), wakeUpSocket(Poco::Net::SocketAddress("127.0.0.1", 0), false) {
+    : service(service),
+      wakeUpSocket(Poco::Net::SocketAddress("127.0.0.1", 0), false),
+      inactivityTimeout(timeout) {
     setTimeout(timeout);
     ReactorErrorHandler::install();
     // Draining must never block the loop, whatever the poll reported.
@@ -49,7 +51,16 @@ bool OrvaneServiceSocketReactor::interruptWait() {
     }
 }
 
+void OrvaneServiceSocketReactor::onBusy() {
+    lastReadyPass.update();
+    Poco::Net::SocketReactor::onBusy();
+}
+
 void OrvaneServiceSocketReactor::onTimeout() {
+    // A pass that ended early had something ready (an error or a hang-up only): not inactivity.
+    if (lastReadyPass.elapsed() < inactivityTimeout.totalMicroseconds()) {
+        return;
+    }
     Poco::Net::SocketReactor::onTimeout();
     LogInfo("OrvaneService inactivity timeout exceeded, terminating");
     service->stop();

@@ -3,6 +3,7 @@
 #include "service/IOrvaneService.h"
 
 #include <Poco/AutoPtr.h>
+#include <Poco/Clock.h>
 #include <Poco/Net/DatagramSocket.h>
 #include <Poco/Net/SocketNotification.h>
 #include <Poco/Net/SocketReactor.h>
@@ -20,6 +21,12 @@ namespace OrvaneClient {
 // takes effect when the current wait ends. A wake-up pass is a readable pass and never counts
 // as inactivity.
 //
+// The library calls onTimeout after every pass without a readable socket, not only after a
+// wait that timed out: the poll also reports errors and hang-ups, which it never lets us leave
+// out. A connection reset while its socket is being polled can be reported as an error alone
+// for one pass, before the same socket turns readable. So a pass counts as inactivity only when
+// the whole timeout has passed since the last pass in which anything was ready.
+//
 // Construction installs the process-wide ReactorErrorHandler, so exceptions the loop discards
 // are logged. Threads: `run` on one Poco::Thread; `stop` and `interruptWait` from any thread.
 class OrvaneServiceSocketReactor : public Poco::Net::SocketReactor {
@@ -35,6 +42,7 @@ public:
     bool interruptWait();
 
 protected:
+    void onBusy() override;
     void onTimeout() override;
 
 private:
@@ -42,6 +50,10 @@ private:
 
     IOrvaneService* service;
     Poco::Net::DatagramSocket wakeUpSocket;
+    Poco::Timespan inactivityTimeout;
+    // Reactor thread only. Monotonic, so a change of the system time neither stops the service
+    // nor keeps it alive.
+    Poco::Clock lastReadyPass;
 };
 
 }  // namespace OrvaneClient

@@ -74,22 +74,8 @@ HANDLE OrvaneService::findConsoleProcessToken(const std::string& executableName)
 }
 
 HANDLE OrvaneService::getShellUserToken() {
-    ScopedHandle source(findConsoleProcessToken(ShellExecutableName));
-
-    SECURITY_ATTRIBUTES attributes = {};
-    attributes.nLength = sizeof(attributes);
-    attributes.lpSecurityDescriptor = nullptr;
-    attributes.bInheritHandle = FALSE;
-    HANDLE duplicated = nullptr;
-    if (!DuplicateTokenEx(source.get(),
-                          MAXIMUM_ALLOWED,
-                          &attributes,
-                          SecurityIdentification,
-                          TokenPrimary,
-                          &duplicated)) {
-        return nullptr;
-    }
-    return duplicated;
+    const ScopedHandle source(findConsoleProcessToken(ShellExecutableName));
+    return DuplicateTokenForIdentification(source.get());
 }
 
 }  // namespace OrvaneClient

@@ -100,6 +100,23 @@ HANDLE GetProcessTokenInActiveSession(const std::string& executableName) {
     return FindProcessTokenInActiveSession(executableName, observer);
 }
 
+HANDLE DuplicateTokenForIdentification(HANDLE source) {
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = nullptr;
+    attributes.bInheritHandle = FALSE;
+    HANDLE duplicated = nullptr;
+    if (!DuplicateTokenEx(source,
+                          MAXIMUM_ALLOWED,
+                          &attributes,
+                          SecurityIdentification,
+                          TokenPrimary,
+                          &duplicated)) {
+        return nullptr;
+    }
+    return duplicated;
+}
+
 bool IsVistaOrLater() {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof(version);

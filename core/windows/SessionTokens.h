@@ -32,6 +32,11 @@ HANDLE FindProcessTokenInActiveSession(const std::string& executableName,
 // found ("Failed getting token for process %s, checked processes: %d.").
 HANDLE GetProcessTokenInActiveSession(const std::string& executableName);
 
+// A primary token duplicated from `source` for identifying its user (maximum allowed access,
+// SecurityIdentification, no inheritance): the caller closes it. Null with the last error of
+// DuplicateTokenEx when that fails, as it does for INVALID_HANDLE_VALUE.
+HANDLE DuplicateTokenForIdentification(HANDLE source);
+
 // True when the system's major version is 6 or higher; false also when GetVersionExA fails.
 bool IsVistaOrLater();
 

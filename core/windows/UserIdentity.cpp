@@ -17,22 +17,12 @@ constexpr const char* SettingsKeySuffix = "\\SOFTWARE\\Qovex\\Orvane";
 std::optional<TokenUserSid> GetCurrentUserSID() {
     ScopedHandle source(GetProcessTokenInActiveSession(ShellExecutableName));
 
-    SECURITY_ATTRIBUTES attributes = {};
-    attributes.nLength = sizeof(attributes);
-    attributes.lpSecurityDescriptor = nullptr;
-    attributes.bInheritHandle = FALSE;
-    HANDLE duplicated = nullptr;
-    if (!DuplicateTokenEx(source.get(),
-                          MAXIMUM_ALLOWED,
-                          &attributes,
-                          SecurityIdentification,
-                          TokenPrimary,
-                          &duplicated)) {
+    ScopedHandle token(DuplicateTokenForIdentification(source.get()));
+    if (!token.isValid()) {
         const DWORD error = GetLastError();
         LogWarning("DuplicateTokenEx failed with error %d", static_cast<int>(error));
         return std::nullopt;
     }
-    ScopedHandle token(duplicated);
 
     // The first call only tells the size; succeeding without a buffer is not expected.
     DWORD size = 0;

@@ -2,6 +2,7 @@
 
 #include <Poco/Exception.h>
 #include <Poco/File.h>
+#include <Poco/FileStream.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -105,6 +106,17 @@ int exitCodeOf(int status) {
 std::string OrvaneScSession::defaultScPath() {
     const char* binaryDir = std::getenv("ORVANE_BINARY_DIR");
     return std::string(binaryDir != nullptr ? binaryDir : ".") + "/tools/orvane-sc/orvane-sc";
+}
+
+std::string OrvaneScSession::readServiceLog(const std::string& root) {
+    const std::string path = root + "/C/ProgramData/OrvaneClient/logs/OrvaneService.log";
+    if (!Poco::File(path).exists()) {
+        return std::string();
+    }
+    Poco::FileInputStream stream(path);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    return text.str();
 }
 
 std::optional<OrvaneScSession::Status> OrvaneScSession::parseStatus(const std::string& line) {

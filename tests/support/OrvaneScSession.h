@@ -36,6 +36,9 @@ public:
     static std::string defaultScPath();
     // Parses a `status ...` line; empty for any other line.
     static std::optional<Status> parseStatus(const std::string& line);
+    // The service's log file on the emulated machine whose host root is `root`
+    // (C:\ProgramData\OrvaneClient\logs\OrvaneService.log); empty while there is none.
+    static std::string readServiceLog(const std::string& root);
 
     // Starts `orvane-sc run --root <new temporary directory> --exe service` (and --profile when
     // given), with `environment` ("NAME=value") added to this process's environment. Throws

@@ -153,6 +153,8 @@ TEST_F(MachineProfileTest, BadProfilesAreRejectedAndLeaveTheMachineAsItWas) {
         {R"({ "sessions": { "2": { "user": "S-1-5-x" } } })", "session user not a SID"},
         {R"({ "processes": { "9": { "user": "S-2-5-18" } } })", "process user not a SID"},
         {R"({ "processes": { "9": { "priority": 8 } } })", "unknown process member"},
+        {R"({ "files": { "notepad.exe": {} } })", "file path not full"},
+        {R"({ "files": { "C:\\x.exe": { "locked": true } } })", "unknown file mark"},
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.problem);

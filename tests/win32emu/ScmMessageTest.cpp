@@ -56,9 +56,65 @@ TEST(ScmMessageTest, MalformedLinesAreRejected) {
                              "control one",
                              "done 1",
                              "stop 1",
-                             "CONTROL 1"}) {
+                             "CONTROL 1",
+                             "event",
+                             "event ",
+                             "event launch ",          // a space and no field
+                             "event launch pid",       // no '='
+                             "event launch =1",        // no key
+                             "event launch a=\"x",     // quote not closed
+                             "event launch a=\"%2\"",  // short escape
+                             "event launch a=\"%zz\"",
+                             "event launch a=\"x\"b=1",  // no space after the quote
+                             "event launch a=1  b=2",
+                             "event launch a=1 ",
+                             "event launch a=",      // empty values are quoted
+                             "event launch a=x%22",  // bare values carry no escapes
+                             "event lau/nch a=1"}) {
         SCOPED_TRACE(line);
         EXPECT_FALSE(ScmMessage::parse(line));
+    }
+}
+
+TEST(ScmMessageTest, EventValuesSurviveTheirLine) {
+    const ScmMessage::EventFields fields = {
+        {"directory", "C:\\My Games\\Title\\"},  // a trailing backslash before the quote
+        {"command", "\"C:\\Program Files\\x.exe\" -n 100%"},
+        {"empty", ""},
+        {"newline", "a\nevent acl b"},
+        {"name", "J\xc3\xb6rg"},
+        {"pid", "4108"}};
+    const std::string line = ScmMessage::event("launch", fields).toLine();
+    EXPECT_EQ(
+        "event launch directory=\"C:\\My Games\\Title\\\" command=\"%22C:\\Program "
+        "Files\\x.exe%22 -n 100%25\" empty=\"\" newline=\"a%0Aevent acl b\" name=J\xc3\xb6rg "
+        "pid=4108\n",
+        line);
+    const auto parsed = ScmMessage::parse(line.substr(0, line.size() - 1));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(ScmMessage::Kind::Event, parsed->kind);
+    EXPECT_EQ("launch", parsed->eventKind);
+    EXPECT_EQ(fields, parsed->eventFields);
+    EXPECT_TRUE(ScmMessage::parse("event ping"));
+    EXPECT_THROW(ScmMessage::event("la unch", {}), std::invalid_argument);
+    EXPECT_THROW(ScmMessage::event("launch", {{"a b", "1"}}), std::invalid_argument);
+}
+
+TEST(ScmMessageTest, AnEventTooLongForALineIsShortenedToFit) {
+    const std::string command(5000, 'c');
+    const std::string directory(700, 'd');
+    const std::string line =
+        ScmMessage::event("launch", {{"pid", "1"}, {"command", command}, {"directory", directory}})
+            .toLine();
+    EXPECT_LE(line.size(), ScmMessage::kMaxLineLength);
+    const auto parsed = ScmMessage::parse(line.substr(0, line.size() - 1));
+    ASSERT_TRUE(parsed);
+    ASSERT_EQ(3u, parsed->eventFields.size());
+    EXPECT_EQ("1", parsed->eventFields[0].second);
+    for (size_t i = 1; i < 3; ++i) {
+        const std::string& value = parsed->eventFields[i].second;
+        EXPECT_EQ("...", value.substr(value.size() - 3));
+        EXPECT_GT(value.size(), 300u) << "only as much is cut as must be";
     }
 }
 

@@ -242,6 +242,12 @@ void ServiceSupervisor::onMessage(const ScmMessage& message) {
         case ScmMessage::Kind::Control:
             Note("ignored a control from the service process");
             break;
+        case ScmMessage::Kind::Event: {
+            // Rendered again from what was parsed: the line on stdout is always well formed.
+            const std::string line = message.toLine();
+            PrintLine(line.substr(0, line.size() - 1));
+            break;
+        }
     }
 }
 

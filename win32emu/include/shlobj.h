@@ -17,6 +17,7 @@
 #define CSIDL_SYSTEMX86                 0x0029
 #define CSIDL_PROGRAM_FILESX86          0x002a
 #define CSIDL_COMMON_DOCUMENTS          0x002e
+#define CSIDL_PROFILES                  0x003e
 #define CSIDL_FLAG_DONT_VERIFY          0x4000
 #define CSIDL_FLAG_CREATE               0x8000
 #define CSIDL_FLAG_MASK                 0xFF00

@@ -24,6 +24,19 @@
 #define LPTR                (LMEM_FIXED | LMEM_ZEROINIT)
 #define LHND                (LMEM_MOVEABLE | LMEM_ZEROINIT)
 
+#define FILE_SHARE_READ             0x00000001
+#define FILE_SHARE_WRITE            0x00000002
+#define FILE_SHARE_DELETE           0x00000004
+
+#define CREATE_NEW                  1
+#define CREATE_ALWAYS               2
+#define OPEN_EXISTING               3
+#define OPEN_ALWAYS                 4
+#define TRUNCATE_EXISTING           5
+
+#define FILE_ATTRIBUTE_NORMAL       0x00000080
+#define FILE_FLAG_BACKUP_SEMANTICS  0x02000000
+
 #define CREATE_EVENT_MANUAL_RESET   0x00000001
 #define CREATE_EVENT_INITIAL_SET    0x00000002
 #define CREATE_MUTEX_INITIAL_OWNER  0x00000001
@@ -133,6 +146,10 @@ BOOL WINAPI GetProductInfo(DWORD dwOSMajorVersion,
                            PDWORD pdwReturnedProductType);
 BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
 
+// Files.
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
+
 // Modules.
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
@@ -162,6 +179,15 @@ BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName,
                               LPWSTR ReferencedDomainName,
                               LPDWORD cchReferencedDomainName,
                               PSID_NAME_USE peUse);
+
+// Files: opening an existing file for reading (INVALID_HANDLE_VALUE on failure).
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
+                          DWORD dwDesiredAccess,
+                          DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                          DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes,
+                          HANDLE hTemplateFile);
 
 // Directories and environment strings.
 DWORD WINAPI GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);

@@ -417,4 +417,91 @@ typedef struct _TOKEN_MANDATORY_LABEL {
 #define PROCESSOR_INTEL_IA64    2200
 #define PROCESSOR_AMD_X8664     8664
 
+// Security descriptors and access lists, in Windows' binary layout.
+typedef PVOID               PSECURITY_DESCRIPTOR;
+typedef DWORD               SECURITY_INFORMATION, *PSECURITY_INFORMATION;
+typedef WORD                SECURITY_DESCRIPTOR_CONTROL, *PSECURITY_DESCRIPTOR_CONTROL;
+#define OWNER_SECURITY_INFORMATION              (0x00000001)
+#define GROUP_SECURITY_INFORMATION              (0x00000002)
+#define DACL_SECURITY_INFORMATION               (0x00000004)
+#define SACL_SECURITY_INFORMATION               (0x00000008)
+#define PROTECTED_DACL_SECURITY_INFORMATION     (0x80000000)
+#define UNPROTECTED_DACL_SECURITY_INFORMATION   (0x20000000)
+#define SECURITY_DESCRIPTOR_REVISION    (1)
+#define SE_OWNER_DEFAULTED              (0x0001)
+#define SE_GROUP_DEFAULTED              (0x0002)
+#define SE_DACL_PRESENT                 (0x0004)
+#define SE_DACL_DEFAULTED               (0x0008)
+#define SE_SACL_PRESENT                 (0x0010)
+#define SE_DACL_AUTO_INHERITED          (0x0400)
+#define SE_DACL_PROTECTED               (0x1000)
+#define SE_SELF_RELATIVE                (0x8000)
+typedef struct _SECURITY_DESCRIPTOR_RELATIVE {
+    BYTE Revision;
+    BYTE Sbz1;
+    SECURITY_DESCRIPTOR_CONTROL Control;
+    DWORD Owner;
+    DWORD Group;
+    DWORD Sacl;
+    DWORD Dacl;
+} SECURITY_DESCRIPTOR_RELATIVE, *PISECURITY_DESCRIPTOR_RELATIVE;
+#define ACL_REVISION                    (2)
+#define ACL_REVISION_DS                 (4)
+typedef struct _ACL {
+    BYTE AclRevision;
+    BYTE Sbz1;
+    WORD AclSize;
+    WORD AceCount;
+    WORD Sbz2;
+} ACL, *PACL;
+typedef struct _ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+} ACE_HEADER, *PACE_HEADER;
+#define ACCESS_ALLOWED_ACE_TYPE         (0x0)
+#define ACCESS_DENIED_ACE_TYPE          (0x1)
+#define OBJECT_INHERIT_ACE              (0x1)
+#define CONTAINER_INHERIT_ACE           (0x2)
+#define NO_PROPAGATE_INHERIT_ACE        (0x4)
+#define INHERIT_ONLY_ACE                (0x8)
+#define INHERITED_ACE                   (0x10)
+#define VALID_INHERIT_FLAGS             (0x1F)
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD SidStart;
+} ACCESS_ALLOWED_ACE, *PACCESS_ALLOWED_ACE;
+typedef struct _ACCESS_DENIED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD SidStart;
+} ACCESS_DENIED_ACE, *PACCESS_DENIED_ACE;
+// File and registry key rights, as the access lists of those objects hold them.
+#define FILE_READ_DATA                  (0x0001)
+#define FILE_LIST_DIRECTORY             (0x0001)
+#define FILE_WRITE_DATA                 (0x0002)
+#define FILE_ADD_FILE                   (0x0002)
+#define FILE_APPEND_DATA                (0x0004)
+#define FILE_ADD_SUBDIRECTORY           (0x0004)
+#define FILE_READ_EA                    (0x0008)
+#define FILE_WRITE_EA                   (0x0010)
+#define FILE_EXECUTE                    (0x0020)
+#define FILE_TRAVERSE                   (0x0020)
+#define FILE_DELETE_CHILD               (0x0040)
+#define FILE_READ_ATTRIBUTES            (0x0080)
+#define FILE_WRITE_ATTRIBUTES           (0x0100)
+#define FILE_ALL_ACCESS                 (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FF)
+#define FILE_GENERIC_READ               (STANDARD_RIGHTS_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE)
+#define FILE_GENERIC_WRITE              (STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | FILE_APPEND_DATA | SYNCHRONIZE)
+#define FILE_GENERIC_EXECUTE            (STANDARD_RIGHTS_EXECUTE | FILE_READ_ATTRIBUTES | FILE_EXECUTE | SYNCHRONIZE)
+#define FILE_ATTRIBUTE_READONLY         0x00000001
+#define FILE_ATTRIBUTE_HIDDEN           0x00000002
+#define FILE_ATTRIBUTE_SYSTEM           0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY        0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE          0x00000020
+#define FILE_ATTRIBUTE_NORMAL           0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT    0x00000400
+#define IO_REPARSE_TAG_MOUNT_POINT      (0xA0000003)
+#define IO_REPARSE_TAG_SYMLINK          (0xA000000C)
 // clang-format on

@@ -5,7 +5,8 @@ namespace Win32Emu {
 // The machine every process gets unless a profile file says otherwise: Windows 7 Professional SP1
 // on x64, the 32-bit service running under WOW64, an administrator (with a UAC split token)
 // logged on at the console in session 1, the client's machine-wide keys and the refresh token the
-// client stored in that user's hive. Registry keys are named as the 32-bit service sees them.
+// client stored in that user's hive, and a few programs to launch. Registry keys are named as the
+// 32-bit service sees them.
 const char* MachineProfile::builtInJson() {
     return R"json({
     "version": {
@@ -29,7 +30,9 @@ const char* MachineProfile::builtInJson() {
         "0x23": "C:\\ProgramData",
         "0x24": "C:\\Windows",
         "0x26": "C:\\Program Files (x86)",
-        "0x2a": "C:\\Program Files (x86)"
+        "0x28": "C:\\Windows\\system32\\config\\systemprofile",
+        "0x2a": "C:\\Program Files (x86)",
+        "0x3e": "C:\\Users"
     },
     "moduleFileName": "C:\\Program Files (x86)\\Orvane Client\\OrvaneService.exe",
     "currentDirectory": "C:\\Windows\\system32",
@@ -60,9 +63,34 @@ const char* MachineProfile::builtInJson() {
         "3104": { "name": "OrvaneService.exe", "session": 0, "user": "S-1-5-18" }
     },
     "currentProcess": 3104,
+    "files": {
+        "C:\\Windows\\notepad.exe": {},
+        "C:\\Windows\\system32\\cmd.exe": {},
+        "C:\\Program Files (x86)\\Orvane Client\\OrvaneService.exe": {},
+        "C:\\Program Files (x86)\\Qovex Games\\Starfall\\Starfall.exe": {},
+        "C:\\Program Files (x86)\\Qovex Games\\Starfall\\StarfallSetup.exe": {}
+    },
     "registry": {
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient": {},
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games": {},
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Orvane Client Service": {
+            "ImagePath": "\"C:\\Program Files (x86)\\Orvane Client\\OrvaneService.exe\""
+        },
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Schedule": {
+            "ImagePath": {
+                "type": "REG_EXPAND_SZ",
+                "data": "%systemroot%\\system32\\svchost.exe -k netsvcs"
+            }
+        },
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip": {
+            "ImagePath": {
+                "type": "REG_EXPAND_SZ",
+                "data": "System32\\drivers\\tcpip.sys"
+            }
+        },
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\VendorUpdate": {
+            "ImagePath": "\"C:\\Program Files (x86)\\Common Files\\Vendor\\Update\\updatesvc.exe\" /svc"
+        },
         "HKEY_USERS\\.DEFAULT": {},
         "HKEY_USERS\\S-1-5-18": {},
         "HKEY_USERS\\S-1-5-21-2254011875-3712098642-1289462413-1001\\SOFTWARE\\Qovex\\Orvane": {

@@ -1,6 +1,7 @@
 #include "Win32Emu/Machine.h"
 
 #include "ApiSupport.h"
+#include "FileSystem.h"
 #include "IdentityObjects.h"
 #include "MachineModel.h"
 #include "MachineProfile.h"
@@ -127,6 +128,7 @@ void Machine::reset() {
         model.configuration = Configuration();
     }
     model.registry.clear();
+    model.security.clear();
     model.faults.clear();
 }
 
@@ -293,6 +295,33 @@ void Machine::setFolderPath(int csidl, const std::wstring& path) {
 void Machine::setModuleFileName(const std::wstring& path) {
     std::lock_guard<std::mutex> guard(state->model.lock);
     state->model.configuration.moduleFileName = path;
+}
+
+void Machine::setFile(const std::string& windowsPath, const FileEntry& entry) {
+    // Only a full path on a drive: a relative one would depend on the current directory.
+    const bool onDrive = windowsPath.size() >= 3 && windowsPath[1] == ':' &&
+                         (windowsPath[2] == '\\' || windowsPath[2] == '/');
+    const std::optional<std::string> full =
+        onDrive ? FullWindowsPath(windowsPath) : std::optional<std::string>();
+    if (!full || full->size() <= 3) {
+        throw Poco::InvalidArgumentException("Not a full path to a file", windowsPath);
+    }
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.files[PathKey(*full)] = ListedFile{*full, entry};
+}
+
+void Machine::removeFile(const std::string& windowsPath) {
+    const std::optional<std::string> full = FullWindowsPath(windowsPath);
+    if (!full) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.files.erase(PathKey(*full));
+}
+
+std::vector<LaunchRecord> Machine::launches() const {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    return state->model.configuration.launches;
 }
 
 void Machine::setCurrentDirectory(const std::wstring& path) {

@@ -27,9 +27,18 @@ std::vector<std::pair<void*, std::string>> MachineModel::localAllocations() cons
     return std::vector<std::pair<void*, std::string>>(localBlocks.begin(), localBlocks.end());
 }
 
-void MachineModel::addEnvironmentBlock(void* block) {
+void MachineModel::addEnvironmentBlock(void* block, const EnvironmentOrigin& origin) {
     std::lock_guard<std::mutex> guard(accountingLock);
-    environmentBlocks.insert(block);
+    environmentBlocks[block] = origin;
+}
+
+std::optional<EnvironmentOrigin> MachineModel::environmentBlockOrigin(void* block) const {
+    std::lock_guard<std::mutex> guard(accountingLock);
+    const auto found = environmentBlocks.find(block);
+    if (found == environmentBlocks.end()) {
+        return std::nullopt;
+    }
+    return found->second;
 }
 
 bool MachineModel::removeEnvironmentBlock(void* block) {

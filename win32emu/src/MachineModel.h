@@ -8,15 +8,30 @@
 #include "FaultInjector.h"
 #include "HandleTable.h"
 #include "RegistryModel.h"
+#include "SecurityModel.h"
 #include "Win32Emu/Machine.h"
 
+#include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace Win32Emu {
+
+// Who an environment block was made for: the token CreateEnvironmentBlock was given.
+struct EnvironmentOrigin {
+    std::string userSid;
+    std::uint64_t tokenId = 0;
+};
+
+// A file listed by the machine (Machine::setFile), under its full path as given.
+struct ListedFile {
+    std::string path;
+    FileEntry entry;
+};
 
 struct Configuration {
     VersionInfo version;
@@ -35,6 +50,10 @@ struct Configuration {
     std::map<std::string, Account> accounts;  // by SID string in upper case
     std::vector<ProcessEntry> processes;      // in snapshot order
     DWORD currentProcessId = 0;
+    // By full path in lower case (Windows compares paths without regard to case).
+    std::map<std::string, ListedFile> files;
+    std::vector<LaunchRecord> launches;
+    DWORD lastProcessId = 4096;  // new process ids follow it, multiples of 4
 };
 
 class MachineModel {
@@ -46,6 +65,7 @@ public:
     HandleTable handles;
     FaultInjector faults;
     DriveMap drives;
+    SecurityModel security;
 
     DWORD majorVersion() const;
 
@@ -55,8 +75,10 @@ public:
     bool removeLocalAllocation(void* block);
     size_t localAllocationCount() const;
     std::vector<std::pair<void*, std::string>> localAllocations() const;
-    void addEnvironmentBlock(void* block);
+    void addEnvironmentBlock(void* block, const EnvironmentOrigin& origin = EnvironmentOrigin());
     bool removeEnvironmentBlock(void* block);
+    // The origin of a block still counted, or empty.
+    std::optional<EnvironmentOrigin> environmentBlockOrigin(void* block) const;
     size_t environmentBlockCount() const;
 
     // Whether registry calls with this access mask see the 32-bit view of HKLM\SOFTWARE: a WOW64
@@ -67,7 +89,7 @@ public:
 private:
     mutable std::mutex accountingLock;
     std::map<void*, std::string> localBlocks;
-    std::set<void*> environmentBlocks;
+    std::map<void*, EnvironmentOrigin> environmentBlocks;
 };
 
 // The model of the process-wide machine, which is created (and its profile loaded) on first use.

@@ -107,6 +107,12 @@ void MachineProfile::overlay(const std::string& json) {
             currentProcess = dwordOf(value, name);
         } else if (name == "registry") {
             overlayRegistry(objectOf(value, name));
+        } else if (name == "security") {
+            overlaySecurity(objectOf(value, name));
+        } else if (name == "reparsePoints") {
+            overlayReparsePoints(objectOf(value, name));
+        } else if (name == "files") {
+            overlayFiles(objectOf(value, name));
         } else {
             invalid(name, "is not a member of a machine profile");
         }
@@ -174,6 +180,9 @@ void MachineProfile::applyTo(Machine& machine) const {
         machine.setProcess(process);
     }
     machine.setCurrentProcess(currentProcess);
+    for (const auto& file : files) {
+        machine.setFile(file.second.first, file.second.second);
+    }
     // After wow64: keys are named as the process sees them, through its registry view.
     for (const RegistryKeyEntry& key : registry) {
         machine.createRegistryKey(key.path);
@@ -185,6 +194,7 @@ void MachineProfile::applyTo(Machine& machine) const {
             }
         }
     }
+    applySecurityTo(machine);
 }
 
 }  // namespace Win32Emu

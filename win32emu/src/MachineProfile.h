@@ -9,6 +9,7 @@
 #include <Poco/JSON/Object.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,18 @@ private:
         std::vector<RegistryValueEntry> values;
     };
 
+    struct SecurityEntry {
+        std::string object;
+        std::optional<std::string> owner;
+        std::optional<std::vector<AccessEntry>> entries;
+        bool isProtected = false;
+    };
+    struct ReparseEntry {
+        std::string path;
+        std::string target;
+        bool junction = true;
+    };
+
     MachineProfile() = default;
     void overlay(const std::string& json);
     void overlayVersion(const Poco::JSON::Object& version);
@@ -43,7 +56,11 @@ private:
     void overlaySessions(const Poco::JSON::Object& sessions);
     void overlayAccounts(const Poco::JSON::Object& accounts);
     void overlayProcesses(const Poco::JSON::Object& processes);
+    void overlayFiles(const Poco::JSON::Object& files);
     RegistryKeyEntry& registryKey(const std::string& path);
+    void overlaySecurity(const Poco::JSON::Object& security);
+    void overlayReparsePoints(const Poco::JSON::Object& points);
+    void applySecurityTo(Machine& machine) const;
 
     VersionInfo version;
     WORD processorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
@@ -60,6 +77,10 @@ private:
     std::vector<ProcessEntry> processes;  // in document order
     DWORD currentProcess = 0;
     std::vector<RegistryKeyEntry> registry;
+    std::vector<SecurityEntry> security;  // in document order
+    std::vector<ReparseEntry> reparsePoints;
+    // By path in lower case: the path as written, and its marks.
+    std::map<std::string, std::pair<std::string, FileEntry>> files;
 };
 
 }  // namespace Win32Emu

@@ -8,6 +8,7 @@
 #include <Poco/UTF8String.h>
 
 #include <algorithm>
+#include <cctype>
 
 namespace Win32Emu {
 
@@ -147,6 +148,37 @@ void MachineProfile::overlayProcesses(const Object& entries) {
                 process.sessionIdError = dwordOf(value, where);
             } else {
                 invalid(where, "is not a member of a process");
+            }
+        }
+    }
+}
+
+void MachineProfile::overlayFiles(const Object& entries) {
+    for (const std::string& path : entries.getNames()) {
+        const std::string where = "files." + path;
+        // A full path to a file on a drive: "C:\dir\name".
+        const bool full = path.size() > 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+                          path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+        if (!full) {
+            invalid(where, "must be a full path to a file (C:\\...)");
+        }
+        const std::string key = Poco::UTF8::toLower(path);
+        const Var entry = entries.get(path);
+        if (entry.isEmpty()) {
+            files.erase(key);
+            continue;
+        }
+        auto& file = files[key];
+        file.first = path;
+        const Object& members = objectOf(entry, where);
+        for (const std::string& name : members.getNames()) {
+            const Var value = members.get(name);
+            if (name == "heldOpen") {
+                file.second.heldOpen = booleanOf(value, where + "." + name);
+            } else if (name == "unreadable") {
+                file.second.unreadable = booleanOf(value, where + "." + name);
+            } else {
+                invalid(where + "." + name, "is not a member of a file");
             }
         }
     }

@@ -7,6 +7,7 @@
 
 #include <Poco/String.h>
 
+#include <aclapi.h>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -54,12 +55,14 @@ FARPROC procedure(Function* function) {
 const Export exportTable[] = {
     {"kernel32.dll", "CloseHandle", procedure(&CloseHandle)},
     {"kernel32.dll", "CreateEventW", procedure(&CreateEventW)},
+    {"kernel32.dll", "CreateFileW", procedure(&CreateFileW)},
     {"kernel32.dll", "CreateMutexA", procedure(&CreateMutexA)},
     {"kernel32.dll", "CreateMutexW", procedure(&CreateMutexW)},
     {"kernel32.dll", "CreateToolhelp32Snapshot", procedure(&CreateToolhelp32Snapshot)},
     {"kernel32.dll", "ExpandEnvironmentStringsW", procedure(&ExpandEnvironmentStringsW)},
     {"kernel32.dll", "GetCurrentDirectoryW", procedure(&GetCurrentDirectoryW)},
     {"kernel32.dll", "GetCurrentProcess", procedure(&GetCurrentProcess)},
+    {"kernel32.dll", "GetFileAttributesW", procedure(&GetFileAttributesW)},
     {"kernel32.dll", "GetLastError", procedure(&GetLastError)},
     {"kernel32.dll", "GetModuleFileNameW", procedure(&GetModuleFileNameW)},
     {"kernel32.dll", "GetModuleHandleA", procedure(&GetModuleHandleA)},
@@ -86,9 +89,11 @@ const Export exportTable[] = {
     {"kernel32.dll", "WaitForSingleObject", procedure(&WaitForSingleObject)},
     {"kernel32.dll", "WTSGetActiveConsoleSessionId", procedure(&WTSGetActiveConsoleSessionId)},
     {"advapi32.dll", "ConvertSidToStringSidA", procedure(&ConvertSidToStringSidA)},
+    {"advapi32.dll", "CreateProcessAsUserW", procedure(&CreateProcessAsUserW)},
     {"advapi32.dll", "DuplicateTokenEx", procedure(&DuplicateTokenEx)},
     {"advapi32.dll", "EqualSid", procedure(&EqualSid)},
     {"advapi32.dll", "GetLengthSid", procedure(&GetLengthSid)},
+    {"advapi32.dll", "GetNamedSecurityInfoW", procedure(&GetNamedSecurityInfoW)},
     {"advapi32.dll", "GetTokenInformation", procedure(&GetTokenInformation)},
     {"advapi32.dll", "IsValidSid", procedure(&IsValidSid)},
     {"advapi32.dll", "LookupAccountSidA", procedure(&LookupAccountSidA)},
@@ -106,8 +111,11 @@ const Export exportTable[] = {
     {"advapi32.dll", "RegQueryValueExW", procedure(&RegQueryValueExW)},
     {"advapi32.dll", "RegSetValueExW", procedure(&RegSetValueExW)},
     {"advapi32.dll", "RegisterServiceCtrlHandlerA", procedure(&RegisterServiceCtrlHandlerA)},
+    {"advapi32.dll", "SetEntriesInAclA", procedure(&SetEntriesInAclA)},
+    {"advapi32.dll", "SetNamedSecurityInfoW", procedure(&SetNamedSecurityInfoW)},
     {"advapi32.dll", "SetServiceStatus", procedure(&SetServiceStatus)},
     {"advapi32.dll", "StartServiceCtrlDispatcherA", procedure(&StartServiceCtrlDispatcherA)},
+    {"userenv.dll", "CreateEnvironmentBlock", procedure(&CreateEnvironmentBlock)},
     {"userenv.dll", "DestroyEnvironmentBlock", procedure(&DestroyEnvironmentBlock)},
     {"user32.dll", "GetSystemMetrics", procedure(&GetSystemMetrics)},
     {"shell32.dll", "SHGetFolderPathW", procedure(&SHGetFolderPathW)},
@@ -191,7 +199,8 @@ bool IsFaultableCall(const std::string& function) {
 }
 
 bool IsObjectTypeName(const std::string& type) {
-    for (const char* name : {"Event", "Mutex", "Key", "Token", "Process", "Snapshot"}) {
+    for (const char* name :
+         {"Event", "Mutex", "Key", "Token", "Process", "Thread", "File", "Snapshot"}) {
         if (type == name) {
             return true;
         }

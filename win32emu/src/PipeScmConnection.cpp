@@ -89,6 +89,11 @@ void PipeScmConnection::controlDone(DWORD control, DWORD result) {
     writeLine(ScmMessage::done(control, result).toLine());
 }
 
+void PipeScmConnection::reportEvent(const ScmMessage& event) {
+    // Best effort: a lost SCM ends the process soon anyway.
+    writeLine(event.toLine());
+}
+
 void PipeScmConnection::close() {
     {
         const std::lock_guard<std::mutex> lock(writeMutex);

@@ -26,6 +26,7 @@ public:
     void open(const std::string& serviceName, ScmControlSink& sink) override;
     bool reportStatus(const SERVICE_STATUS& status, DWORD& error) override;
     void controlDone(DWORD control, DWORD result) override;
+    void reportEvent(const ScmMessage& event) override;
     void close() override;
     bool terminatesProcessOnLoss() const override { return true; }
 

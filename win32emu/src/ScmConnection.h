@@ -3,6 +3,8 @@
 // The emulated control dispatcher's link to its service control manager: the in-process SCM
 // that a test plays, or orvane-sc over an inherited socket.
 
+#include "Win32Emu/ScmMessage.h"
+
 #include <chrono>
 #include <string>
 #include <windows.h>
@@ -34,6 +36,9 @@ public:
     // A control was dealt with on the dispatcher thread: result 0 when the handler returned,
     // else the error why it was not delivered.
     virtual void controlDone(DWORD control, DWORD result) = 0;
+    // Something happened on the emulated machine that a person watching the SCM should see (an
+    // `event` message), from any thread. An SCM without an output ignores it.
+    virtual void reportEvent(const ScmMessage& /*event*/) {}
     // The service's ServiceMain has returned. Windows' SCM does not learn this; tests do.
     virtual void serviceMainReturned() {}
     // How long the dispatcher waits for ServiceMain to return after SERVICE_STOPPED, or after

@@ -237,4 +237,15 @@ DWORD ServiceDispatcher::setStatus(SERVICE_STATUS_HANDLE handle, const SERVICE_S
     return ERROR_SUCCESS;
 }
 
+void ServiceDispatcher::reportEvent(const ScmMessage& event) {
+    std::shared_ptr<Session> session;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        session = current;
+    }
+    if (session) {
+        session->connection->reportEvent(event);
+    }
+}
+
 }  // namespace Win32Emu

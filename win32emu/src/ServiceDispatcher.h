@@ -27,6 +27,8 @@ public:
                                           DWORD& error);
     // SetServiceStatus: ERROR_SUCCESS once the SCM has the report, else the error.
     DWORD setStatus(SERVICE_STATUS_HANDLE handle, const SERVICE_STATUS* status);
+    // Hands a machine event to the SCM of the dispatcher that runs now; nothing without one.
+    void reportEvent(const ScmMessage& event);
 
     ServiceDispatcher(const ServiceDispatcher&) = delete;
     ServiceDispatcher& operator=(const ServiceDispatcher&) = delete;

@@ -1,7 +1,10 @@
 // Shell folders: SHGetFolderPathW.
 
 #include "ApiSupport.h"
+#include "IdentityObjects.h"
 #include "MachineModel.h"
+
+#include <Poco/String.h>
 
 #include <algorithm>
 #include <shlobj.h>
@@ -14,7 +17,6 @@ extern "C" {
 HRESULT WINAPI
 SHGetFolderPathW(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPWSTR pszPath) {
     static_cast<void>(hwnd);
-    static_cast<void>(hToken);
     const int folder = csidl & ~CSIDL_FLAG_MASK;
     if (const std::optional<DWORD> error =
             InjectedError("SHGetFolderPathW", std::to_string(folder))) {
@@ -34,6 +36,20 @@ SHGetFolderPathW(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPWSTR pszP
             return E_INVALIDARG;
         }
         path = found->second;
+        // A user's own profile, for a token of that user: the profiles folder and the account's
+        // name, as Windows names new profiles.
+        const auto profiles = folders.find(CSIDL_PROFILES);
+        const auto token = hToken == nullptr || folder != CSIDL_PROFILE
+                               ? nullptr
+                               : Model().handles.findAs<TokenObject>(hToken);
+        if (token) {
+            const auto& accounts = Model().configuration.accounts;
+            const auto account = accounts.find(Poco::toUpper(token->userSid));
+            if (account == accounts.end() || profiles == folders.end()) {
+                return E_FAIL;
+            }
+            path = profiles->second + L"\\" + ToWide(account->second.name);
+        }
     }
     // A folder the machine lacks: known CSIDL, no folder.
     if (path.empty()) {

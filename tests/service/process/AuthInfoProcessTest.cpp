@@ -25,17 +25,6 @@ const std::string StoredToken = "rt1.Zk3pQ8vN2wLx7Ty5Rb0Hc4Md6Fs9Ja1Ge";
 // orvane-client's exit code for an error reply.
 constexpr int ClientExitErrorReply = 1;
 
-std::string ReadServiceLog(const std::string& root) {
-    const std::string path = root + "/C/ProgramData/OrvaneClient/logs/OrvaneService.log";
-    if (!Poco::File(path).exists()) {
-        return std::string();
-    }
-    Poco::FileInputStream stream(path);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
-
 std::string WriteProfile(Poco::TemporaryFile& file, const std::string& json) {
     Poco::FileOutputStream(file.path()) << json;
     return file.path();
@@ -60,7 +49,7 @@ TEST(AuthInfoProcessTest, TheConsoleUsersTokenReachesTheClientAndNoLog) {
     EXPECT_NE(reply.output.find(StoredToken), std::string::npos) << reply.output;
     StopService(session);
 
-    const std::string log = ReadServiceLog(session.root());
+    const std::string log = OrvaneScSession::readServiceLog(session.root());
     EXPECT_NE(log.find("[Information]: Received AuthInfoRequest 11\n"), std::string::npos) << log;
     EXPECT_NE(log.find("[Information]: Found refresh token [redacted, 37 characters]\n"),
               std::string::npos)
@@ -84,7 +73,7 @@ TEST(AuthInfoProcessTest, NobodyAtTheConsoleIsAnsweredNotFound) {
     EXPECT_NE(reply.output.find("404"), std::string::npos) << reply.output;
     StopService(session);
 
-    const std::string log = ReadServiceLog(session.root());
+    const std::string log = OrvaneScSession::readServiceLog(session.root());
     EXPECT_NE(log.find("[Warning]: GetCurrentUserSID() failed\n"), std::string::npos) << log;
 }
 

@@ -29,17 +29,6 @@ constexpr int ExitStatusCannotListen = 243;
 const std::string ServicePath = ORVANE_SERVICE_PATH;
 const std::string ClientPath = ORVANE_CLIENT_PATH;
 
-std::string ReadLog(const std::string& root) {
-    const std::string path = root + "/C/ProgramData/OrvaneClient/logs/OrvaneService.log";
-    if (!Poco::File(path).exists()) {
-        return std::string();
-    }
-    Poco::FileInputStream stream(path);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
-
 // Holds 127.0.0.1:9977 the way another instance would.
 Poco::Net::ServerSocket HoldServicePort() {
     Poco::Net::ServerSocket holder;
@@ -67,7 +56,7 @@ TEST_F(OrvaneServiceProcessTest, StartedByHandLogsAndExitsWithMinusTwelve) {
     const auto result = runByHand();
     EXPECT_EQ(result.exitCode, ExitStatusNotStartedAsService) << result.errorOutput;
 
-    const std::string log = ReadLog(root.path());
+    const std::string log = OrvaneScSession::readServiceLog(root.path());
     EXPECT_NE(log.find("[orvane_service][Information]: Log started. Application version: "
                        "0.1.0.412 (2014-08-12 16:20).\n"),
               std::string::npos)
@@ -102,7 +91,7 @@ TEST_F(OrvaneServiceProcessTest, RunsUnderTheScmAnswersAndStopsPromptly) {
     EXPECT_LT(Clock::now() - stopPendingSeen, 1s);
     EXPECT_EQ(session.waitForExit(10s), 0);
 
-    const std::string log = ReadLog(session.root());
+    const std::string log = OrvaneScSession::readServiceLog(session.root());
     for (const char* line : {"OrvaneService starting",
                              "Started to listen on port 9977",
                              "Received LibraryInfoRequest 7",
@@ -127,7 +116,7 @@ TEST_F(OrvaneServiceProcessTest, PortHeldElsewhereExitsInTheDocumentedWay) {
     const auto byHand = runByHand();
     EXPECT_EQ(byHand.exitCode, ExitStatusCannotListen) << byHand.errorOutput;
     EXPECT_NE(
-        ReadLog(root.path())
+        OrvaneScSession::readServiceLog(root.path())
             .find("[orvane_service][Error]: OrvaneService cannot listen for client connections, "
                   "exiting: "),
         std::string::npos);
@@ -160,9 +149,9 @@ TEST_F(OrvaneServiceProcessTest, SlowInactivityTimeoutStopsTheService) {
     }
     EXPECT_EQ(states,
               (std::vector<std::string>{"START_PENDING", "RUNNING", "STOP_PENDING", "STOPPED"}));
-    EXPECT_NE(
-        ReadLog(session.root()).find("OrvaneService inactivity timeout exceeded, terminating"),
-        std::string::npos);
+    EXPECT_NE(OrvaneScSession::readServiceLog(session.root())
+                  .find("OrvaneService inactivity timeout exceeded, terminating"),
+              std::string::npos);
 }
 
 }  // namespace

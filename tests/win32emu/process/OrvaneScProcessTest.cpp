@@ -168,6 +168,19 @@ TEST(OrvaneScProcessTest, AServiceDoesNotOutliveItsScm) {
     EXPECT_TRUE(processEnded(service));
 }
 
+TEST(OrvaneScProcessTest, MachineEventsOfTheServiceArePrinted) {
+    OrvaneScSession sc(kFakeService, {"FAKE_SERVICE_EVENT=1"}, "", kOrvaneSc);
+    ASSERT_TRUE(sc.waitForStatus("RUNNING", 10s)) << sc.errorOutput();
+    std::optional<std::string> line;
+    while ((line = sc.readLine(5s)) && line->rfind("event ", 0) != 0) {
+    }
+    EXPECT_EQ(std::optional<std::string>(
+                  R"(event launch application="C:\Program Files\Game\run.exe" pid=4108)"),
+              line);
+    sc.signal(SIGTERM);
+    EXPECT_EQ(std::optional<int>(0), sc.waitForExit(10s));
+}
+
 TEST(OrvaneScProcessTest, TheServiceGetsTheRootAndTheProfile) {
     // The built-in machine, unchanged, in a file removed however the test ends.
     struct ProfileFile {

@@ -63,12 +63,74 @@ struct TokenInfo {
     std::string createdBy;   // the call that handed the handle out
 };
 
+// A file the machine lists beside those on the host under the drive map (Machine::setFile), and
+// marks that make opening it fail as Windows would. Marks apply to a host file of the same path
+// too.
+struct FileEntry {
+    // Another process holds it open without sharing: ERROR_SHARING_VIOLATION.
+    bool heldOpen = false;
+    // Its access list denies the emulated process reading it: ERROR_ACCESS_DENIED.
+    bool unreadable = false;
+};
+
+// A process that CreateProcessAsUserW started (Machine::launches). Text in UTF-8.
+struct LaunchRecord {
+    DWORD processId = 0;
+    DWORD threadId = 0;
+    std::string userSid;  // the token's
+    DWORD sessionId = 0;  // the token's, and the new process's
+    TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
+    std::uint64_t tokenId = 0;  // TokenInfo::tokenId of the token it was given
+    std::string applicationName;
+    std::string commandLine;  // as given, empty for none
+    // The directory it starts in as given, else the emulated process's current directory.
+    std::string currentDirectory;
+    // "NAME=value" in block order; the emulated process's own environment when none was given.
+    std::vector<std::string> environment;
+    // The token CreateEnvironmentBlock made the block from (its user and TokenInfo::tokenId);
+    // empty and 0 for a block of another origin or none.
+    std::string environmentUserSid;
+    std::uint64_t environmentTokenId = 0;
+    std::string desktop;  // STARTUPINFOW.lpDesktop, empty for none
+    DWORD startupInfoSize = 0;
+    DWORD creationFlags = 0;
+    bool inheritHandles = false;
+};
+
 // A handle or LocalAlloc block not yet given back.
 struct OpenObject {
     std::uintptr_t value = 0;  // the handle value or block address
     std::string type;       // "Token", "Process", "Snapshot", "Event", "Mutex", "Key", "LocalAlloc"
     std::string createdBy;  // the call that handed it out
 };
+
+// One entry of an access list, as its ACE holds it (Machine::accessList, setAccessList).
+struct AccessEntry {
+    bool allowed = true;  // ACCESS_ALLOWED_ACE_TYPE, else ACCESS_DENIED_ACE_TYPE
+    std::string sid;
+    ACCESS_MASK mask = 0;
+    BYTE flags = 0;  // OBJECT_INHERIT_ACE, CONTAINER_INHERIT_ACE, ..., INHERITED_ACE
+};
+
+// The access one SID is given on an object by the entries naming it (Machine::accessOf).
+struct SidAccess {
+    ACCESS_MASK allowed = 0;  // allow entries that apply to the object itself
+    ACCESS_MASK denied = 0;
+    bool inherited = false;    // some entry naming the SID came from a parent
+    bool inheritable = false;  // some entry naming it reaches both subfolders (keys) and files
+};
+
+// A change that SetNamedSecurityInfoW made to an explicit entry of an access list.
+struct AccessChange {
+    std::string object;    // as the caller named it: "C:\Games", "MACHINE\SOFTWARE\..."
+    std::string trustee;   // SID string
+    ACCESS_MASK mask = 0;  // the entry's mask after the change
+    BYTE flags = 0;
+    bool allowed = true;
+};
+
+// Which registry view a Machine query of a key uses: the emulated process's, or one named.
+enum class RegistryView { Process, Bits32, Bits64 };
 
 // A fault to inject into one emulated call (Machine::injectFault): the call fails the way it
 // fails on Windows, with `error` as its last error (or as its result, for the registry calls).
@@ -89,8 +151,8 @@ public:
         principal = std::move(text);
         return *this;
     }
-    // Only calls given a handle to this kind of object ("Token", "Process", "Snapshot",
-    // "Event", "Mutex", "Key").
+    // Only calls given a handle to this kind of object ("Token", "Process", "Thread", "File",
+    // "Snapshot", "Event", "Mutex", "Key").
     Fault& onObject(std::string type) {
         object = std::move(type);
         return *this;
@@ -186,6 +248,38 @@ public:
     std::optional<std::string> registryString(const std::string& key,
                                               const std::string& name) const;
     std::optional<DWORD> registryDword(const std::string& key, const std::string& name) const;
+
+    // Security of files and keys. An object is a Windows path on a drive ("C:\\Games") or a key
+    // named as for the registry setters. Every object has an owner, a group and an access list:
+    // its explicit entries, then (unless protected) what it inherits from its parent; drive
+    // roots and hive roots without entries of their own give Administrators and SYSTEM full
+    // control and Users read, inherited by everything below. Entries with generic rights are
+    // stored mapped onto the object's rights.
+    void setAccessList(const std::string& object,
+                       const std::vector<AccessEntry>& explicitEntries,
+                       bool isProtected = false,
+                       RegistryView view = RegistryView::Process);
+    void setOwner(const std::string& object,
+                  const std::string& ownerSid,
+                  RegistryView view = RegistryView::Process);
+    // The object's whole list, explicit entries first; none when the object does not exist.
+    std::optional<std::vector<AccessEntry>> accessList(
+        const std::string& object, RegistryView view = RegistryView::Process) const;
+    SidAccess accessOf(const std::string& object,
+                       const std::string& sid,
+                       RegistryView view = RegistryView::Process) const;
+    // Marks a directory as a junction (or a directory symbolic link) to `target`: paths through
+    // it reach the target, and GetFileAttributesW reports FILE_ATTRIBUTE_REPARSE_POINT for it.
+    void setReparsePoint(const std::string& path, const std::string& target, bool junction = true);
+    // Every change of an explicit entry that SetNamedSecurityInfoW made since the last reset.
+    std::vector<AccessChange> accessChanges() const;
+    // Files beside the host's (a path in Windows notation, absolute), for CreateFileW and
+    // CreateProcessAsUserW: a listed file exists, with its folders, whether or not the host has
+    // it; its marks apply to the host's file too. Nothing is written to the host.
+    void setFile(const std::string& windowsPath, const FileEntry& entry = FileEntry());
+    void removeFile(const std::string& windowsPath);
+    // Every process CreateProcessAsUserW started since the last reset, in order.
+    std::vector<LaunchRecord> launches() const;
 
     // The process's current directory (GetCurrentDirectoryW); C:\Windows\system32 after reset.
     void setCurrentDirectory(const std::wstring& path);

@@ -11,7 +11,17 @@
 //                    done <control> <result>             a control was dealt with: result 0 when
 //                                                        the handler returned, otherwise the
 //                                                        Win32 error why it was not delivered
+//                    event <kind> <key>=<value>...       something happened on the emulated
+//                                                        machine (a program launched, an access
+//                                                        list changed), for people to see
 //   SCM -> service   control <code>                      call the handler with this code
+//
+// An event's kind and keys are letters, digits, '_' and '-'. A value is written bare unless it
+// is empty or holds a space, '"', '%' or a control character; then it is quoted, with '%', '"'
+// and control characters as %XX (two hex digits), so Windows paths keep their backslashes:
+//   event launch application="C:\Program Files (x86)\Game\run.exe" pid=4108
+// An event that would make a line longer than kMaxLineLength has its longest values shortened
+// (ending in "...") until it fits.
 //
 // A client of orvane-sc sends `control <code>` and gets back either the `status` the service
 // reported last after the control was handled, or `done <code> <error>` when the SCM refused it.
@@ -23,6 +33,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 #include <windows.h>
 #include <winsvc.h>
 
@@ -30,7 +42,8 @@ namespace Win32Emu {
 
 class ScmMessage {
 public:
-    enum class Kind { Connect, Status, Done, Control };
+    enum class Kind { Connect, Status, Done, Control, Event };
+    using EventFields = std::vector<std::pair<std::string, std::string>>;
 
     static constexpr const char* kChannelVariable = "WIN32EMU_SCM_FD";
     // Longer lines are a protocol error: nothing legitimate comes close.
@@ -40,9 +53,12 @@ public:
     static ScmMessage status(const SERVICE_STATUS& status);
     static ScmMessage done(DWORD control, DWORD result);
     static ScmMessage control(DWORD code);
+    // Throws std::invalid_argument for a kind or key that is not a word as described above.
+    static ScmMessage event(const std::string& kind, EventFields fields);
 
     // Parses one line without its '\n'. Empty for anything malformed: unknown keyword, missing
-    // or extra fields, a number that is not a 32-bit unsigned decimal.
+    // or extra fields, a number that is not a 32-bit unsigned decimal, an event field that is
+    // not key=value or a quoted value that is not closed or holds a bad %XX.
     static std::optional<ScmMessage> parse(std::string_view line);
 
     // The message as one line, '\n' included. Control characters in a service name become '?'
@@ -54,6 +70,8 @@ public:
     SERVICE_STATUS statusReport{};  // Status
     DWORD code = 0;                 // Done, Control: the control code
     DWORD result = 0;               // Done
+    std::string eventKind;          // Event: "launch"
+    EventFields eventFields;        // Event, in order
 };
 
 }  // namespace Win32Emu

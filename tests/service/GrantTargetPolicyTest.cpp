@@ -1,0 +1,117 @@
+// The refusal rules for directory grants: each rule with a path it refuses and a neighbour it
+// grants.
+
+#include "service/GrantTargetPolicy.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+namespace OrvaneClient {
+namespace {
+
+ProtectedLocations Machine() {
+    ProtectedLocations locations;
+    locations.windowsDirectory = "C:\\Windows";
+    locations.installDirectory = "C:\\Program Files (x86)\\Orvane Client";
+    locations.programFilesDirectories = {"C:\\Program Files (x86)", "C:\\Program Files"};
+    locations.commonAppDataDirectory = "C:\\ProgramData";
+    locations.profilesDirectory = "C:\\Users";
+    locations.ownProfileDirectory = "C:\\Users\\Player";
+    locations.serviceImageDirectories = {"C:\\Windows\\system32",
+                                         "C:\\Program Files (x86)\\Common Files\\Vendor\\Update"};
+    return locations;
+}
+
+// Upper-case paths the probe reports as links; "C:\LOCKED" cannot be examined.
+PathState Probe(const std::string& path) {
+    static const std::set<std::string> links = {"C:\\GAMES\\LINK", "D:\\LINKED"};
+    if (links.count(path) > 0) {
+        return PathState::ReparsePoint;
+    }
+    if (path == "C:\\LOCKED") {
+        return PathState::Unknown;
+    }
+    return path.find("MISSING") != std::string::npos ? PathState::Missing : PathState::Present;
+}
+
+struct Case {
+    const char* rule;
+    const char* directory;
+    bool refused;
+};
+
+class GrantTargetPolicyTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(GrantTargetPolicyTest, RefusesOnlyWhatHandsOverTheMachine) {
+    const Case& c = GetParam();
+    const std::optional<std::string> reason = GrantRefusalReason(c.directory, Machine(), Probe);
+    EXPECT_EQ(reason.has_value(), c.refused) << c.directory << ": " << reason.value_or("granted");
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rules, GrantTargetPolicyTest, ::testing::Values(
+    Case{"form", "", true},
+    Case{"form", "games\\mine", true},
+    Case{"form", "C:games", true},
+    Case{"form", "\\games", true},
+    Case{"form", "\\\\server\\share\\games", true},
+    Case{"form", "\\\\?\\C:\\Games", true},
+    Case{"form", "\\\\.\\C:\\Games", true},
+    Case{"form", "C:\\Games\\Mine", false},
+    Case{"canonical", "C:\\Games\\..\\Windows", true},
+    Case{"canonical", "C:\\Games\\.\\Mine", true},
+    Case{"canonical", "C:\\Games\\\\Mine", true},
+    Case{"canonical", "C:\\Windows.", true},
+    Case{"canonical", "C:\\PROGRA~2\\ORVANE~1", true},
+    Case{"canonical", "C:\\Games\\Mine:stream", true},
+    Case{"canonical", "C:\\Games\\Mine\\", false},
+    Case{"canonical", "C:/Games/Mine", false},
+    Case{"drive root", "C:\\", true},
+    Case{"drive root", "D:\\", true},
+    Case{"drive root", "D:\\Games", false},
+    Case{"windows", "C:\\Windows", true},
+    Case{"windows", "c:\\windows\\Temp", true},
+    Case{"windows", "C:\\Windows Games", false},
+    Case{"install", "C:\\Program Files (x86)\\Orvane Client", true},
+    Case{"install", "C:\\Program Files (x86)\\Orvane Client\\cache", true},
+    Case{"install", "C:\\Program Files (x86)\\Orvane Client Games", false},
+    Case{"program files", "C:\\Program Files (x86)", true},
+    Case{"program files", "C:\\Program Files", true},
+    Case{"program files", "C:\\Program Files\\Some Game", false},
+    Case{"app data", "C:\\ProgramData", true},
+    Case{"app data", "C:\\ProgramData\\Some Game", false},
+    Case{"profiles", "C:\\Users", true},
+    Case{"profiles", "C:\\Users\\Admin\\Games", true},
+    Case{"profiles", "C:\\Users\\Player\\Games", false},
+    Case{"services", "C:\\Program Files (x86)\\Common Files\\Vendor\\Update", true},
+    Case{"services", "C:\\Program Files (x86)\\Common Files", true},
+    Case{"services", "C:\\Program Files (x86)\\Common Files\\Other", false},
+    Case{"reparse", "C:\\Games\\Link\\Mine", true},
+    Case{"reparse", "D:\\Linked", true},
+    Case{"reparse", "C:\\Locked\\Mine", true},
+    Case{"reparse", "C:\\Games\\Missing\\Link", false}));
+// clang-format on
+
+TEST(GrantTargetPolicyImageTest, FindsTheFolderOfEveryImagePathForm) {
+    const struct {
+        const char* imagePath;
+        const char* directory;
+    } cases[] = {
+        {"\"C:\\Program Files\\A B\\svc.exe\" -k", "C:\\Program Files\\A B"},
+        {"C:\\Program Files\\A B\\svc.exe /run", "C:\\Program Files\\A B"},
+        {"%SystemRoot%\\system32\\svchost.exe -k netsvcs", "C:\\Windows\\system32"},
+        {"\\SystemRoot\\System32\\drivers\\x.sys", "C:\\Windows\\System32\\drivers"},
+        {"System32\\drivers\\tcpip.sys", "C:\\Windows\\System32\\drivers"},
+        {"\\??\\D:\\Drivers\\ac.sys", "D:\\Drivers"},
+        {"\\\\server\\share\\svc.exe", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.imagePath);
+        EXPECT_EQ(ImageDirectory(c.imagePath, "C:\\Windows"), c.directory);
+    }
+}
+
+}  // namespace
+}  // namespace OrvaneClient

@@ -1,0 +1,317 @@
+// launchProcess on the emulated machine: which token, environment, directory and flags the
+// program gets, every log line, and everything released whatever happens.
+
+#include "core/logging/LogFacade.h"
+#include "core/windows/FileProbe.h"
+#include "service/OrvaneService.h"
+#include "tests/support/EmulatedMachineTest.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/OrvaneServiceTestPeer.h"
+
+#include <Poco/Net/SocketAddress.h>
+#include <gtest/gtest.h>
+
+#include <Win32Emu/Machine.h>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace OrvaneClient {
+namespace {
+
+using Testing::LogCapture;
+using Win32Emu::Machine;
+
+constexpr int Error = Poco::Message::PRIO_ERROR;
+constexpr int Warning = Poco::Message::PRIO_WARNING;
+constexpr int Info = Poco::Message::PRIO_INFORMATION;
+const char* const PlayerSid = "S-1-5-21-2254011875-3712098642-1289462413-1001";
+const char* const Game = "C:\\Program Files (x86)\\Qovex Games\\Starfall\\Starfall.exe";
+
+void MakeStandardUser(Machine& machine) {
+    Win32Emu::Account player = *machine.account(PlayerSid);
+    player.administrator = false;
+    player.linkedToken = false;
+    machine.setAccount(player);
+}
+
+class LaunchProcessTest : public Testing::EmulatedMachineTest {
+protected:
+    void SetUp() override {
+        EmulatedMachineTest::SetUp();
+        GetLoggingState().isSetUp = true;
+        capture = std::make_unique<LogCapture>();
+        service = OrvaneServiceTestPeer::makeService();
+    }
+
+    void TearDown() override {
+        service.reset();
+        capture.reset();
+        EmulatedMachineTest::TearDown();
+    }
+
+    bool launch(const std::string& path,
+                const std::string& commandLine,
+                const std::string& directory = std::string(),
+                bool elevated = false) {
+        return service->launchProcess(
+            path.c_str(), commandLine.c_str(), directory.c_str(), elevated, &processId);
+    }
+
+    // Closes what a failed CloseHandle left open, so that only the test's own faults remain.
+    void closeLeftovers(const std::string& type) {
+        for (const Win32Emu::OpenObject& object : machine().openHandles()) {
+            if (object.type == type && object.createdBy == "CreateProcessAsUserW") {
+                CloseHandle(reinterpret_cast<HANDLE>(object.value));
+            }
+        }
+    }
+
+    size_t linesAtOrAbove(int priority) const {
+        size_t count = 0;
+        for (const auto& line : capture->lines()) {
+            count += line.priority <= priority ? 1 : 0;
+        }
+        return count;
+    }
+
+    std::unique_ptr<LogCapture> capture;
+    std::unique_ptr<OrvaneService> service;
+    uint32_t processId = 0;
+};
+
+struct Launched {
+    const char* what;
+    std::function<void(Machine&)> prepare;
+    std::string path;
+    std::string commandLine;
+    std::string workingDir;
+    bool elevated;
+    std::string defaultDir;
+    std::string usedDir;
+    TOKEN_ELEVATION_TYPE elevation;
+};
+
+void PrintTo(const Launched& c, std::ostream* out) {
+    *out << c.what;
+}
+
+class LaunchSucceedsTest : public LaunchProcessTest,
+                           public ::testing::WithParamInterface<Launched> {};
+
+TEST_P(LaunchSucceedsTest, TheProgramStartsAsAskedAndNothingIsKept) {
+    const Launched& c = GetParam();
+    if (c.prepare) {
+        c.prepare(machine());
+    }
+    ASSERT_TRUE(launch(c.path, c.commandLine, c.workingDir, c.elevated)) << capture->dump();
+
+    const std::vector<Win32Emu::LaunchRecord> launches = machine().launches();
+    ASSERT_EQ(1u, launches.size());
+    const Win32Emu::LaunchRecord& record = launches.front();
+    EXPECT_EQ(record.processId, processId);
+    EXPECT_EQ(c.path, record.applicationName);
+    EXPECT_EQ(c.commandLine, record.commandLine);
+    EXPECT_EQ(c.usedDir, record.currentDirectory);
+    EXPECT_EQ(PlayerSid, record.userSid);
+    EXPECT_EQ(1u, record.sessionId);
+    EXPECT_EQ(c.elevation, record.elevation);
+    EXPECT_EQ("WinSta0\\Default", record.desktop);
+    EXPECT_EQ(0x420u, record.creationFlags);
+    EXPECT_EQ(static_cast<DWORD>(sizeof(STARTUPINFOW)), record.startupInfoSize);
+    EXPECT_FALSE(record.inheritHandles);
+    // The block came from the console user's token, obtained before the launch token.
+    EXPECT_EQ(PlayerSid, record.environmentUserSid);
+    EXPECT_NE(0u, record.environmentTokenId);
+    EXPECT_LT(record.environmentTokenId, record.tokenId);
+
+    EXPECT_TRUE(capture->contains(Info, "Default working dir: " + c.defaultDir)) << capture->dump();
+    EXPECT_TRUE(capture->contains(Info,
+                                  "Created process as user. Process path: " + c.path +
+                                      ", command line " + c.commandLine +
+                                      ", working directory: " + c.usedDir))
+        << capture->dump();
+    EXPECT_EQ(0u, linesAtOrAbove(Warning)) << capture->dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LaunchProcess,
+    LaunchSucceedsTest,
+    ::testing::Values(Launched{"DefaultDirectory",
+                               nullptr,
+                               Game,
+                               "Starfall.exe -windowed",
+                               "",
+                               false,
+                               "C:\\Program Files (x86)\\Qovex Games\\Starfall\\",
+                               "C:\\Program Files (x86)\\Qovex Games\\Starfall\\",
+                               TokenElevationTypeLimited},
+                      Launched{"GivenDirectoryUnchanged",
+                               nullptr,
+                               "C:\\Windows\\notepad.exe",
+                               "notepad.exe",
+                               "c:/program files (x86)/qovex games",
+                               false,
+                               "C:\\Windows\\",
+                               "c:/program files (x86)/qovex games",
+                               TokenElevationTypeLimited},
+                      Launched{"CommandLineWithoutProgramName",
+                               nullptr,
+                               "C:\\Windows\\notepad.exe",
+                               "readme.txt",
+                               "",
+                               false,
+                               "C:\\Windows\\",
+                               "C:\\Windows\\",
+                               TokenElevationTypeLimited},
+                      Launched{"RelativePathAgainstCurrentDirectory",
+                               [](Machine& m) { m.setCurrentDirectory(L"C:\\Windows"); },
+                               "system32\\cmd.exe",
+                               "cmd.exe",
+                               "",
+                               false,
+                               "C:\\Windows\\system32\\",
+                               "C:\\Windows\\system32\\",
+                               TokenElevationTypeLimited},
+                      Launched{"ElevatedAdministratorGetsTheFullToken",
+                               nullptr,
+                               Game,
+                               "Starfall.exe",
+                               "",
+                               true,
+                               "C:\\Program Files (x86)\\Qovex Games\\Starfall\\",
+                               "C:\\Program Files (x86)\\Qovex Games\\Starfall\\",
+                               TokenElevationTypeFull},
+                      Launched{"ElevatedStandardUserGetsTheOrdinaryToken",
+                               MakeStandardUser,
+                               Game,
+                               "Starfall.exe",
+                               "",
+                               true,
+                               "C:\\Program Files (x86)\\Qovex Games\\Starfall\\",
+                               "C:\\Program Files (x86)\\Qovex Games\\Starfall\\",
+                               TokenElevationTypeDefault}),
+    [](const ::testing::TestParamInfo<Launched>& info) { return info.param.what; });
+
+struct Refused {
+    const char* what;
+    std::function<void(Machine&)> prepare;
+    std::string path;
+    // Lines that must appear, with their level.
+    std::vector<std::pair<int, std::string>> lines;
+};
+
+void PrintTo(const Refused& c, std::ostream* out) {
+    *out << c.what;
+}
+
+class LaunchFailsTest : public LaunchProcessTest, public ::testing::WithParamInterface<Refused> {};
+
+TEST_P(LaunchFailsTest, NothingStartsAndTheReasonIsLogged) {
+    const Refused& c = GetParam();
+    if (c.prepare) {
+        c.prepare(machine());
+    }
+    processId = 0xdeadbeef;
+    EXPECT_FALSE(launch(c.path, "program.exe --flag"));
+    EXPECT_EQ(0xdeadbeefu, processId);
+    EXPECT_TRUE(machine().launches().empty());
+    for (const auto& line : c.lines) {
+        EXPECT_TRUE(capture->contains(line.first, line.second)) << capture->dump();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LaunchProcess,
+    LaunchFailsTest,
+    ::testing::Values(
+        Refused{"NobodyAtTheConsole",
+                [](Machine& m) { m.setSessionUser(1, ""); },
+                Game,
+                {{Error, "Couldnt get query user token, error code 1008"}}},
+        Refused{"NoLaunchToken",
+                [](Machine& m) { m.failNext("DuplicateTokenEx", ERROR_NOT_ENOUGH_MEMORY); },
+                Game,
+                {{Error, "Couldn't duplicate linked token, error code 8"}}},
+        Refused{"NoEnvironmentBlock",
+                [](Machine& m) { m.failNext("CreateEnvironmentBlock", ERROR_ACCESS_DENIED); },
+                Game,
+                {{Error, "Couldn't create user environment block, error code 5"}}},
+        Refused{"MissingExecutable",
+                nullptr,
+                "C:\\Games\\Gone\\gone.exe",
+                {{Info, "Default working dir: C:\\Games\\Gone\\"},
+                 {Info,
+                  "Couldn't create process as user. Process path: C:\\Games\\Gone\\gone.exe, "
+                  "command line program.exe --flag, working directory: C:\\Games\\Gone\\, error "
+                  "code 3"},
+                 {Warning,
+                  "OrvaneService could not obtatin exclusive access on file: "
+                  "C:\\Games\\Gone\\gone.exe."}}},
+        Refused{"CreationFailsForAFreeExecutable",
+                [](Machine& m) { m.failNext("CreateProcessAsUserW", ERROR_NOT_ENOUGH_MEMORY); },
+                Game,
+                {{Info,
+                  std::string("Couldn't create process as user. Process path: ") + Game +
+                      ", command line program.exe --flag, working directory: C:\\Program Files "
+                      "(x86)\\Qovex Games\\Starfall\\, error code 8"},
+                 {Info,
+                  std::string("OrvaneService could obtatin exclusive access on file: ") + Game +
+                      " successfully."}}},
+        Refused{"UnparsablePath",
+                nullptr,
+                "C:foo",
+                {{Warning,
+                  "Not launching process, its path cannot be parsed: C:foo (Bad path syntax: "
+                  "C:foo)"}}}),
+    [](const ::testing::TestParamInfo<Refused>& info) { return info.param.what; });
+
+TEST_F(LaunchProcessTest, FailedReleasesAreLoggedAndTheLaunchStillSucceeds) {
+    machine().injectFault(Win32Emu::Fault("CloseHandle", ERROR_INVALID_HANDLE).onObject("Thread"));
+    machine().injectFault(Win32Emu::Fault("CloseHandle", ERROR_ACCESS_DENIED).onObject("Process"));
+    machine().failNext("DestroyEnvironmentBlock", ERROR_INVALID_PARAMETER);
+
+    EXPECT_TRUE(launch("C:\\Windows\\notepad.exe", "notepad.exe"));
+    EXPECT_EQ(machine().launches().at(0).processId, processId);
+    EXPECT_TRUE(capture->contains(Info, "Couldn't close thread handle, error code 6"));
+    EXPECT_TRUE(capture->contains(Info, "Couldn't close process handle, error code 5"));
+    EXPECT_TRUE(capture->contains(Warning, "Couldn't close environment block, error code 87"))
+        << capture->dump();
+
+    // A failed release leaves its object behind: the test owns those now.
+    closeLeftovers("Thread");
+    closeLeftovers("Process");
+    ++environmentBlocksAtStart;
+}
+
+TEST_F(LaunchProcessTest, TheProbeTellsMissingFromHeldOpen) {
+    Win32Emu::FileEntry held;
+    held.heldOpen = true;
+    machine().setFile("C:\\Games\\Setup.exe", held);
+    Win32Emu::FileEntry unreadable;
+    unreadable.unreadable = true;
+    machine().setFile("C:\\Games\\Locked.exe", unreadable);
+    machine().setFile("C:\\Games\\Free.exe");
+    const struct {
+        const char* path;
+        bool exclusive;
+        DWORD error;
+    } cases[] = {
+        {"C:\\Games\\Free.exe", true, 0xdeadbeef},
+        {"C:\\Games\\Setup.exe", false, ERROR_SHARING_VIOLATION},
+        {"C:\\Games\\Locked.exe", false, ERROR_ACCESS_DENIED},
+        {"C:\\Games\\Missing.exe", false, ERROR_FILE_NOT_FOUND},
+        {"C:\\Nowhere\\Missing.exe", false, ERROR_PATH_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(c.exclusive, CanOpenFileExclusively(c.path));
+        EXPECT_EQ(c.error, GetLastError());
+    }
+}
+
+}  // namespace
+}  // namespace OrvaneClient

@@ -1,0 +1,76 @@
+// fix-dir through the real executable under orvane-sc on the built-in machine: a game folder is
+// granted, the Windows directory refused.
+
+#include "tests/support/OrvaneScSession.h"
+
+#include <Poco/File.h>
+#include <Poco/Format.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace OrvaneClient {
+namespace {
+
+using namespace std::chrono_literals;
+using Testing::OrvaneScSession;
+
+const std::string ServicePath = ORVANE_SERVICE_PATH;
+const std::string ClientPath = ORVANE_CLIENT_PATH;
+constexpr int ClientExitErrorReply = 1;
+
+OrvaneScSession::CommandResult FixDirectory(const std::string& directory) {
+    return OrvaneScSession::runProgram(
+        {ClientPath, "fix-dir", directory, "--port", "9977", "--oseq", "21"}, {}, 20s);
+}
+
+TEST(FixDirectoryProcessTest, AGameFolderIsGrantedAndTheWindowsDirectoryRefused) {
+    OrvaneScSession session(ServicePath);
+    ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
+    Poco::File(session.root() + "/C/Games/Mine").createDirectories();
+
+    const auto granted = FixDirectory("C:\\Games\\Mine");
+    EXPECT_EQ(granted.exitCode, 0) << granted.output << granted.errorOutput;
+    EXPECT_NE(granted.output.find("200"), std::string::npos) << granted.output;
+
+    // orvane-sc shows each entry granted: the folder's and both keys' (the 32-bit view's names).
+    std::vector<std::string> events;
+    std::optional<std::string> line;
+    while (events.size() < 3 && (line = session.readLine(10s))) {
+        if (line->rfind("event acl ", 0) == 0) {
+            events.push_back(*line);
+        }
+    }
+    const std::string grant = " trustee=GAMING-PC\\Player access=0x%s type=allow inheritance=CI|OI";
+    EXPECT_EQ(events,
+              (std::vector<std::string>{
+                  "event acl object=C:\\Games\\Mine" + Poco::format(grant, std::string("001F01FF")),
+                  "event acl object=MACHINE\\SOFTWARE\\Qovex\\Games" +
+                      Poco::format(grant, std::string("000F003F")),
+                  "event acl object=MACHINE\\SOFTWARE\\Qovex\\OrvaneClient" +
+                      Poco::format(grant, std::string("000F003F"))}));
+
+    const auto refused = FixDirectory("C:\\Windows");
+    EXPECT_EQ(refused.exitCode, ClientExitErrorReply) << refused.output << refused.errorOutput;
+    EXPECT_NE(refused.output.find("500"), std::string::npos) << refused.output;
+
+    EXPECT_EQ(session.command({"stop"}).exitCode, 0);
+    EXPECT_EQ(session.waitForExit(20s), 0);
+    const std::string log = OrvaneScSession::readServiceLog(session.root());
+    for (const char* line : {
+             "[Information]: Setting directory permissions for C:\\Games\\Mine OK\n",
+             "[Information]: Setting registry permissions for games OK\n",
+             "[Information]: Setting registry permissions for client OK\n",
+             "[Warning]: Refusing to grant full control of C:\\Windows: the Windows directory or "
+             "a folder inside it\n",
+             "[Warning]: Setting directory permissions for C:\\Windows FAILED\n",
+         }) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
+}
+
+}  // namespace
+}  // namespace OrvaneClient

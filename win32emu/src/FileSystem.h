@@ -1,0 +1,48 @@
+#pragma once
+
+// The files of the emulated machine: the host's under the drive map, plus the files the machine
+// lists (Machine::setFile) with their marks. Shared by CreateFileW and CreateProcessAsUserW.
+
+#include "KernelObject.h"
+#include "Win32Emu/Machine.h"
+
+#include <optional>
+#include <string>
+
+namespace Win32Emu {
+
+// `path` as a full Windows path ("C:\Games\run.exe"): '/' as '\', a relative path against the
+// process's current directory, a rooted one ("\x") on its drive, "." and ".." resolved (never
+// above the drive's root), the drive letter in capitals, no trailing separator but the root's.
+// Empty for forms that are not emulated: empty text, UNC and device paths, "C:relative".
+std::optional<std::string> FullWindowsPath(const std::string& path);
+
+enum class PathKind {
+    File,
+    Directory,
+    Missing,        // its folder exists: ERROR_FILE_NOT_FOUND
+    MissingFolder,  // its folder does not: ERROR_PATH_NOT_FOUND
+};
+
+struct PathLookup {
+    PathKind kind = PathKind::Missing;
+    FileEntry marks;  // a listed file's
+};
+
+// What a full path (FullWindowsPath) names now.
+PathLookup LookUpPath(const std::string& fullPath);
+
+// An open file: the key its path is compared by, and what it lets others do.
+class FileObject : public KernelObject {
+public:
+    FileObject(std::string key, DWORD shareMode) : key(std::move(key)), shareMode(shareMode) {}
+    const char* typeName() const override { return "File"; }
+
+    const std::string key;  // the full path in lower case
+    const DWORD shareMode;
+};
+
+// The key of a full path: Windows compares paths without regard to case.
+std::string PathKey(const std::string& fullPath);
+
+}  // namespace Win32Emu

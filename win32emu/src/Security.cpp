@@ -1,0 +1,535 @@
+// Access lists of files and registry keys: GetNamedSecurityInfoW, SetNamedSecurityInfoW,
+// SetEntriesInAclA, and GetFileAttributesW for the reparse points. The access-list calls return
+// their error code, as Windows does.
+
+#include "ApiSupport.h"
+#include "Identity.h"
+#include "MachineModel.h"
+#include "SecurityCalls.h"
+#include "SidText.h"
+#include "Win32Emu/MachineEvent.h"
+
+#include <Poco/String.h>
+#include <Poco/UTF8String.h>
+
+#include <aclapi.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+namespace Win32Emu {
+
+namespace {
+
+constexpr BYTE SettableInheritFlags =
+    OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | NO_PROPAGATE_INHERIT_ACE | INHERIT_ONLY_ACE;
+
+// Tells the SCM's watcher about a changed entry: "event acl object=... trustee=DOMAIN\name
+// access=0x... type=allow|deny inheritance=CI|OI|NP|IO".
+void reportAccessChange(const AccessChange& change) {
+    std::string trustee = change.trustee;
+    {
+        MachineModel& model = Model();
+        std::lock_guard<std::mutex> guard(model.lock);
+        const auto found = model.configuration.accounts.find(Poco::toUpper(change.trustee));
+        if (found != model.configuration.accounts.end()) {
+            trustee = found->second.domain + "\\" + found->second.name;
+        }
+    }
+    char access[16];
+    std::snprintf(access, sizeof(access), "0x%08X", static_cast<unsigned>(change.mask));
+    std::string inheritance;
+    const std::pair<BYTE, const char*> names[] = {{CONTAINER_INHERIT_ACE, "CI"},
+                                                  {OBJECT_INHERIT_ACE, "OI"},
+                                                  {NO_PROPAGATE_INHERIT_ACE, "NP"},
+                                                  {INHERIT_ONLY_ACE, "IO"}};
+    for (const auto& [flag, name] : names) {
+        if ((change.flags & flag) != 0) {
+            inheritance += (inheritance.empty() ? "" : "|") + std::string(name);
+        }
+    }
+    ReportMachineEvent("acl",
+                       {{"object", change.object},
+                        {"trustee", trustee},
+                        {"access", access},
+                        {"type", change.allowed ? "allow" : "deny"},
+                        {"inheritance", inheritance.empty() ? "none" : inheritance}});
+}
+
+// The SIDs the emulated process acts as: its user and the groups every such account is in.
+std::set<std::string> callerSids() {
+    const ProcessEntry self = CurrentProcessEntry();
+    std::set<std::string> sids{Poco::toUpper(self.userSid), "S-1-1-0", "S-1-5-11", "S-1-5-32-545"};
+    bool administrator = self.userSid == LocalSystemSid;
+    {
+        std::lock_guard<std::mutex> guard(Model().lock);
+        const auto found = Model().configuration.accounts.find(Poco::toUpper(self.userSid));
+        if (found != Model().configuration.accounts.end() && found->second.administrator &&
+            self.elevated) {
+            administrator = true;
+        }
+    }
+    if (administrator) {
+        sids.insert("S-1-5-32-544");
+    }
+    return sids;
+}
+
+// Whether the emulated process may use `right` on the object: the owner may always read and
+// write the access list; else the first entry naming one of its SIDs for that right decides.
+bool callerMay(const SecurableObject& object, ACCESS_MASK right) {
+    const std::set<std::string> sids = callerSids();
+    if (sids.count(Poco::toUpper(Model().security.stored(object).owner)) > 0 &&
+        (right & ~static_cast<ACCESS_MASK>(READ_CONTROL | WRITE_DAC)) == 0) {
+        return true;
+    }
+    for (const AccessEntry& entry : Model().security.effectiveEntries(object)) {
+        if ((entry.flags & INHERIT_ONLY_ACE) != 0 || sids.count(Poco::toUpper(entry.sid)) == 0 ||
+            (entry.mask & right) == 0) {
+            continue;
+        }
+        return entry.allowed;
+    }
+    return false;
+}
+
+// A file name made absolute as Windows makes it: against the current directory, or its drive.
+std::optional<std::string> absoluteFilePath(const std::string& name, DWORD& error) {
+    if (name.empty()) {
+        error = ERROR_PATH_NOT_FOUND;
+        return std::nullopt;
+    }
+    if (SplitDrivePath(name)) {
+        return name;
+    }
+    const bool separator = name[0] == '\\' || name[0] == '/';
+    const bool uncOrDevice = name.size() > 1 && separator && (name[1] == '\\' || name[1] == '/');
+    const bool driveRelative = name.size() > 1 && name[1] == ':';
+    if (uncOrDevice || driveRelative) {
+        error = ERROR_CALL_NOT_IMPLEMENTED;
+        return std::nullopt;
+    }
+    std::string current;
+    {
+        std::lock_guard<std::mutex> guard(Model().lock);
+        current = ToUtf8(Model().configuration.currentDirectory);
+    }
+    return separator ? current.substr(0, 2) + name : current + "\\" + name;
+}
+
+}  // namespace
+
+SecurableObject ResolveSecurable(const std::string& name, SE_OBJECT_TYPE type) {
+    SecurableObject object;
+    if (type == SE_FILE_OBJECT) {
+        const std::optional<std::string> path = absoluteFilePath(name, object.error);
+        return path ? Model().security.resolveFile(*path) : object;
+    }
+    if (type != SE_REGISTRY_KEY && type != SE_REGISTRY_WOW64_32KEY &&
+        type != SE_REGISTRY_WOW64_64KEY) {
+        object.error = ERROR_CALL_NOT_IMPLEMENTED;
+        return object;
+    }
+    std::vector<std::string> path = RegistryModel::splitPath(name);
+    if (path.empty()) {
+        object.error = ERROR_INVALID_PARAMETER;
+        return object;
+    }
+    const std::string root = path.front();
+    path.erase(path.begin());
+    Hive hive = Hive::LocalMachine;
+    if (Poco::icompare(root, "MACHINE") == 0) {
+        const REGSAM view = type == SE_REGISTRY_WOW64_32KEY   ? KEY_WOW64_32KEY
+                            : type == SE_REGISTRY_WOW64_64KEY ? KEY_WOW64_64KEY
+                                                              : 0;
+        if (Model().uses32BitRegistryView(view)) {
+            RegistryModel::redirectTo32BitView(Hive::LocalMachine, path);
+        }
+    } else if (Poco::icompare(root, "USERS") == 0) {
+        hive = Hive::Users;
+    } else {
+        // CLASSES_ROOT, CURRENT_USER and CURRENT_CONFIG are views the emulation does not have.
+        const bool known = Poco::icompare(root, "CLASSES_ROOT") == 0 ||
+                           Poco::icompare(root, "CURRENT_USER") == 0 ||
+                           Poco::icompare(root, "CURRENT_CONFIG") == 0;
+        object.error = known ? ERROR_CALL_NOT_IMPLEMENTED : ERROR_INVALID_PARAMETER;
+        return object;
+    }
+    return Model().security.resolveKey(hive, path);
+}
+
+std::vector<BYTE> AclBytes(const std::vector<AccessEntry>& entries) {
+    std::vector<BYTE> bytes(sizeof(ACL));
+    for (const AccessEntry& entry : entries) {
+        const std::vector<BYTE> sid = SidFromText(entry.sid);
+        ACCESS_ALLOWED_ACE ace = {};
+        ace.Header.AceType = entry.allowed ? ACCESS_ALLOWED_ACE_TYPE : ACCESS_DENIED_ACE_TYPE;
+        ace.Header.AceFlags = entry.flags;
+        ace.Header.AceSize = static_cast<WORD>(offsetof(ACCESS_ALLOWED_ACE, SidStart) + sid.size());
+        ace.Mask = entry.mask;
+        const size_t at = bytes.size();
+        bytes.resize(at + ace.Header.AceSize);
+        std::memcpy(bytes.data() + at, &ace, offsetof(ACCESS_ALLOWED_ACE, SidStart));
+        std::memcpy(
+            bytes.data() + at + offsetof(ACCESS_ALLOWED_ACE, SidStart), sid.data(), sid.size());
+    }
+    ACL header = {};
+    header.AclRevision = ACL_REVISION;
+    header.AclSize = static_cast<WORD>(bytes.size());
+    header.AceCount = static_cast<WORD>(entries.size());
+    std::memcpy(bytes.data(), &header, sizeof(header));
+    return bytes;
+}
+
+DWORD EntriesOfAcl(const ACL* acl, std::vector<AccessEntry>& entries) {
+    entries.clear();
+    if (acl == nullptr) {
+        return ERROR_SUCCESS;
+    }
+    if ((acl->AclRevision != ACL_REVISION && acl->AclRevision != ACL_REVISION_DS) ||
+        acl->AclSize < sizeof(ACL)) {
+        return ERROR_INVALID_ACL;
+    }
+    const auto* bytes = reinterpret_cast<const BYTE*>(acl);
+    size_t offset = sizeof(ACL);
+    for (WORD i = 0; i < acl->AceCount; ++i) {
+        ACE_HEADER header;
+        if (offset + sizeof(header) > acl->AclSize) {
+            return ERROR_INVALID_ACL;
+        }
+        std::memcpy(&header, bytes + offset, sizeof(header));
+        const size_t sidAt = offset + offsetof(ACCESS_ALLOWED_ACE, SidStart);
+        if (header.AceSize < offsetof(ACCESS_ALLOWED_ACE, SidStart) + 8 ||
+            offset + header.AceSize > acl->AclSize) {
+            return ERROR_INVALID_ACL;
+        }
+        if (header.AceType != ACCESS_ALLOWED_ACE_TYPE && header.AceType != ACCESS_DENIED_ACE_TYPE) {
+            // Object, callback and audit entries are not emulated.
+            return ERROR_CALL_NOT_IMPLEMENTED;
+        }
+        const auto* sid = reinterpret_cast<const SID*>(bytes + sidAt);
+        const size_t sidRoom = offset + header.AceSize - sidAt;
+        if (sid->Revision != SID_REVISION || sid->SubAuthorityCount > SID_MAX_SUB_AUTHORITIES ||
+            8 + 4u * sid->SubAuthorityCount > sidRoom) {
+            return ERROR_INVALID_ACL;
+        }
+        AccessEntry entry;
+        entry.allowed = header.AceType == ACCESS_ALLOWED_ACE_TYPE;
+        entry.flags = header.AceFlags;
+        std::memcpy(
+            &entry.mask, bytes + offset + offsetof(ACCESS_ALLOWED_ACE, Mask), sizeof(DWORD));
+        entry.sid = SidToText(sid);
+        entries.push_back(entry);
+        offset += header.AceSize;
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace Win32Emu
+
+using namespace Win32Emu;
+
+extern "C" {
+
+DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR pObjectName,
+                                   SE_OBJECT_TYPE ObjectType,
+                                   SECURITY_INFORMATION SecurityInfo,
+                                   PSID* ppsidOwner,
+                                   PSID* ppsidGroup,
+                                   PACL* ppDacl,
+                                   PACL* ppSacl,
+                                   PSECURITY_DESCRIPTOR* ppSecurityDescriptor) {
+    const std::string name = ToUtf8(pObjectName);
+    if (const std::optional<DWORD> error = InjectedError("GetNamedSecurityInfoW", name)) {
+        return *error;
+    }
+    if (pObjectName == nullptr ||
+        ((ppsidOwner || ppsidGroup || ppDacl || ppSacl) && ppSecurityDescriptor == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if ((SecurityInfo & SACL_SECURITY_INFORMATION) != 0) {
+        // Reading the audit list needs SeSecurityPrivilege enabled, which no caller here has.
+        return ERROR_PRIVILEGE_NOT_HELD;
+    }
+    const SecurableObject object = ResolveSecurable(name, ObjectType);
+    if (object.error != ERROR_SUCCESS) {
+        return object.error;
+    }
+    if (!callerMay(object, READ_CONTROL)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const ObjectSecurity security = Model().security.stored(object);
+    const bool withOwner = (SecurityInfo & OWNER_SECURITY_INFORMATION) != 0;
+    const bool withGroup = (SecurityInfo & GROUP_SECURITY_INFORMATION) != 0;
+    const bool withDacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
+
+    // One self-relative block: header, owner, group, access list.
+    std::vector<BYTE> block(sizeof(SECURITY_DESCRIPTOR_RELATIVE));
+    SECURITY_DESCRIPTOR_RELATIVE header = {};
+    header.Revision = SECURITY_DESCRIPTOR_REVISION;
+    header.Control = SE_SELF_RELATIVE;
+    const auto append = [&block](const std::vector<BYTE>& part) {
+        const DWORD at = static_cast<DWORD>(block.size());
+        block.insert(block.end(), part.begin(), part.end());
+        return at;
+    };
+    if (withOwner) {
+        header.Owner = append(SidFromText(security.owner));
+    }
+    if (withGroup) {
+        header.Group = append(SidFromText(security.group));
+    }
+    if (withDacl) {
+        header.Control |= SE_DACL_PRESENT | SE_DACL_AUTO_INHERITED;
+        if (security.isProtected) {
+            header.Control |= SE_DACL_PROTECTED;
+        }
+        header.Dacl = append(AclBytes(Model().security.effectiveEntries(object)));
+    }
+    std::memcpy(block.data(), &header, sizeof(header));
+
+    if (ppSecurityDescriptor == nullptr) {
+        return ERROR_SUCCESS;
+    }
+    auto* descriptor = static_cast<BYTE*>(AllocateLocal(block.size(), "GetNamedSecurityInfoW"));
+    if (descriptor == nullptr) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    std::memcpy(descriptor, block.data(), block.size());
+    *ppSecurityDescriptor = descriptor;
+    if (ppsidOwner != nullptr) {
+        *ppsidOwner = withOwner ? descriptor + header.Owner : nullptr;
+    }
+    if (ppsidGroup != nullptr) {
+        *ppsidGroup = withGroup ? descriptor + header.Group : nullptr;
+    }
+    if (ppDacl != nullptr) {
+        *ppDacl = withDacl ? reinterpret_cast<PACL>(descriptor + header.Dacl) : nullptr;
+    }
+    if (ppSacl != nullptr) {
+        *ppSacl = nullptr;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI SetNamedSecurityInfoW(LPWSTR pObjectName,
+                                   SE_OBJECT_TYPE ObjectType,
+                                   SECURITY_INFORMATION SecurityInfo,
+                                   PSID psidOwner,
+                                   PSID psidGroup,
+                                   PACL pDacl,
+                                   PACL pSacl) {
+    static_cast<void>(pSacl);
+    const std::string name = ToUtf8(pObjectName);
+    if (const std::optional<DWORD> error = InjectedError("SetNamedSecurityInfoW", name)) {
+        return *error;
+    }
+    if (pObjectName == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if ((SecurityInfo & SACL_SECURITY_INFORMATION) != 0) {
+        return ERROR_PRIVILEGE_NOT_HELD;
+    }
+    const bool withOwner = (SecurityInfo & OWNER_SECURITY_INFORMATION) != 0;
+    const bool withGroup = (SecurityInfo & GROUP_SECURITY_INFORMATION) != 0;
+    const bool withDacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
+    if ((withOwner && !IsValidSid(psidOwner)) || (withGroup && !IsValidSid(psidGroup))) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (withDacl && pDacl == nullptr) {
+        // A null DACL (everyone may do anything) is not emulated.
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+    std::vector<AccessEntry> given;
+    if (withDacl) {
+        if (const DWORD error = EntriesOfAcl(pDacl, given)) {
+            return error;
+        }
+    }
+    const SecurableObject object = ResolveSecurable(name, ObjectType);
+    if (object.error != ERROR_SUCCESS) {
+        return object.error;
+    }
+    if ((withDacl && !callerMay(object, WRITE_DAC)) ||
+        ((withOwner || withGroup) && !callerMay(object, WRITE_OWNER))) {
+        return ERROR_ACCESS_DENIED;
+    }
+
+    ObjectSecurity security = Model().security.stored(object);
+    if (withOwner) {
+        security.owner = SidToText(static_cast<const SID*>(psidOwner));
+    }
+    if (withGroup) {
+        security.group = SidToText(static_cast<const SID*>(psidGroup));
+    }
+    if ((SecurityInfo & PROTECTED_DACL_SECURITY_INFORMATION) != 0) {
+        security.isProtected = true;
+    } else if ((SecurityInfo & UNPROTECTED_DACL_SECURITY_INFORMATION) != 0) {
+        security.isProtected = false;
+    }
+    std::vector<AccessChange> changes;
+    if (withDacl) {
+        // Inherited entries in the list given are recomputed from the parent, not stored.
+        std::vector<AccessEntry> explicitEntries;
+        for (AccessEntry entry : given) {
+            if ((entry.flags & INHERITED_ACE) == 0) {
+                entry.mask = MapGenericRights(entry.mask, object.isKey);
+                explicitEntries.push_back(entry);
+            }
+        }
+        const std::vector<AccessEntry> before =
+            security.hasEntries ? security.explicitEntries : std::vector<AccessEntry>();
+        for (const AccessEntry& entry : explicitEntries) {
+            const bool unchanged =
+                std::any_of(before.begin(), before.end(), [&](const AccessEntry& old) {
+                    return old.allowed == entry.allowed && old.mask == entry.mask &&
+                           old.flags == entry.flags && Poco::icompare(old.sid, entry.sid) == 0;
+                });
+            if (!unchanged) {
+                changes.push_back(
+                    AccessChange{name, entry.sid, entry.mask, entry.flags, entry.allowed});
+            }
+        }
+        security.explicitEntries = explicitEntries;
+        security.hasEntries = true;
+    }
+    Model().security.store(object, security);
+    for (const AccessChange& change : changes) {
+        Model().security.recordChange(change);
+        reportAccessChange(change);
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI SetEntriesInAclA(ULONG cCountOfExplicitEntries,
+                              PEXPLICIT_ACCESS_A pListOfExplicitEntries,
+                              PACL OldAcl,
+                              PACL* NewAcl) {
+    const std::string firstTrustee =
+        cCountOfExplicitEntries > 0 && pListOfExplicitEntries != nullptr &&
+                pListOfExplicitEntries[0].Trustee.TrusteeForm == TRUSTEE_IS_SID &&
+                IsValidSid(pListOfExplicitEntries[0].Trustee.ptstrName)
+            ? SidToText(reinterpret_cast<const SID*>(pListOfExplicitEntries[0].Trustee.ptstrName))
+            : std::string();
+    if (const std::optional<DWORD> error = InjectedError("SetEntriesInAclA", firstTrustee)) {
+        return *error;
+    }
+    if (NewAcl == nullptr || (cCountOfExplicitEntries > 0 && pListOfExplicitEntries == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::vector<AccessEntry> old;
+    if (const DWORD error = EntriesOfAcl(OldAcl, old)) {
+        return error;
+    }
+    std::vector<AccessEntry> newDenied;
+    std::vector<AccessEntry> newAllowed;
+    for (ULONG i = 0; i < cCountOfExplicitEntries; ++i) {
+        const EXPLICIT_ACCESS_A& given = pListOfExplicitEntries[i];
+        const TRUSTEE_A& trustee = given.Trustee;
+        if (trustee.pMultipleTrustee != nullptr ||
+            trustee.MultipleTrusteeOperation != NO_MULTIPLE_TRUSTEE ||
+            trustee.TrusteeForm != TRUSTEE_IS_SID) {
+            // Names and object trustees would need lookups the emulation does not make.
+            return ERROR_CALL_NOT_IMPLEMENTED;
+        }
+        if (!IsValidSid(trustee.ptstrName)) {
+            return ERROR_INVALID_SID;
+        }
+        if ((given.grfInheritance & ~static_cast<DWORD>(SettableInheritFlags)) != 0) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        const std::string sid = SidToText(reinterpret_cast<const SID*>(trustee.ptstrName));
+        const BYTE flags = static_cast<BYTE>(given.grfInheritance);
+        const auto isTrustee = [&](const AccessEntry& entry) {
+            return (entry.flags & INHERITED_ACE) == 0 && Poco::icompare(entry.sid, sid) == 0;
+        };
+        // Explicit entries of the trustee with the same inheritance merge into the new one.
+        const auto mergeFrom = [&](bool allowed, AccessEntry& into) {
+            for (auto entry = old.begin(); entry != old.end();) {
+                if (isTrustee(*entry) && entry->allowed == allowed && entry->flags == flags) {
+                    into.mask |= entry->mask;
+                    entry = old.erase(entry);
+                } else {
+                    ++entry;
+                }
+            }
+        };
+        AccessEntry entry{true, sid, given.grfAccessPermissions, flags};
+        switch (given.grfAccessMode) {
+            case NOT_USED_ACCESS:
+                break;
+            case GRANT_ACCESS:
+                mergeFrom(true, entry);
+                newAllowed.push_back(entry);
+                break;
+            case SET_ACCESS:
+                old.erase(std::remove_if(old.begin(), old.end(), isTrustee), old.end());
+                newAllowed.push_back(entry);
+                break;
+            case DENY_ACCESS:
+                entry.allowed = false;
+                mergeFrom(false, entry);
+                newDenied.push_back(entry);
+                break;
+            case REVOKE_ACCESS:
+                old.erase(std::remove_if(old.begin(), old.end(), isTrustee), old.end());
+                break;
+            case SET_AUDIT_SUCCESS:
+            case SET_AUDIT_FAILURE:
+                return ERROR_INVALID_PARAMETER;
+            default:
+                return ERROR_INVALID_PARAMETER;
+        }
+    }
+    // Canonical order: explicit denials, explicit grants, then what was inherited.
+    std::vector<AccessEntry> entries = newDenied;
+    const auto copyOld = [&](bool inherited, bool allowed) {
+        for (const AccessEntry& entry : old) {
+            if (((entry.flags & INHERITED_ACE) != 0) == inherited && entry.allowed == allowed) {
+                entries.push_back(entry);
+            }
+        }
+    };
+    copyOld(false, false);
+    entries.insert(entries.end(), newAllowed.begin(), newAllowed.end());
+    copyOld(false, true);
+    for (const AccessEntry& entry : old) {
+        if ((entry.flags & INHERITED_ACE) != 0) {
+            entries.push_back(entry);
+        }
+    }
+    const std::vector<BYTE> bytes = AclBytes(entries);
+    void* block = AllocateLocal(bytes.size(), "SetEntriesInAclA");
+    if (block == nullptr) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    std::memcpy(block, bytes.data(), bytes.size());
+    *NewAcl = static_cast<PACL>(block);
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
+    const std::string name = ToUtf8(lpFileName);
+    if (InjectedFailure("GetFileAttributesW", name)) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD error = ERROR_SUCCESS;
+    const std::optional<std::string> path =
+        lpFileName == nullptr ? std::nullopt : absoluteFilePath(name, error);
+    if (!path) {
+        SetLastError(lpFileName == nullptr ? ERROR_INVALID_PARAMETER : error);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (Model().security.reparseTag(*path) != 0) {
+        return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    const SecurableObject object = Model().security.resolveFile(*path);
+    if (object.error != ERROR_SUCCESS) {
+        SetLastError(object.error);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return object.container ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+}  // extern "C"
