@@ -116,8 +116,7 @@ roundTrip() {
             ReuseAddr => 1) or die "cannot listen: $!\n";
         print "ready\n"; STDOUT->flush;
         my $peer = $listener->accept or die;
-        my $bytes = "";
-        $peer->recv(my $chunk, 65536) and $bytes .= $chunk;
+        $peer->recv(my $bytes, 65536);
         open(my $out, ">:raw", $ARGV[1]) or die; print $out $bytes;' "$port" "$request" |
         { read -r _; client --port "$port" --timeout 1 "$@" >/dev/null || true; cat >/dev/null; }
     perl -MIO::Socket::INET -MTime::HiRes=time -e '
@@ -221,9 +220,10 @@ else
 
     section "Held port"
     perl -MIO::Socket::INET -e 'IO::Socket::INET->new(LocalAddr => "127.0.0.1:9977",
-        Listen => 1, ReuseAddr => 1) or die "cannot hold the port: $!\n"; sleep 15' &
+        Listen => 1) or die "cannot hold the port: $!\n"; sleep 15' &
     holder=$!
-    sleep 1
+    for _ in $(seq 50); do portFree || break; sleep 0.1; done
+    ss -ltnp 2>/dev/null | grep ':9977 ' | sed 's/^/    held: /' || true
     sc start OrvaneService >/dev/null || true
     if waitForState STOPPED 10 && [ "$(exitCodes)" = "1066/3" ]; then
         pass "held port: STOPPED with 1066/3"
