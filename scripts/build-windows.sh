@@ -64,20 +64,24 @@ prefix=$deps/prefix
 mkdir -p "$cache/src"
 
 if [ ! -f "$deps/complete" ]; then
+    # An unfinished build under the same key (same versions and patches) is resumed.
     echo "== Windows dependencies into $deps (once per version and patch set)"
-    rm -rf "$deps"
     mkdir -p "$deps"
     (cd "$cache/src" &&
         { [ -d "poco-${pocoVersion%%-*}" ] || apt-get source -q "poco=$pocoVersion"; } &&
         { [ -d "protobuf-${protobufVersion%%-*}" ] || apt-get source -q "protobuf=$protobufVersion"; })
 
     # POCO: a patched copy, so the unpacked source stays as Debian ships it.
-    cp -a "$cache/src/poco-${pocoVersion%%-*}" "$deps/poco-src"
-    for patchFile in "${patches[@]}"; do
-        case $(basename "$patchFile") in
-            poco-*) echo "Applying $patchFile"; patch -d "$deps/poco-src" -p1 < "$patchFile" ;;
-        esac
-    done
+    if [ ! -f "$deps/poco-src/.patched" ]; then
+        rm -rf "$deps/poco-src" "$deps/poco-build"
+        cp -a "$cache/src/poco-${pocoVersion%%-*}" "$deps/poco-src"
+        for patchFile in "${patches[@]}"; do
+            case $(basename "$patchFile") in
+                poco-*) echo "Applying $patchFile"; patch -d "$deps/poco-src" -p1 < "$patchFile" ;;
+            esac
+        done
+        touch "$deps/poco-src/.patched"
+    fi
 
     export ORVANE_WINDOWS_PREFIX=$prefix
     common=(-DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release

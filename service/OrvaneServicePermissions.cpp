@@ -138,7 +138,9 @@ DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
     // The list read lies inside the descriptor: freeing the descriptor frees both.
     ScopedLocalMemory<void> descriptor(rawDescriptor);
     if (readResult != ERROR_SUCCESS) {
-        LogError("GetNamedSecurityInfo for obj name %ls Error %u", objectName.c_str(), readResult);
+        LogError("GetNamedSecurityInfo for obj name %ls Error %u",
+                 objectName.c_str(),
+                 static_cast<unsigned>(readResult));
         return readResult;
     }
 
@@ -160,7 +162,7 @@ DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
             "Calling SetEntriesInAcl Error %u; pszObjName=%ls, grfAccessPermissions=%d, "
             "grfAccessMode=%d, grfInheritance=%d, Trustee.TrusteeForm=%d, "
             "Trustee.TrusteeType=%d; SID: %s",
-            buildResult,
+            static_cast<unsigned>(buildResult),
             objectName.c_str(),
             static_cast<int>(access.grfAccessPermissions),
             static_cast<int>(access.grfAccessMode),
@@ -184,7 +186,7 @@ DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
                 objectName.c_str());
         return ERROR_SUCCESS;
     }
-    LogError("SetNamedSecurityInfo Error %u", writeResult);
+    LogError("SetNamedSecurityInfo Error %u", static_cast<unsigned>(writeResult));
     return writeResult;
 }
 
