@@ -37,6 +37,30 @@ std::string hostSpelling(const std::string& directory, const std::string& name) 
 
 }  // namespace
 
+std::vector<std::string> DriveComponents(const std::string& drivePath) {
+    std::vector<std::string> components;
+    std::string component;
+    const auto endComponent = [&] {
+        if (component == "..") {
+            if (!components.empty()) {
+                components.pop_back();
+            }
+        } else if (!component.empty() && component != ".") {
+            components.push_back(component);
+        }
+        component.clear();
+    };
+    for (size_t i = 2; i < drivePath.size(); ++i) {
+        if (isSeparator(drivePath[i])) {
+            endComponent();
+        } else {
+            component += drivePath[i];
+        }
+    }
+    endComponent();
+    return components;
+}
+
 void DriveMap::setRoot(const std::string& hostDirectory) {
     std::string absolute = Poco::Path(hostDirectory).absolute().toString(Poco::Path::PATH_UNIX);
     while (absolute.size() > 1 && absolute.back() == '/') {
@@ -59,26 +83,7 @@ std::string DriveMap::hostPath(const std::string& windowsPath) const {
         return windowsPath;
     }
 
-    std::vector<std::string> components;
-    std::string component;
-    const auto endComponent = [&] {
-        if (component == "..") {
-            if (!components.empty()) {
-                components.pop_back();
-            }
-        } else if (!component.empty() && component != ".") {
-            components.push_back(component);
-        }
-        component.clear();
-    };
-    for (size_t i = 2; i < windowsPath.size(); ++i) {
-        if (isSeparator(windowsPath[i])) {
-            endComponent();
-        } else {
-            component += windowsPath[i];
-        }
-    }
-    endComponent();
+    const std::vector<std::string> components = DriveComponents(windowsPath);
 
     std::string result =
         root() + "/" + static_cast<char>(std::toupper(static_cast<unsigned char>(windowsPath[0])));

@@ -4,8 +4,13 @@
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace Win32Emu {
+
+// The components of a path on a drive (X:\a\.\b\..\c, either separator) after the drive,
+// with "." dropped and ".." taking one back, never above the drive's root: {"a", "c"}.
+std::vector<std::string> DriveComponents(const std::string& drivePath);
 
 class DriveMap {
 public:

@@ -82,26 +82,7 @@ std::optional<std::string> FullWindowsPath(const std::string& text) {
         path = path[0] == '\\' ? directory.substr(0, 2) + path : directory + "\\" + path;
     }
 
-    std::vector<std::string> components;
-    std::string component;
-    const auto endComponent = [&] {
-        if (component == "..") {
-            if (!components.empty()) {
-                components.pop_back();
-            }
-        } else if (!component.empty() && component != ".") {
-            components.push_back(component);
-        }
-        component.clear();
-    };
-    for (size_t i = 2; i < path.size(); ++i) {
-        if (path[i] == '\\') {
-            endComponent();
-        } else {
-            component += path[i];
-        }
-    }
-    endComponent();
+    const std::vector<std::string> components = DriveComponents(path);
 
     std::string full(1, static_cast<char>(std::toupper(static_cast<unsigned char>(path[0]))));
     full += ":";
