@@ -19,20 +19,8 @@ cache=${ORVANE_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orvane-windows}
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo=sudo
 
-bash scripts/install-deps.sh
-
-packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
-          dpkg-dev patch protobuf-compiler googletest)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-        missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
+    binutils-mingw-w64-x86-64 wine64 dpkg-dev patch googletest
 
 # The Windows libraries are built from the sources of the versions installed for the host, so
 # that the generated protocol code (host protoc) matches the Windows libprotobuf.
