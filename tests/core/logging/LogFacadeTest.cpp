@@ -72,6 +72,70 @@ TEST(LogFacade, WideArgumentsRenderAsUtf8) {
         << capture.dump();
 }
 
+// Each conversion the facade formats itself, against the text printf gives for it.
+struct ConversionCase {
+    const char* name;
+    std::string (*format)();
+    std::string expected;
+};
+
+class LogFacadeConversion : public ::testing::TestWithParam<ConversionCase> {};
+
+template <typename... Arguments>
+std::string Logged(const char* format, Arguments... arguments) {
+    LogCapture capture;
+#if defined(__GNUC__) || defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+#endif
+    LogInfo(format, arguments...);
+#if defined(__GNUC__) || defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+    const auto lines = capture.lines();
+    return lines.size() == 1 ? lines[0].text : "<" + std::to_string(lines.size()) + " lines>";
+}
+
+TEST_P(LogFacadeConversion, RendersAsPrintfWouldWithWideTextAsUtf8) {
+    EXPECT_EQ(GetParam().format(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conversions,
+    LogFacadeConversion,
+    ::testing::Values(
+        ConversionCase{"Integers",
+                       [] { return Logged("%d %i %u %hu %ld %lld %zu", -5, 7, 4000000000u,
+                                          static_cast<unsigned short>(65535), -9L, -(1LL << 40),
+                                          static_cast<size_t>(12)); },
+                       "-5 7 4000000000 65535 -9 -1099511627776 12"},
+        ConversionCase{"FlagsWidthAndStar",
+                       [] { return Logged("[%-4d][%04x][%+d][%*d][%#o]", 7, 255u, 3, 5, 42, 8u); },
+                       "[7   ][00ff][+3][   42][010]"},
+        ConversionCase{"NarrowPrecisionAndNull",
+                       [] {
+                           const char* volatile none = nullptr;
+                           return Logged("%.3s|%5s|%s", "abcdef", "ab", none);
+                       },
+                       "abc|   ab|(null)"},
+        ConversionCase{"PercentAndTrailingPercent",
+                       [] { return Logged("100%% done %"); }, "100% done %"},
+        ConversionCase{"UnknownConversionStaysAsWritten",
+                       [] { return Logged("%y then %d", 4); }, "%y then 4"},
+        ConversionCase{"WideCharacterAndNullWideString",
+                       [] {
+                           const wchar_t* volatile none = nullptr;
+                           return Logged("%lc|%ls", static_cast<wint_t>(L'\u00fc'), none);
+                       },
+                       "\xC3\xBC|(null)"},
+        ConversionCase{"WidePrecisionKeepsWholeCharacters",
+                       [] { return Logged("[%.2ls][%6ls]", L"\u00fc\u00fc", L"\u00fcb"); },
+                       "[\xC3\xBC][   \xC3\xBC" "b]"},
+        ConversionCase{"FloatingPoint",
+                       [] { return Logged("%.2f %g", 2.5, 0.125); }, "2.50 0.125"}),
+    [](const ::testing::TestParamInfo<ConversionCase>& info) { return info.param.name; });
+
 TEST(LogFacade, WithoutAChannelNothingIsWrittenAndNothingThrows) {
     // Before setup the default logger has no channel.
     Poco::Logger::setChannel("", nullptr);
