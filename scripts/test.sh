@@ -12,6 +12,10 @@ cd "$(dirname "$0")/.."
 
 if [ "${1:-}" = windows ]; then
     bash scripts/build-windows.sh
+    # The Linux client, as a caller the Windows service must refuse.
+    bash scripts/install-deps.sh
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target orvane-client
     exec bash scripts/windows/run-under-wine.sh
 fi
 

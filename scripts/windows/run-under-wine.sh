@@ -18,6 +18,9 @@ unset DISPLAY WAYLAND_DISPLAY
 WINEPREFIX=$(mktemp -d /tmp/orvane-wine.XXXXXX)
 export WINEPREFIX
 
+# The Linux client of the default preset, as a caller that Wine cannot map to a process of its own.
+linuxClient=$root/build/default/tools/orvane-client/orvane-client
+
 failures=0
 pass() { echo "PASS: $*"; }
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -64,7 +67,9 @@ for suite in core-tests service-tests tools-tests; do
         ! grep -q "^\[  FAILED  \]" "$WINEPREFIX/$suite.log"; then
         pass "$suite: $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$WINEPREFIX/$suite.log")"
     else
-        grep "^\[  FAILED  \]" "$WINEPREFIX/$suite.log" || true
+        # Each failing test with what it printed.
+        awk '{ text = text "    " $0 "\n" }
+             /^\[  FAILED  \] .*\(/ { printf "%s", text; text = "" }' "$WINEPREFIX/$suite.log"
         fail "$suite"
     fi
 done
@@ -177,10 +182,28 @@ else
         fail "library-info round trip ${latencyUs:-none} us"
     fi
 
-    # TODO(caller verification): once the service verifies its callers, a request from the
-    # Linux orvane-client (a process Wine cannot map to a Windows one) must be refused, and one
-    # from orvane-client.exe served.
-    echo "SKIP: Linux orvane-client refused as an unknown caller: callers are not verified yet"
+    section "Callers: a Windows process is served, a Linux one refused"
+    # Wine maps a connection to its owner only among its own processes: the Linux client's is
+    # owned by nobody the service can open.
+    set +e; answer=$(client auth-info); code=$?; set -e
+    echo "-- orvane-client.exe auth-info: exit $code"
+    echo "$answer" | sed 's/^/    /'
+    newLogLines
+    if [ $code -le 1 ] && ! echo "$answer" | grep -q "FORBIDDEN"; then
+        pass "orvane-client.exe served"
+    else
+        fail "orvane-client.exe not served (exit $code)"
+    fi
+    set +e; answer=$("$linuxClient" auth-info 2>&1); code=$?; set -e
+    echo "-- Linux orvane-client auth-info: exit $code"
+    echo "$answer" | sed 's/^/    /'
+    newLogLines >"$WINEPREFIX/refused.log"; cat "$WINEPREFIX/refused.log"
+    if [ $code -eq 1 ] && echo "$answer" | grep -q "FORBIDDEN (403)" &&
+        grep -q "\[Warning\]: Refused AuthInfoRequest 1 from process " "$WINEPREFIX/refused.log"; then
+        pass "Linux orvane-client refused with 403 and the warning"
+    else
+        fail "Linux orvane-client: exit $code"
+    fi
 
     section "Idle: CPU time and the inactivity stop"
     pid=$(servicePid)
@@ -219,7 +242,8 @@ else
     newLogLines
 
     section "Held port"
-    perl -MIO::Socket::INET -e 'IO::Socket::INET->new(LocalAddr => "127.0.0.1:9977",
+    # The socket is kept in a variable: a discarded one would be closed at once.
+    perl -MIO::Socket::INET -e 'my $socket = IO::Socket::INET->new(LocalAddr => "127.0.0.1:9977",
         Listen => 1) or die "cannot hold the port: $!\n"; sleep 15' &
     holder=$!
     for _ in $(seq 50); do portFree || break; sleep 0.1; done
@@ -237,7 +261,7 @@ fi
 
 section "Started by hand, not as a service"
 set +e; "$wine" 'C:\orvane\OrvaneService.exe' >/dev/null 2>&1; code=$?; set -e
-newLogLines | tee "$WINEPREFIX/by-hand.log"
+newLogLines >"$WINEPREFIX/by-hand.log"; cat "$WINEPREFIX/by-hand.log"
 # -12 as an exit status byte.
 if [ $code -eq 244 ] && grep -q "OrvaneService should be started as a service" "$WINEPREFIX/by-hand.log"; then
     pass "by hand: exit -12, logged why"

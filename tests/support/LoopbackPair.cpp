@@ -8,6 +8,10 @@
 #include <cctype>
 #include <cstdio>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace OrvaneClient::Testing {
 
 LoopbackPair::LoopbackPair() {
@@ -68,6 +72,15 @@ std::string ReceiveUpTo(Poco::Net::StreamSocket& socket, size_t count, Poco::Tim
 void ResetConnection(Poco::Net::StreamSocket& socket) {
     socket.setLinger(true, 0);
     socket.close();
+}
+
+bool ResetReadsAsOrderlyEnd() {
+#ifdef _WIN32
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
 }
 
 std::string HexBytes(const std::string& hex) {

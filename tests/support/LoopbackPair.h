@@ -36,6 +36,10 @@ std::string ReceiveUpTo(Poco::Net::StreamSocket& socket,
 // Closes `socket` so that the peer sees a reset instead of an orderly end (SO_LINGER 0).
 void ResetConnection(Poco::Net::StreamSocket& socket);
 
+// True under Wine, whose server takes a socket's pending error when it polls it: a reset then
+// reads as an orderly end, where Windows reports WSAECONNRESET.
+bool ResetReadsAsOrderlyEnd();
+
 // Builds bytes from hexadecimal text such as "00 0B 08 01", spaces ignored.
 std::string HexBytes(const std::string& hex);
 // Renders bytes as upper-case hexadecimal pairs separated by spaces, for failure messages.

@@ -261,6 +261,9 @@ TEST_F(ProtobufReaderTest, PeerClosingIsConnectionClosed) {
 }
 
 TEST_F(ProtobufReaderTest, PeerResetIsConnectionClosedWithTheNetworkError) {
+    if (Testing::ResetReadsAsOrderlyEnd()) {
+        GTEST_SKIP() << "this system reports a reset as an orderly end";
+    }
     Testing::ResetConnection(pair.client);
 
     EXPECT_EQ(reader.readWholePacket(header, content, TimeoutSeconds),
