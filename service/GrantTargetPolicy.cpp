@@ -138,6 +138,17 @@ std::optional<std::string> FolderPath(int csidl, HANDLE token) {
     return WideToUtf8(buffer);
 }
 
+// The folder of the users' profiles. userenv's own call, which every Windows answers; not all
+// systems give CSIDL_PROFILES through the shell (Wine answers E_INVALIDARG).
+std::optional<std::string> ProfilesDirectory() {
+    WCHAR buffer[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (!GetProfilesDirectoryW(buffer, &size) || buffer[0] == L'\0') {
+        return std::nullopt;
+    }
+    return WideToUtf8(buffer);
+}
+
 std::optional<std::string> ModuleDirectory() {
     std::vector<WCHAR> buffer(1024, L'\0');
     const DWORD length =
@@ -284,7 +295,7 @@ std::optional<ProtectedLocations> FindProtectedLocations(HANDLE userToken, std::
     const std::optional<std::string> programFiles = FolderPath(CSIDL_PROGRAM_FILES, nullptr);
     const std::optional<std::string> programFilesX86 = FolderPath(CSIDL_PROGRAM_FILESX86, nullptr);
     const std::optional<std::string> appData = FolderPath(CSIDL_COMMON_APPDATA, nullptr);
-    const std::optional<std::string> profiles = FolderPath(CSIDL_PROFILES, nullptr);
+    const std::optional<std::string> profiles = ProfilesDirectory();
     if (!windows || !install || !programFiles || !appData || !profiles) {
         failure = "the system's folders cannot be determined";
         return std::nullopt;

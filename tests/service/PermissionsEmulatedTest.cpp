@@ -225,6 +225,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, PermissionFailureTest, ::testing::Values(
         {{Warning, "Refusing to grant full control of C:\\Games\\Mine: a folder on the path is a "
                    "junction or symbolic link"},
          {Warning, DirectoryFailed}, {Info, ClientOk}}},
+    FailureCase{"ProfilesFolderUnknown",
+        [](Win32Emu::Machine& m) { m.failNext("GetProfilesDirectoryW", ERROR_FILE_NOT_FOUND); },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of C:\\Games\\Mine: the system's folders "
+                   "cannot be determined"},
+         {Warning, DirectoryFailed}, {Info, GamesOk}, {Info, ClientOk}}},
     FailureCase{"OwnProfile", Nothing, "C:\\Users\\Player\\Games", false,
         {{Error, "GetNamedSecurityInfo for obj name C:\\Users\\Player\\Games Error 3"}}},
     FailureCase{"AnotherProfile", Nothing, "C:\\Users\\Admin\\Games", false,

@@ -77,6 +77,31 @@ TEST_F(FilesAndFoldersTest, InjectedFolderFailureIsAnHresult) {
     EXPECT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_WINDOWS, nullptr, SHGFP_TYPE_CURRENT, path));
 }
 
+TEST_F(FilesAndFoldersTest, ProfilesDirectoryReportsTheSizeItNeeds) {
+    const std::wstring profiles = L"C:\\Users";
+    const DWORD needed = static_cast<DWORD>(profiles.size() + 1);
+    WCHAR buffer[MAX_PATH] = {};
+    DWORD size = 0;
+    EXPECT_FALSE(GetProfilesDirectoryW(nullptr, &size));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    EXPECT_EQ(needed, size);
+    size = needed - 1;
+    EXPECT_FALSE(GetProfilesDirectoryW(buffer, &size));
+    EXPECT_EQ(needed, size);
+    EXPECT_EQ(L'\0', buffer[0]);
+    size = MAX_PATH;
+    ASSERT_TRUE(GetProfilesDirectoryW(buffer, &size));
+    EXPECT_EQ(profiles, buffer);
+    EXPECT_EQ(needed, size);
+
+    EXPECT_FALSE(GetProfilesDirectoryW(buffer, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    machine().setFolderPath(CSIDL_PROFILES, L"");
+    size = MAX_PATH;
+    EXPECT_FALSE(GetProfilesDirectoryW(buffer, &size));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+}
+
 TEST_F(FilesAndFoldersTest, CurrentDirectoryReportsTheSizeItNeeds) {
     const std::wstring directory = L"C:\\Windows\\system32";
     const DWORD needed = static_cast<DWORD>(directory.size() + 1);

@@ -122,6 +122,7 @@ const Export exportTable[] = {
     {"advapi32.dll", "StartServiceCtrlDispatcherA", procedure(&StartServiceCtrlDispatcherA)},
     {"userenv.dll", "CreateEnvironmentBlock", procedure(&CreateEnvironmentBlock)},
     {"userenv.dll", "DestroyEnvironmentBlock", procedure(&DestroyEnvironmentBlock)},
+    {"userenv.dll", "GetProfilesDirectoryW", procedure(&GetProfilesDirectoryW)},
     {"user32.dll", "GetSystemMetrics", procedure(&GetSystemMetrics)},
     {"shell32.dll", "SHGetFolderPathW", procedure(&SHGetFolderPathW)},
     {"wtsapi32.dll", "WTSQueryUserToken", procedure(&WTSQueryUserToken)},

@@ -215,4 +215,38 @@ BOOL WINAPI DestroyEnvironmentBlock(LPVOID lpEnvironment) {
     return TRUE;
 }
 
+BOOL WINAPI GetProfilesDirectoryW(LPWSTR lpProfileDir, LPDWORD lpcchSize) {
+    if (InjectedFailure("GetProfilesDirectoryW")) {
+        return FALSE;
+    }
+    if (lpcchSize == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::wstring path;
+    {
+        MachineModel& model = Model();
+        std::lock_guard<std::mutex> guard(model.lock);
+        const auto found = model.configuration.folders.find(CSIDL_PROFILES);
+        if (found != model.configuration.folders.end()) {
+            path = found->second;
+        }
+    }
+    if (path.empty()) {
+        // Windows reads the folder from the ProfileList key; a machine without one has no value.
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    const DWORD needed = static_cast<DWORD>(path.size() + 1);
+    const bool fits = lpProfileDir != nullptr && *lpcchSize >= needed;
+    *lpcchSize = needed;
+    if (!fits) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::copy(path.begin(), path.end(), lpProfileDir);
+    lpProfileDir[path.size()] = L'\0';
+    return TRUE;
+}
+
 }  // extern "C"
