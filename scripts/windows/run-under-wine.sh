@@ -9,7 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
-build=$root/build/windows
+# ORVANE_WINDOWS_BUILD: another Windows build tree (for measuring one against another).
+build=${ORVANE_WINDOWS_BUILD:-$root/build/windows}
 
 wine=/usr/lib/wine/wine64
 export WINESERVER=/usr/lib/wine/wineserver64
@@ -31,6 +32,8 @@ cleanup() {
     rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
+# A command that ends the run says so.
+trap '[[ $- == *e* ]] && echo "FAIL: stopped at line $LINENO: $BASH_COMMAND" >&2' ERR
 
 section "Wine prefix $WINEPREFIX"
 "$wine" wineboot -i >/dev/null 2>&1
@@ -110,7 +113,7 @@ servicePid() {
         fi
     done
 }
-cpuTicks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; }
+cpuTicks() { [ -n "$1" ] && awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || true; }
 # The round trip of one request, without Wine's process start-up: the bytes orvane-client.exe
 # sends for "$@" are caught on a spare port, then sent to the service five times from the
 # host; prints the best time in microseconds and the reply's printable text.
@@ -154,14 +157,26 @@ else
     newLogLines
 
     section "Every request type through orvane-client.exe"
+    # What fix-dir grants: a game's folder and the client's two keys in the native view.
+    mkdir -p "$WINEPREFIX/drive_c/Games/Mine"
+    for key in 'HKLM\SOFTWARE\Qovex\Games' 'HKLM\SOFTWARE\Qovex\OrvaneClient'; do
+        "$wine" reg add "$key" /f >/dev/null 2>&1 || fail "reg add $key"
+    done
     for request in "library-info" "auth-info" "launch C:\\windows\\system32\\cmd.exe --args /c" \
-                   "fix-dir C:\\orvane"; do
+                   "fix-dir C:\\Games\\Mine" "fix-dir C:\\orvane"; do
         # shellcheck disable=SC2086
         set +e; answer=$(client $request); code=$?; set -e
         echo "-- orvane-client.exe $request: exit $code"
         echo "$answer" | sed 's/^/    /'
-        newLogLines
-        if [ "${request%% *}" = library-info ]; then
+        newLogLines >"$WINEPREFIX/request.log"; cat "$WINEPREFIX/request.log"
+        if [ "$request" = "fix-dir C:\\orvane" ]; then
+            if [ $code -eq 1 ] && grep -q "Refusing to grant full control of C:.orvane: the service's install directory" \
+                "$WINEPREFIX/request.log"; then
+                pass "fix-dir of the install directory refused"
+            else
+                fail "fix-dir of the install directory: exit $code, not refused"
+            fi
+        elif [ "${request%% *}" = library-info ]; then
             if [ $code -eq 0 ] && echo "$answer" | grep -qi 'C:\\orvane'; then
                 pass "library-info answered with the location"
             else
@@ -207,6 +222,10 @@ else
 
     section "Idle: CPU time and the inactivity stop"
     pid=$(servicePid)
+    if [ -z "$pid" ]; then
+        fail "no OrvaneService.exe process: state $(serviceState), exit codes $(exitCodes)"
+        pgrep -af 'OrvaneService|wine' | sed 's/^/    process: /' || true
+    fi
     idleStart=$SECONDS
     startTicks=$(cpuTicks "$pid")
     lastTicks=$startTicks
