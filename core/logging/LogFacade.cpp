@@ -153,7 +153,17 @@ void FormatLine(char* buffer, size_t capacity, const char* format, va_list argum
             }
         }
 
-        enum class Size { Default, Char, Short, Long, LongLong, IntMax, SizeT, PtrDiff, LongDouble };
+        enum class Size {
+            Default,
+            Char,
+            Short,
+            Long,
+            LongLong,
+            IntMax,
+            SizeT,
+            PtrDiff,
+            LongDouble
+        };
         Size size = Size::Default;
         if (cursor[0] == 'h' && cursor[1] == 'h') {
             size = Size::Char;
@@ -173,8 +183,8 @@ void FormatLine(char* buffer, size_t capacity, const char* format, va_list argum
             size = Size::LongDouble;
         }
         const int sizeLength = (size == Size::Char || size == Size::LongLong) ? 2
-                               : size == Size::Default                       ? 0
-                                                                             : 1;
+                               : size == Size::Default                        ? 0
+                                                                              : 1;
         for (int index = 0; index < sizeLength; ++index) {
             conversion.add(*cursor++);
         }
@@ -189,97 +199,109 @@ void FormatLine(char* buffer, size_t capacity, const char* format, va_list argum
         conversion.add(type);
 
         switch (type) {
-        case 'd':
-        case 'i':
-            switch (size) {
-            case Size::Long: line.appendFormatted(conversion.text, va_arg(arguments, long)); break;
-            case Size::LongLong:
-                line.appendFormatted(conversion.text, va_arg(arguments, long long));
+            case 'd':
+            case 'i':
+                switch (size) {
+                    case Size::Long:
+                        line.appendFormatted(conversion.text, va_arg(arguments, long));
+                        break;
+                    case Size::LongLong:
+                        line.appendFormatted(conversion.text, va_arg(arguments, long long));
+                        break;
+                    case Size::IntMax:
+                        line.appendFormatted(conversion.text, va_arg(arguments, std::intmax_t));
+                        break;
+                    case Size::SizeT:
+                        line.appendFormatted(conversion.text,
+                                             va_arg(arguments, std::make_signed<size_t>::type));
+                        break;
+                    case Size::PtrDiff:
+                        line.appendFormatted(conversion.text, va_arg(arguments, std::ptrdiff_t));
+                        break;
+                    default:
+                        line.appendFormatted(conversion.text, va_arg(arguments, int));
+                        break;
+                }
                 break;
-            case Size::IntMax:
-                line.appendFormatted(conversion.text, va_arg(arguments, std::intmax_t));
+            case 'u':
+            case 'o':
+            case 'x':
+            case 'X':
+                switch (size) {
+                    case Size::Long:
+                        line.appendFormatted(conversion.text, va_arg(arguments, unsigned long));
+                        break;
+                    case Size::LongLong:
+                        line.appendFormatted(conversion.text,
+                                             va_arg(arguments, unsigned long long));
+                        break;
+                    case Size::IntMax:
+                        line.appendFormatted(conversion.text, va_arg(arguments, std::uintmax_t));
+                        break;
+                    case Size::SizeT:
+                        line.appendFormatted(conversion.text, va_arg(arguments, size_t));
+                        break;
+                    case Size::PtrDiff:
+                        line.appendFormatted(conversion.text, va_arg(arguments, std::ptrdiff_t));
+                        break;
+                    default:
+                        line.appendFormatted(conversion.text, va_arg(arguments, unsigned));
+                        break;
+                }
                 break;
-            case Size::SizeT:
-                line.appendFormatted(conversion.text,
-                                     va_arg(arguments, std::make_signed<size_t>::type));
+            case 'f':
+            case 'F':
+            case 'e':
+            case 'E':
+            case 'g':
+            case 'G':
+            case 'a':
+            case 'A':
+                if (size == Size::LongDouble) {
+                    line.appendFormatted(conversion.text, va_arg(arguments, long double));
+                } else {
+                    line.appendFormatted(conversion.text, va_arg(arguments, double));
+                }
                 break;
-            case Size::PtrDiff:
-                line.appendFormatted(conversion.text, va_arg(arguments, std::ptrdiff_t));
+            case 'p':
+                line.appendFormatted(conversion.text, va_arg(arguments, void*));
                 break;
-            default: line.appendFormatted(conversion.text, va_arg(arguments, int)); break;
-            }
-            break;
-        case 'u':
-        case 'o':
-        case 'x':
-        case 'X':
-            switch (size) {
-            case Size::Long:
-                line.appendFormatted(conversion.text, va_arg(arguments, unsigned long));
+            case 'c':
+            case 'C':  // %C and %S: the wide forms, as the C library knows them
+                if (size == Size::Long || type == 'C') {
+                    // wint_t is 16 bits on Windows and arrives promoted to int.
+                    using PromotedWint =
+                        std::conditional<(sizeof(wint_t) < sizeof(int)), int, wint_t>::type;
+                    const auto character = static_cast<wchar_t>(va_arg(arguments, PromotedWint));
+                    widthOnly.add('s');
+                    line.appendFormatted(widthOnly.text,
+                                         WideToUtf8(std::wstring(1, character)).c_str());
+                } else {
+                    line.appendFormatted(conversion.text, va_arg(arguments, int));
+                }
                 break;
-            case Size::LongLong:
-                line.appendFormatted(conversion.text, va_arg(arguments, unsigned long long));
+            case 's':
+            case 'S':
+                if (size == Size::Long || type == 'S') {
+                    const wchar_t* wide = va_arg(arguments, const wchar_t*);
+                    const std::string text = wide != nullptr ? WideToUtf8(wide) : "(null)";
+                    widthOnly.add('.');
+                    widthOnly.addNumber(static_cast<int>(Utf8Prefix(text, precision)));
+                    widthOnly.add('s');
+                    line.appendFormatted(widthOnly.text, text.c_str());
+                } else {
+                    const char* text = va_arg(arguments, const char*);
+                    line.appendFormatted(conversion.text, text != nullptr ? text : "(null)");
+                }
                 break;
-            case Size::IntMax:
-                line.appendFormatted(conversion.text, va_arg(arguments, std::uintmax_t));
+            case 'n':
+                // Nothing is ever written through a pointer taken from a log call.
+                (void)va_arg(arguments, void*);
                 break;
-            case Size::SizeT:
-                line.appendFormatted(conversion.text, va_arg(arguments, size_t));
+            default:
+                // Not a conversion: written as it stands, and it takes no argument.
+                line.append(conversionStart, static_cast<size_t>(cursor - conversionStart));
                 break;
-            case Size::PtrDiff:
-                line.appendFormatted(conversion.text, va_arg(arguments, std::ptrdiff_t));
-                break;
-            default: line.appendFormatted(conversion.text, va_arg(arguments, unsigned)); break;
-            }
-            break;
-        case 'f':
-        case 'F':
-        case 'e':
-        case 'E':
-        case 'g':
-        case 'G':
-        case 'a':
-        case 'A':
-            if (size == Size::LongDouble) {
-                line.appendFormatted(conversion.text, va_arg(arguments, long double));
-            } else {
-                line.appendFormatted(conversion.text, va_arg(arguments, double));
-            }
-            break;
-        case 'p': line.appendFormatted(conversion.text, va_arg(arguments, void*)); break;
-        case 'c':
-            if (size == Size::Long) {
-                // wint_t is 16 bits on Windows and arrives promoted to int.
-                using PromotedWint =
-                    std::conditional<(sizeof(wint_t) < sizeof(int)), int, wint_t>::type;
-                const auto character = static_cast<wchar_t>(va_arg(arguments, PromotedWint));
-                widthOnly.add('s');
-                line.appendFormatted(widthOnly.text, WideToUtf8(std::wstring(1, character)).c_str());
-            } else {
-                line.appendFormatted(conversion.text, va_arg(arguments, int));
-            }
-            break;
-        case 's':
-            if (size == Size::Long) {
-                const wchar_t* wide = va_arg(arguments, const wchar_t*);
-                const std::string text = wide != nullptr ? WideToUtf8(wide) : "(null)";
-                widthOnly.add('.');
-                widthOnly.addNumber(static_cast<int>(Utf8Prefix(text, precision)));
-                widthOnly.add('s');
-                line.appendFormatted(widthOnly.text, text.c_str());
-            } else {
-                const char* text = va_arg(arguments, const char*);
-                line.appendFormatted(conversion.text, text != nullptr ? text : "(null)");
-            }
-            break;
-        case 'n':
-            // Nothing is ever written through a pointer taken from a log call.
-            (void)va_arg(arguments, void*);
-            break;
-        default:
-            // Not a conversion: written as it stands, and it takes no argument.
-            line.append(conversionStart, static_cast<size_t>(cursor - conversionStart));
-            break;
         }
     }
 }

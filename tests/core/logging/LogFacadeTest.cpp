@@ -106,9 +106,16 @@ INSTANTIATE_TEST_SUITE_P(
     LogFacadeConversion,
     ::testing::Values(
         ConversionCase{"Integers",
-                       [] { return Logged("%d %i %u %hu %ld %lld %zu", -5, 7, 4000000000u,
-                                          static_cast<unsigned short>(65535), -9L, -(1LL << 40),
-                                          static_cast<size_t>(12)); },
+                       [] {
+                           return Logged("%d %i %u %hu %ld %lld %zu",
+                                         -5,
+                                         7,
+                                         4000000000u,
+                                         static_cast<unsigned short>(65535),
+                                         -9L,
+                                         -(1LL << 40),
+                                         static_cast<size_t>(12));
+                       },
                        "-5 7 4000000000 65535 -9 -1099511627776 12"},
         ConversionCase{"FlagsWidthAndStar",
                        [] { return Logged("[%-4d][%04x][%+d][%*d][%#o]", 7, 255u, 3, 5, 42, 8u); },
@@ -119,21 +126,26 @@ INSTANTIATE_TEST_SUITE_P(
                            return Logged("%.3s|%5s|%s", "abcdef", "ab", none);
                        },
                        "abc|   ab|(null)"},
-        ConversionCase{"PercentAndTrailingPercent",
-                       [] { return Logged("100%% done %"); }, "100% done %"},
-        ConversionCase{"UnknownConversionStaysAsWritten",
-                       [] { return Logged("%y then %d", 4); }, "%y then 4"},
+        ConversionCase{
+            "PercentAndTrailingPercent", [] { return Logged("100%% done %"); }, "100% done %"},
+        ConversionCase{
+            "UnknownConversionStaysAsWritten", [] { return Logged("%y then %d", 4); }, "%y then 4"},
         ConversionCase{"WideCharacterAndNullWideString",
                        [] {
                            const wchar_t* volatile none = nullptr;
-                           return Logged("%lc|%ls", static_cast<wint_t>(L'\u00fc'), none);
+                           return Logged("%lc|%ls|%S|%d",
+                                         static_cast<wint_t>(L'\u00fc'),
+                                         none,
+                                         L"\u00fc",
+                                         5);
                        },
-                       "\xC3\xBC|(null)"},
+                       "\xC3\xBC|(null)|\xC3\xBC|5"},
         ConversionCase{"WidePrecisionKeepsWholeCharacters",
                        [] { return Logged("[%.2ls][%6ls]", L"\u00fc\u00fc", L"\u00fcb"); },
-                       "[\xC3\xBC][   \xC3\xBC" "b]"},
-        ConversionCase{"FloatingPoint",
-                       [] { return Logged("%.2f %g", 2.5, 0.125); }, "2.50 0.125"}),
+                       "[\xC3\xBC][   \xC3\xBC"
+                       "b]"},
+        ConversionCase{
+            "FloatingPoint", [] { return Logged("%.2f %g", 2.5, 0.125); }, "2.50 0.125"}),
     [](const ::testing::TestParamInfo<ConversionCase>& info) { return info.param.name; });
 
 TEST(LogFacade, WithoutAChannelNothingIsWrittenAndNothingThrows) {
