@@ -3,8 +3,8 @@
 #   - installs what is missing (the -posix mingw-w64 compilers, wine64, the host protoc, the
 #     Debian source packages of POCO and protobuf, googletest's sources);
 #   - builds POCO (Foundation, Net, Util, JSON, XML), protobuf (no protoc) and googletest static
-#     for Windows, once, into a cache outside the checkout, keyed by their versions and our
-#     patches;
+#     for Windows, once, into a cache outside the checkout, keyed by their versions, our patches
+#     and the recipe that builds them;
 #   - builds OrvaneService.exe, orvane-client.exe and the platform-neutral test suites into
 #     build/windows.
 # Environment: ORVANE_WINDOWS_CACHE (default ${XDG_CACHE_HOME:-$HOME/.cache}/orvane-windows).
@@ -44,16 +44,20 @@ if ! apt-cache showsrc poco 2>/dev/null | grep -q "^Version: $pocoVersion\$"; th
 fi
 
 patches=(scripts/windows/*.patch)
+# The recipe below (how the dependencies are configured and built) is part of the key too.
+recipe() { sed -n '/^if \[ ! -f "\$deps\/complete" \]; then$/,/^fi$/p' scripts/build-windows.sh; }
+[ -n "$(recipe)" ] || { echo "build-windows.sh: the dependency recipe was not found" >&2; exit 1; }
 key=$( { echo "poco $pocoVersion protobuf $protobufVersion googletest $gtestVersion"
          x86_64-w64-mingw32-g++-posix --version | head -1
-         cat "$toolchain" cmake/mingw-w64-include/* "${patches[@]}"; } | sha256sum | cut -c1-16)
+         cat "$toolchain" cmake/mingw-w64-include/* "${patches[@]}"
+         recipe; } | sha256sum | cut -c1-16)
 deps=$cache/deps-$key
 prefix=$deps/prefix
 mkdir -p "$cache/src"
 
 if [ ! -f "$deps/complete" ]; then
-    # An unfinished build under the same key (same versions and patches) is resumed.
-    echo "== Windows dependencies into $deps (once per version and patch set)"
+    # An unfinished build under the same key (same versions, patches and recipe) is resumed.
+    echo "== Windows dependencies into $deps (once per version, patch set and recipe)"
     mkdir -p "$deps"
     (cd "$cache/src" &&
         { [ -d "poco-${pocoVersion%%-*}" ] || apt-get source -q "poco=$pocoVersion"; } &&
