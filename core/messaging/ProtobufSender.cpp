@@ -3,6 +3,7 @@
 #include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
 #include "core/logging/LogFacade.h"
 #include "core/messaging/ExceptionText.h"
+#include "core/messaging/PacketFraming.h"
 
 #include <Poco/Exception.h>
 
@@ -27,18 +28,6 @@ void SetCode(Header& header, std::uint32_t code) {
         // encoding: field 101 follows rseq (100) and nothing else is written after it.
         header.mutable_unknown_fields()->AddVarint(Response::kCodeFieldNumber, code);
     }
-}
-
-// [H big-endian][header][body], ready for a single sendBytes call.
-std::string FramePacket(const Header& header, const std::string& body) {
-    const std::string headerBytes = header.SerializeAsString();
-    std::string packet;
-    packet.reserve(2 + headerBytes.size() + body.size());
-    packet.push_back(static_cast<char>((headerBytes.size() >> 8) & 0xFF));
-    packet.push_back(static_cast<char>(headerBytes.size() & 0xFF));
-    packet += headerBytes;
-    packet += body;
-    return packet;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
 #include "core/Protocols/qovex_pb/Source/qovex_pb.pb.h"
+#include "core/messaging/PacketFraming.h"
 #include "service/IOrvaneService.h"
 #include "service/ServiceServer.h"
 
@@ -53,21 +54,13 @@ struct RunResult {
     double p99Microseconds = 0;
 };
 
-std::string Frame(const qovex::protocols::pb::Header& header, const std::string& body) {
-    const std::string headerBytes = header.SerializeAsString();
-    std::string packet;
-    packet.push_back(static_cast<char>(headerBytes.size() >> 8));
-    packet.push_back(static_cast<char>(headerBytes.size() & 0xFF));
-    return packet + headerBytes + body;
-}
-
 std::string Request(orvane::protocols::desktop_service::MessageType type) {
     qovex::protocols::pb::Header header;
     header.set_sort(1);
     header.set_type(type);
     header.set_size(0);
     header.set_oseq(1);
-    return Frame(header, "");
+    return OrvaneClient::FramePacket(header, "");
 }
 
 void SendAll(Poco::Net::StreamSocket& socket, const std::string& bytes) {

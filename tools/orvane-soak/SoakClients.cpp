@@ -2,6 +2,7 @@
 
 #include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
 #include "core/Protocols/qovex_pb/Source/qovex_pb.pb.h"
+#include "core/messaging/PacketFraming.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Net/StreamSocket.h>
@@ -15,21 +16,13 @@ namespace OrvaneSoak {
 
 namespace {
 
-std::string Frame(const qovex::protocols::pb::Header& header, const std::string& body) {
-    const std::string headerBytes = header.SerializeAsString();
-    std::string packet;
-    packet.push_back(static_cast<char>(headerBytes.size() >> 8));
-    packet.push_back(static_cast<char>(headerBytes.size() & 0xFF));
-    return packet + headerBytes + body;
-}
-
 std::string RequestWithSize(std::uint32_t size, const std::string& body) {
     qovex::protocols::pb::Header header;
     header.set_sort(1);
     header.set_type(orvane::protocols::desktop_service::LAUNCH_ELEVATED_REQUEST);
     header.set_size(size);
     header.set_oseq(1);
-    return Frame(header, body);
+    return OrvaneClient::FramePacket(header, body);
 }
 
 void SendAll(Poco::Net::StreamSocket& socket, const std::string& bytes) {
@@ -102,7 +95,7 @@ std::string LibraryInfoRequest(std::uint32_t oseq) {
     header.set_type(orvane::protocols::desktop_service::LIBRARY_INFO_REQUEST);
     header.set_size(0);
     header.set_oseq(oseq);
-    return Frame(header, "");
+    return OrvaneClient::FramePacket(header, "");
 }
 
 void RunHostile(const Poco::Net::SocketAddress& service,
