@@ -9,6 +9,7 @@
 #include <Poco/Timestamp.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace OrvaneClient::Testing {
@@ -109,12 +110,22 @@ TEST_F(ServiceServerTest, RequestsWithinTheTimeoutKeepTheServiceAlive) {
     startServer(Poco::Timespan(0, timeoutMilliseconds * 1000));
     auto client = connect();
 
-    // Four timeouts' worth of requests, one every 50 ms.
+    // Four timeouts' worth of requests, one every 50 ms. A busy machine may hold this thread up
+    // for longer than the timeout; the service may stop only after such a silence.
     const Poco::Timestamp start;
+    Poco::Timestamp lastSent;
+    Poco::Timestamp::TimeDiff longestSilence = 0;
     uint32_t oseq = 0;
     while (start.elapsed() < 4 * timeoutMilliseconds * 1000) {
+        longestSilence = std::max(longestSilence, lastSent.elapsed());
+        lastSent.update();
         expectNextAnswerIsFor(*client, ++oseq);
-        ASSERT_EQ(service.stopCalls(), 0) << "stopped after " << start.elapsed() / 1000 << " ms";
+        if (service.stopCalls() != 0) {
+            ASSERT_GE(longestSilence, timeoutMilliseconds * 1000)
+                << "stopped after " << start.elapsed() / 1000 << " ms of requests";
+            GTEST_SKIP() << "the machine held the client up for " << longestSilence / 1000
+                         << " ms, longer than the timeout";
+        }
         Poco::Thread::sleep(50);
     }
     EXPECT_TRUE(server->isRunning());
@@ -135,7 +146,8 @@ TEST_F(ServiceServerTest, StopEndsTheReactorWaitPromptly) {
     server->stop();
     const long stoppedAfter = MillisecondsUntilStopped(*server, 5000);
     ASSERT_GE(stoppedAfter, 0) << "reactor thread still running 5 s after stop";
-    EXPECT_LE(start.elapsed() / 1000, 100) << "stop took " << start.elapsed() / 1000 << " ms";
+    // Far sooner than the 30-second wait it interrupts, however busy the machine.
+    EXPECT_LT(start.elapsed() / 1000, 10000) << "stop took " << start.elapsed() / 1000 << " ms";
 
     // Shutdown closed the open connection from the service's side; stop is not the service's.
     EXPECT_TRUE(client->closedByServerWithin(Poco::Timespan(5, 0)));
@@ -152,7 +164,7 @@ TEST_F(ServiceServerTest, DestroyingARunningServerEndsItsThreadPromptly) {
 
     const Poco::Timestamp start;
     server.reset();
-    EXPECT_LT(start.elapsed() / 1000, 1000);
+    EXPECT_LT(start.elapsed() / 1000, 10000);
     EXPECT_TRUE(client->closedByServerWithin(Poco::Timespan(5, 0)));
 }
 
@@ -162,7 +174,7 @@ TEST_F(ServiceServerTest, ServerThatNeverStartedIsDestroyedAtOnce) {
     const Poco::Timestamp start;
     server->stop();
     server.reset();
-    EXPECT_LT(start.elapsed() / 1000, 1000);
+    EXPECT_LT(start.elapsed() / 1000, 10000);
     EXPECT_TRUE(waiting.closedByServerWithin(Poco::Timespan(5, 0)));
     EXPECT_EQ(service.stopCalls(), 0);
 }
