@@ -1,5 +1,6 @@
 #include "service/CallerVerifier.h"
 
+#include "core/windows/AccessToken.h"
 #include "core/windows/ScopedHandle.h"
 
 #include <Poco/ByteOrder.h>
@@ -13,8 +14,6 @@
 namespace OrvaneClient {
 
 namespace {
-
-constexpr DWORD NoConsoleSession = 0xFFFFFFFF;
 
 std::string failed(const char* call, DWORD error) {
     return std::string(call) + " failed, error code " + std::to_string(error);
@@ -75,89 +74,34 @@ std::optional<DWORD> connectionOwner(const Endpoint& peer,
     return std::nullopt;
 }
 
-// One class of information about `token`, in a zero-filled buffer; none with `failure` set.
-std::optional<std::vector<BYTE>> tokenInformation(HANDLE token,
-                                                  TOKEN_INFORMATION_CLASS informationClass,
-                                                  const char* what,
-                                                  std::string& failure) {
-    DWORD size = 0;
-    if (!GetTokenInformation(token, informationClass, nullptr, 0, &size)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER) {
-            failure = failed(what, error);
-            return std::nullopt;
-        }
-    }
-    std::vector<BYTE> buffer(size, 0);
-    if (!GetTokenInformation(token, informationClass, buffer.data(), size, &size)) {
-        failure = failed(what, GetLastError());
-        return std::nullopt;
-    }
-    return buffer;
-}
-
-PSID userSid(const std::vector<BYTE>& tokenUser) {
-    return reinterpret_cast<const TOKEN_USER*>(tokenUser.data())->User.Sid;
-}
-
-// Whether the system is at least version major.minor; true when the version cannot be read, so
-// that a check is made rather than skipped.
-bool versionAtLeast(DWORD major, DWORD minor) {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    if (!GetVersionExA(&version)) {
-        return true;
-    }
-    return version.dwMajorVersion > major ||
-           (version.dwMajorVersion == major && version.dwMinorVersion >= minor);
-}
-
-// The console user's account, from the token of the active console session; none with `failure`.
-std::optional<std::vector<BYTE>> consoleUser(DWORD consoleSession, std::string& failure) {
-    HANDLE rawToken = nullptr;
-    if (!WTSQueryUserToken(consoleSession, &rawToken)) {
-        failure = failed("WTSQueryUserToken", GetLastError());
-        return std::nullopt;
-    }
-    const ScopedHandle token(rawToken);
-    return tokenInformation(token.get(), TokenUser, "GetTokenInformation(TokenUser)", failure);
-}
-
 // Why the token of the calling process is not the console user's own, unsandboxed one; empty
 // when it is.
 std::optional<std::string> tokenRefusal(HANDLE token, PSID consoleUserSid) {
-    std::string failure;
-    const std::optional<std::vector<BYTE>> caller =
-        tokenInformation(token, TokenUser, "GetTokenInformation(TokenUser)", failure);
-    if (!caller) {
-        return failure;
+    const AccessToken caller(token);
+    std::optional<TokenUserSid> user;
+    if (const DWORD error = caller.user(user); error != ERROR_SUCCESS || !user) {
+        return failed("GetTokenInformation(TokenUser)", error);
     }
-    if (!EqualSid(userSid(*caller), consoleUserSid)) {
+    if (!EqualSid(user->get(), consoleUserSid)) {
         return std::string("other user");
     }
-    // Integrity levels exist from Vista on, AppContainers from Windows 8 on.
-    if (versionAtLeast(6, 0)) {
-        const std::optional<std::vector<BYTE>> label = tokenInformation(
-            token, TokenIntegrityLevel, "GetTokenInformation(TokenIntegrityLevel)", failure);
-        if (!label) {
-            return failure;
+    // Integrity levels exist from Vista on, AppContainers from Windows 8 on. A version that
+    // cannot be read has the checks made rather than skipped.
+    if (VersionAtLeast(6, 0, true)) {
+        DWORD level = 0;
+        if (const DWORD error = caller.integrityLevel(level); error != ERROR_SUCCESS) {
+            return failed("GetTokenInformation(TokenIntegrityLevel)", error);
         }
-        const PSID labelSid =
-            reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label->data())->Label.Sid;
-        const UCHAR count = *GetSidSubAuthorityCount(labelSid);
-        const DWORD level = count == 0 ? 0 : *GetSidSubAuthority(labelSid, count - 1u);
         if (level < SECURITY_MANDATORY_MEDIUM_RID) {
             return "integrity level " + std::to_string(level) + " below medium";
         }
     }
-    if (versionAtLeast(6, 2)) {
-        DWORD appContainer = 0;
-        DWORD size = 0;
-        if (!GetTokenInformation(
-                token, TokenIsAppContainer, &appContainer, sizeof(appContainer), &size)) {
-            return failed("GetTokenInformation(TokenIsAppContainer)", GetLastError());
+    if (VersionAtLeast(6, 2, true)) {
+        bool appContainer = false;
+        if (const DWORD error = caller.isAppContainer(appContainer); error != ERROR_SUCCESS) {
+            return failed("GetTokenInformation(TokenIsAppContainer)", error);
         }
-        if (appContainer != 0) {
+        if (appContainer) {
             return std::string("AppContainer process");
         }
     }
@@ -205,10 +149,15 @@ std::optional<std::string> CallerVerifier::refusal() const {
                std::to_string(consoleSession) + ")";
     }
 
-    std::string failure;
-    const std::optional<std::vector<BYTE>> user = consoleUser(consoleSession, failure);
-    if (!user) {
-        return failure;
+    ScopedHandle consoleToken;
+    if (const DWORD error = QuerySessionUserToken(consoleSession, consoleToken);
+        error != ERROR_SUCCESS) {
+        return failed("WTSQueryUserToken", error);
+    }
+    std::optional<TokenUserSid> consoleUser;
+    if (const DWORD error = AccessToken(consoleToken.get()).user(consoleUser);
+        error != ERROR_SUCCESS || !consoleUser) {
+        return failed("GetTokenInformation(TokenUser)", error);
     }
 
     const ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, *processId));
@@ -220,7 +169,7 @@ std::optional<std::string> CallerVerifier::refusal() const {
         return failed("OpenProcessToken", GetLastError());
     }
     const ScopedHandle token(rawToken);
-    return tokenRefusal(token.get(), userSid(*user));
+    return tokenRefusal(token.get(), consoleUser->get());
 }
 
 }  // namespace OrvaneClient
