@@ -19,12 +19,7 @@ std::string failed(const char* call, DWORD error) {
     return std::string(call) + " failed, error code " + std::to_string(error);
 }
 
-// An endpoint as the TCP table holds it: the address as stored in network byte order, the port
-// in host byte order.
-struct Endpoint {
-    DWORD address = 0;
-    DWORD port = 0;
-};
+using Endpoint = CallerVerifier::Endpoint;
 
 std::optional<Endpoint> ipv4Endpoint(const Poco::Net::SocketAddress& address) {
     if (address.family() != Poco::Net::AddressFamily::IPv4) {
@@ -111,34 +106,89 @@ std::optional<std::string> tokenRefusal(HANDLE token, PSID consoleUserSid) {
 }  // namespace
 
 CallerVerifier::CallerVerifier(const Poco::Net::StreamSocket& connection) {
-    std::optional<Endpoint> peer;
-    std::optional<Endpoint> server;
     try {
         peer = ipv4Endpoint(connection.peerAddress());
         server = ipv4Endpoint(connection.address());
     } catch (const Poco::Exception& exception) {
         // The client may already be gone; nothing it sends will be served then.
         identificationFailure = "connection endpoints unknown (" + exception.displayText() + ")";
+        peer.reset();
         return;
     }
     if (!peer || !server) {
         identificationFailure = "not an IPv4 connection";
-        return;
     }
-    processId = connectionOwner(*peer, *server, identificationFailure);
 }
 
 std::string CallerVerifier::processText() const {
     return processId ? std::to_string(*processId) : std::string("-");
 }
 
-std::optional<std::string> CallerVerifier::refusal() const {
+void CallerVerifier::identify() {
+    identified = true;
+    if (!peer || !server) {
+        return;
+    }
+    processId = connectionOwner(*peer, *server, identificationFailure);
     if (!processId) {
+        return;
+    }
+    // SYNCHRONIZE: the handle also tells when the process has exited.
+    const HANDLE opened =
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, *processId);
+    if (opened == nullptr) {
+        const DWORD error = GetLastError();
+        identificationFailure = failed("OpenProcess", error);
+        return;
+    }
+    process.reset(opened);
+}
+
+std::optional<std::string> CallerVerifier::refusal() {
+    if (!identified) {
+        identify();
+    }
+    if (!process.isValid()) {
         return identificationFailure;
     }
+    // The held handle keeps the id from passing to another process, but a process that exited
+    // or handed its end of the connection on is not the caller any more.
+    const DWORD waited = WaitForSingleObject(process.get(), 0);
+    if (waited == WAIT_OBJECT_0) {
+        return std::string("process exited");
+    }
+    if (waited != WAIT_TIMEOUT) {
+        const DWORD error = GetLastError();
+        return failed("WaitForSingleObject", error);
+    }
+    std::string failure;
+    const std::optional<DWORD> owner = connectionOwner(*peer, *server, failure);
+    if (!owner) {
+        return failure;
+    }
+    if (*owner != *processId) {
+        return "connection now owned by process " + std::to_string(*owner);
+    }
+
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(process.get(), TOKEN_QUERY, &rawToken)) {
+        const DWORD error = GetLastError();
+        return failed("OpenProcessToken", error);
+    }
+    const ScopedHandle token(rawToken);
+    bool restricted = false;
+    if (const DWORD error = AccessToken(token.get()).isRestricted(restricted);
+        error != ERROR_SUCCESS) {
+        return failed("IsTokenRestricted", error);
+    }
+    if (restricted) {
+        return std::string("restricted token");
+    }
+
     DWORD callerSession = 0;
     if (!ProcessIdToSessionId(*processId, &callerSession)) {
-        return failed("ProcessIdToSessionId", GetLastError());
+        const DWORD error = GetLastError();
+        return failed("ProcessIdToSessionId", error);
     }
     const DWORD consoleSession = WTSGetActiveConsoleSessionId();
     if (consoleSession == NoConsoleSession) {
@@ -159,16 +209,6 @@ std::optional<std::string> CallerVerifier::refusal() const {
         error != ERROR_SUCCESS || !consoleUser) {
         return failed("GetTokenInformation(TokenUser)", error);
     }
-
-    const ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, *processId));
-    if (!process.isValid()) {
-        return failed("OpenProcess", GetLastError());
-    }
-    HANDLE rawToken = nullptr;
-    if (!OpenProcessToken(process.get(), TOKEN_QUERY, &rawToken)) {
-        return failed("OpenProcessToken", GetLastError());
-    }
-    const ScopedHandle token(rawToken);
     return tokenRefusal(token.get(), consoleUser->get());
 }
 

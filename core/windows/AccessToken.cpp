@@ -54,6 +54,13 @@ DWORD AccessToken::isAppContainer(bool& appContainer) const {
     return ERROR_SUCCESS;
 }
 
+DWORD AccessToken::isRestricted(bool& restricted) const {
+    // FALSE is both "not restricted" and a failure: only the last error tells them apart.
+    SetLastError(ERROR_SUCCESS);
+    restricted = IsTokenRestricted(token) != FALSE;
+    return restricted ? ERROR_SUCCESS : GetLastError();
+}
+
 DWORD QuerySessionUserToken(DWORD session, ScopedHandle& userToken) {
     userToken.reset();
     HANDLE token = nullptr;

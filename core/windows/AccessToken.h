@@ -51,6 +51,8 @@ public:
     DWORD integrityLevel(DWORD& level) const;
     // Whether it is an AppContainer's token (Windows 8 and later).
     DWORD isAppContainer(bool& appContainer) const;
+    // Whether it holds restricting SIDs (IsTokenRestricted).
+    DWORD isRestricted(bool& restricted) const;
 
 private:
     HANDLE token;

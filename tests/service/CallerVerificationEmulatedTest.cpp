@@ -8,7 +8,10 @@
 #include "tests/support/FakeOrvaneService.h"
 #include "tests/support/LogCapture.h"
 
+#include <Poco/Exception.h>
 #include <Poco/Net/SocketAddress.h>
+#include <Poco/Thread.h>
+#include <Poco/Timestamp.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -102,6 +105,19 @@ protected:
         return reply->code();
     }
 
+    // Whether the machine comes back to `count` open handles: the service closes a connection
+    // in its own time.
+    bool handlesReturnTo(size_t count) {
+        const Poco::Timestamp start;
+        while (machine().openHandleCount() != count) {
+            if (start.elapsed() > 60 * Poco::Timestamp::resolution()) {
+                return false;
+            }
+            Poco::Thread::sleep(2);
+        }
+        return true;
+    }
+
     int operationCalls() const {
         return service.refreshTokenCalls() + static_cast<int>(service.launchCalls().size()) +
                static_cast<int>(service.fixDirectoryCalls().size());
@@ -173,7 +189,16 @@ const RefusalCase refusalCases[] = {
          test.addCaller([](auto& process) { process.appContainer = true; });
      },
      "AppContainer process"},
-    {"OwnerNotRunning", [](auto&, auto&) {}, "ProcessIdToSessionId failed, error code 87"},
+    {"OwnerNotRunning", [](auto&, auto&) {}, "OpenProcess failed, error code 87"},
+    {"RestrictedToken",
+     [](auto& test, auto&) { test.addCaller([](auto& process) { process.restricted = true; }); },
+     "restricted token"},
+    {"RestrictionQueryFails",
+     [](auto& test, auto& machine) {
+         test.addCaller();
+         fault(machine, "IsTokenRestricted", ERROR_ACCESS_DENIED);
+     },
+     "IsTokenRestricted failed, error code 5"},
     {"NobodyAtTheConsole",
      [](auto& test, auto& machine) {
          test.addCaller();
@@ -275,6 +300,95 @@ TEST_F(CallerVerificationTest, EachRequestIsCheckedAgainstWhoIsAtTheConsoleNow) 
         capture.contains(Warning, "Refused AuthInfoRequest 2 from process 5120: other user"))
         << capture.dump();
 }
+
+// What becomes of a connection's caller after its first privileged request, which binds the
+// connection to that process.
+struct BindingCase {
+    const char* name;
+    std::function<void(CallerVerificationTest&, Win32Emu::Machine&)> arrange;
+    int firstCode;  // of the request that binds
+    std::function<void(CallerVerificationTest&, Win32Emu::Machine&, WORD clientPort)> change;
+    const char* reason;  // of the three refusals that follow
+};
+
+class CallerBindingTest : public CallerVerificationTest,
+                          public testing::WithParamInterface<BindingCase> {};
+
+// A process of the console user takes the id of the one that owned the connection.
+void reuseCallerId(CallerVerificationTest& test, Win32Emu::Machine& machine) {
+    machine.removeProcess(CallerId);
+    EXPECT_THROW(test.addCaller(), Poco::InvalidArgumentException)
+        << "the id of a process the service holds open was given to another";
+}
+
+const BindingCase bindingCases[] = {
+    // Another user's process is refused, hands its socket to a child and exits; its id must not
+    // pass to a process of the console user while the connection lives.
+    {"IdReusedAfterTheOwnerExits",
+     [](auto& test, auto& machine) {
+         machine.setSessionUser(2, OtherSid);
+         test.addCaller([](auto& process) {
+             process.sessionId = 2;
+             process.userSid = OtherSid;
+         });
+     },
+     403,
+     [](auto& test, auto& machine, WORD) { reuseCallerId(test, machine); },
+     "process exited"},
+    {"OwnerExitsBetweenRequests",
+     [](auto& test, auto&) { test.addCaller(); },
+     200,
+     [](auto&, auto& machine, WORD) { machine.removeProcess(CallerId); },
+     "process exited"},
+    {"AnotherProcessOwnsTheConnectionNow",
+     [](auto& test, auto&) { test.addCaller(); },
+     200,
+     [](auto&, auto& machine, WORD clientPort) {
+         // The desktop client is a process the console user may call from, but not this caller.
+         machine.setConnectionOwner(clientPort, ClientId);
+     },
+     "connection now owned by process 5120"},
+};
+
+TEST_P(CallerBindingTest, LaterRequestsAreRefusedAndNothingStaysOpen) {
+    const BindingCase& entry = GetParam();
+    entry.arrange(*this, machine());
+    const size_t handlesBefore = machine().openHandleCount();
+    auto client = connectAs(CallerId);
+    EXPECT_EQ(200, ask(*client, desktop::LIBRARY_INFO_REQUEST, 1));
+    EXPECT_EQ(handlesBefore, machine().openHandleCount()) << "library-info looked for the caller";
+    EXPECT_EQ(entry.firstCode, ask(*client, desktop::AUTH_INFO_REQUEST, 2));
+    // The connection holds its caller's process, and nothing else.
+    EXPECT_EQ(handlesBefore + 1, machine().openHandleCount());
+
+    entry.change(*this, machine(), client->socket.address().port());
+    EXPECT_EQ(403, ask(*client, desktop::AUTH_INFO_REQUEST, 3));
+    EXPECT_EQ(403, ask(*client, desktop::LAUNCH_ELEVATED_REQUEST, 4));
+    EXPECT_EQ(403, ask(*client, desktop::FIX_DIRECTORY_PRIVILEGES_REQUEST, 5));
+    EXPECT_EQ(entry.firstCode == 200 ? 1 : 0, operationCalls());
+    for (const auto& [request, oseq] : {std::pair<std::string, int>{"AuthInfoRequest", 3},
+                                        {"LaunchElevatedRequest", 4},
+                                        {"FixDirectoryPrivilegesRequest", 5}}) {
+        EXPECT_TRUE(capture.contains(Warning,
+                                     "Refused " + request + " " + std::to_string(oseq) +
+                                         " from process " + std::to_string(CallerId) + ": " +
+                                         entry.reason))
+            << capture.dump();
+    }
+    EXPECT_EQ(handlesBefore + 1, machine().openHandleCount());
+
+    // The process handle goes with the connection.
+    client->close();
+    EXPECT_TRUE(handlesReturnTo(handlesBefore))
+        << machine().openHandleCount() << " handles open, " << handlesBefore << " before";
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes,
+                         CallerBindingTest,
+                         testing::ValuesIn(bindingCases),
+                         [](const testing::TestParamInfo<BindingCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace OrvaneClient

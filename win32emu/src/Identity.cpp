@@ -4,6 +4,7 @@
 
 #include <Poco/String.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace Win32Emu {
@@ -43,6 +44,25 @@ std::optional<ProcessEntry> FindProcess(DWORD processId) {
     return std::nullopt;
 }
 
+std::shared_ptr<ProcessObject> ProcessObjectOf(DWORD processId) {
+    MachineModel& model = Model();
+    std::lock_guard<std::mutex> guard(model.lock);
+    Configuration& configuration = model.configuration;
+    const bool listed =
+        std::any_of(configuration.processes.begin(),
+                    configuration.processes.end(),
+                    [&](const ProcessEntry& process) { return process.processId == processId; });
+    if (listed) {
+        std::shared_ptr<ProcessObject>& object = configuration.processObjects[processId];
+        if (!object) {
+            object = std::make_shared<ProcessObject>(processId);
+        }
+        return object;
+    }
+    const auto exited = configuration.exitedProcesses.find(processId);
+    return exited == configuration.exitedProcesses.end() ? nullptr : exited->second.lock();
+}
+
 bool CallerIsLocalSystem() {
     return CurrentProcessEntry().userSid == LocalSystemSid;
 }
@@ -70,7 +90,8 @@ std::shared_ptr<TokenObject> NewToken(const std::string& userSid,
                                       DWORD sessionId,
                                       bool elevated,
                                       DWORD integrityLevel,
-                                      bool appContainer) {
+                                      bool appContainer,
+                                      bool restricted) {
     bool split = false;
     {
         MachineModel& model = Model();
@@ -89,6 +110,7 @@ std::shared_ptr<TokenObject> NewToken(const std::string& userSid,
     token->integrityLevel =
         integrityLevel != 0 ? integrityLevel : DefaultIntegrityLevel(userSid, token->elevation);
     token->appContainer = appContainer;
+    token->restricted = restricted;
     return token;
 }
 
@@ -102,6 +124,7 @@ std::shared_ptr<TokenObject> CopyToken(const TokenObject& source) {
     token->elevation = source.elevation;
     token->integrityLevel = source.integrityLevel;
     token->appContainer = source.appContainer;
+    token->restricted = source.restricted;
     return token;
 }
 

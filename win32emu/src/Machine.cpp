@@ -451,19 +451,34 @@ std::optional<Account> Machine::account(const std::string& sid) const {
 void Machine::setProcess(const ProcessEntry& process) {
     requireSid(process.userSid, false);
     std::lock_guard<std::mutex> guard(state->model.lock);
-    std::vector<ProcessEntry>& processes = state->model.configuration.processes;
-    for (ProcessEntry& existing : processes) {
+    Configuration& configuration = state->model.configuration;
+    for (ProcessEntry& existing : configuration.processes) {
         if (existing.processId == process.processId) {
             existing = process;
             return;
         }
     }
-    processes.push_back(process);
+    const auto exited = configuration.exitedProcesses.find(process.processId);
+    if (exited != configuration.exitedProcesses.end()) {
+        if (!exited->second.expired()) {
+            throw Poco::InvalidArgumentException("A handle still holds process",
+                                                 std::to_string(process.processId));
+        }
+        configuration.exitedProcesses.erase(exited);
+    }
+    configuration.processes.push_back(process);
 }
 
 void Machine::removeProcess(DWORD processId) {
     std::lock_guard<std::mutex> guard(state->model.lock);
-    std::vector<ProcessEntry>& processes = state->model.configuration.processes;
+    Configuration& configuration = state->model.configuration;
+    const auto object = configuration.processObjects.find(processId);
+    if (object != configuration.processObjects.end()) {
+        object->second->exit();
+        configuration.exitedProcesses[processId] = object->second;
+        configuration.processObjects.erase(object);
+    }
+    std::vector<ProcessEntry>& processes = configuration.processes;
     processes.erase(
         std::remove_if(processes.begin(),
                        processes.end(),

@@ -100,6 +100,7 @@ const Export exportTable[] = {
     {"advapi32.dll", "GetSidSubAuthority", procedure(&GetSidSubAuthority)},
     {"advapi32.dll", "GetSidSubAuthorityCount", procedure(&GetSidSubAuthorityCount)},
     {"advapi32.dll", "GetTokenInformation", procedure(&GetTokenInformation)},
+    {"advapi32.dll", "IsTokenRestricted", procedure(&IsTokenRestricted)},
     {"advapi32.dll", "IsValidSid", procedure(&IsValidSid)},
     {"advapi32.dll", "LookupAccountSidA", procedure(&LookupAccountSidA)},
     {"advapi32.dll", "LookupAccountSidW", procedure(&LookupAccountSidW)},

@@ -1,5 +1,6 @@
 // Sessions and processes: WTSGetActiveConsoleSessionId, OpenProcess, OpenProcessToken,
-// ProcessIdToSessionId and the process snapshot.
+// ProcessIdToSessionId and the process snapshot. A process that exits leaves the list; a handle
+// to it stays valid, opens no token and reports the exit to WaitForSingleObject.
 
 #include "ApiSupport.h"
 #include "Identity.h"
@@ -72,7 +73,8 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
         return nullptr;
     }
     const std::optional<ProcessEntry> process = FindProcess(dwProcessId);
-    if (dwProcessId == 0 || !process) {
+    const std::shared_ptr<ProcessObject> object = ProcessObjectOf(dwProcessId);
+    if (dwProcessId == 0 || !object) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -86,12 +88,11 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    if (process->openProcessError != 0) {
+    if (process && process->openProcessError != 0) {
         SetLastError(process->openProcessError);
         return nullptr;
     }
-    return Model().handles.insert(
-        std::make_shared<ProcessObject>(dwProcessId), "OpenProcess", granted);
+    return Model().handles.insert(object, "OpenProcess", granted);
 }
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
@@ -102,7 +103,10 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
     } else if (const std::optional<HandleEntry> entry = Model().handles.entry(ProcessHandle)) {
         if (const auto object = std::dynamic_pointer_cast<ProcessObject>(entry->object)) {
             processAccess = entry->access;
-            process = FindProcess(object->processId);
+            // While the handle is open the id names this process and no other.
+            if (!object->exited()) {
+                process = FindProcess(object->processId);
+            }
             if (!process) {
                 // The process has ended: its handle still names it, but it has no token.
                 ProcessEntry ended;
@@ -141,7 +145,8 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
                                                    process->sessionId,
                                                    process->elevated,
                                                    process->integrityLevel,
-                                                   process->appContainer),
+                                                   process->appContainer,
+                                                   process->restricted),
                                           "OpenProcessToken",
                                           granted);
     return TRUE;
