@@ -8,6 +8,7 @@
 #include <Poco/Net/IPAddress.h>
 #include <Poco/Net/SocketAddress.h>
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -29,6 +30,10 @@ std::optional<Endpoint> ipv4Endpoint(const Poco::Net::SocketAddress& address) {
     std::memcpy(&endpoint.address, address.host().addr(), sizeof(endpoint.address));
     endpoint.port = address.port();
     return endpoint;
+}
+
+std::uint64_t fileTimeValue(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
 DWORD rowPort(DWORD networkOrderPort) {
@@ -106,6 +111,7 @@ std::optional<std::string> tokenRefusal(HANDLE token, PSID consoleUserSid) {
 }  // namespace
 
 CallerVerifier::CallerVerifier(const Poco::Net::StreamSocket& connection) {
+    GetSystemTimeAsFileTime(&accepted);
     try {
         peer = ipv4Endpoint(connection.peerAddress());
         server = ipv4Endpoint(connection.address());
@@ -141,7 +147,23 @@ void CallerVerifier::identify() {
         identificationFailure = failed("OpenProcess", error);
         return;
     }
-    process.reset(opened);
+    ScopedHandle owner(opened);
+    // The table keeps naming a process that created the socket and then exited, and its id may
+    // have gone to a process started since: one younger than the connection is not its owner.
+    FILETIME created = {};
+    FILETIME exited = {};
+    FILETIME kernel = {};
+    FILETIME user = {};
+    if (!GetProcessTimes(owner.get(), &created, &exited, &kernel, &user)) {
+        const DWORD error = GetLastError();
+        identificationFailure = failed("GetProcessTimes", error);
+        return;
+    }
+    if (fileTimeValue(created) > fileTimeValue(accepted)) {
+        identificationFailure = "process started after the connection";
+        return;
+    }
+    process = std::move(owner);
 }
 
 std::optional<std::string> CallerVerifier::refusal() {

@@ -18,7 +18,8 @@ namespace OrvaneClient {
 // no caller, and the table is slow to read) the process that owns the client's end is found in
 // the system's TCP table, the row whose local endpoint is the client's and whose remote endpoint
 // is ours, and opened; the handle is held for the life of the connection, so that the process's
-// id cannot pass to another process meanwhile. That is done once: a connection whose owner cannot
+// id cannot pass to another process meanwhile. A process started after the connection was
+// accepted cannot own it: its id was reused. That is done once: a connection whose owner cannot
 // be found or opened is refused for good. Who may call is decided anew for every request, since
 // the person at the console can change while a connection stays open. A caller is allowed while
 // its process runs, the table still names it as the owner, and its token is not restricted; it
@@ -53,6 +54,7 @@ private:
 
     std::optional<Endpoint> peer;    // the client's end
     std::optional<Endpoint> server;  // ours
+    FILETIME accepted = {};          // when the connection was accepted
     bool identified = false;
     std::optional<DWORD> processId;
     ScopedHandle process;  // the owner, for the life of the connection

@@ -105,6 +105,24 @@ protected:
         return reply->code();
     }
 
+    // Asks the three privileged requests of CallerId's connection, with `oseq` and the next two,
+    // and expects each refused for `reason`.
+    void expectAllRefused(Testing::ServiceTestClient& client, uint32_t oseq, const char* reason) {
+        const std::pair<uint32_t, const char*> requests[] = {
+            {desktop::AUTH_INFO_REQUEST, "AuthInfoRequest"},
+            {desktop::LAUNCH_ELEVATED_REQUEST, "LaunchElevatedRequest"},
+            {desktop::FIX_DIRECTORY_PRIVILEGES_REQUEST, "FixDirectoryPrivilegesRequest"}};
+        for (const auto& [type, name] : requests) {
+            EXPECT_EQ(403, ask(client, type, oseq));
+            EXPECT_TRUE(capture.contains(Warning,
+                                         "Refused " + std::string(name) + " " +
+                                             std::to_string(oseq) + " from process " +
+                                             std::to_string(CallerId) + ": " + reason))
+                << capture.dump();
+            ++oseq;
+        }
+    }
+
     // Whether the machine comes back to `count` open handles: the service closes a connection
     // in its own time.
     bool handlesReturnTo(size_t count) {
@@ -362,19 +380,8 @@ TEST_P(CallerBindingTest, LaterRequestsAreRefusedAndNothingStaysOpen) {
     EXPECT_EQ(handlesBefore + 1, machine().openHandleCount());
 
     entry.change(*this, machine(), client->socket.address().port());
-    EXPECT_EQ(403, ask(*client, desktop::AUTH_INFO_REQUEST, 3));
-    EXPECT_EQ(403, ask(*client, desktop::LAUNCH_ELEVATED_REQUEST, 4));
-    EXPECT_EQ(403, ask(*client, desktop::FIX_DIRECTORY_PRIVILEGES_REQUEST, 5));
+    expectAllRefused(*client, 3, entry.reason);
     EXPECT_EQ(entry.firstCode == 200 ? 1 : 0, operationCalls());
-    for (const auto& [request, oseq] : {std::pair<std::string, int>{"AuthInfoRequest", 3},
-                                        {"LaunchElevatedRequest", 4},
-                                        {"FixDirectoryPrivilegesRequest", 5}}) {
-        EXPECT_TRUE(capture.contains(Warning,
-                                     "Refused " + request + " " + std::to_string(oseq) +
-                                         " from process " + std::to_string(CallerId) + ": " +
-                                         entry.reason))
-            << capture.dump();
-    }
     EXPECT_EQ(handlesBefore + 1, machine().openHandleCount());
 
     // The process handle goes with the connection.
@@ -389,6 +396,24 @@ INSTANTIATE_TEST_SUITE_P(Changes,
                          [](const testing::TestParamInfo<BindingCase>& info) {
                              return std::string(info.param.name);
                          });
+
+// An owner that exits before the connection's first privileged request leaves its id free; the
+// process that gets it next started after the connection and is not its owner.
+TEST_F(CallerVerificationTest, AnIdReusedBeforeTheFirstPrivilegedRequestIsRefused) {
+    machine().setSessionUser(2, OtherSid);
+    addCaller([](auto& process) {
+        process.sessionId = 2;
+        process.userSid = OtherSid;
+    });
+    const size_t handlesBefore = machine().openHandleCount();
+    const auto client = connectAs(CallerId);
+    EXPECT_EQ(200, ask(*client, desktop::LIBRARY_INFO_REQUEST, 1));
+    machine().removeProcess(CallerId);
+    addCaller();
+    expectAllRefused(*client, 2, "process started after the connection");
+    EXPECT_EQ(0, operationCalls());
+    EXPECT_EQ(handlesBefore, machine().openHandleCount());
+}
 
 }  // namespace
 }  // namespace OrvaneClient

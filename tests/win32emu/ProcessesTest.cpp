@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <Win32Emu/Machine.h>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <tlhelp32.h>
@@ -276,6 +277,50 @@ TEST_F(ProcessesTest, AnExitedProcessIsSignalledAndKeepsItsIdWhileHeld) {
     const HANDLE reused = OpenProcess(SYNCHRONIZE, FALSE, 3000);
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(reused, 0));
     CloseHandle(reused);
+}
+
+std::uint64_t value(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+TEST_F(ProcessesTest, ProcessTimesTellWhenItStartedAndExited) {
+    FILETIME before = {};
+    GetSystemTimeAsFileTime(&before);
+    machine().setProcess(process(3000, "game.exe", 1, playerSid));
+    FILETIME after = {};
+    GetSystemTimeAsFileTime(&after);
+    const HANDLE held = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 3000);
+    FILETIME times[4] = {};
+    SetLastError(0xdeadbeef);
+    ASSERT_TRUE(GetProcessTimes(held, &times[0], &times[1], &times[2], &times[3]));
+    EXPECT_EQ(0xdeadbeefu, GetLastError());
+    EXPECT_LE(value(before), value(times[0]));
+    EXPECT_LE(value(times[0]), value(after));
+    EXPECT_EQ(0u, value(times[1]));
+    machine().removeProcess(3000);
+    ASSERT_TRUE(GetProcessTimes(held, &times[0], &times[1], &times[2], &times[3]));
+    EXPECT_LE(value(after), value(times[1]));
+
+    const HANDLE noQuery = OpenProcess(SYNCHRONIZE, FALSE, 3000);
+    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const struct {
+        const char* what;
+        HANDLE handle;
+        DWORD error;
+    } cases[] = {
+        {"without a query right", noQuery, ERROR_ACCESS_DENIED},
+        {"not a process", event, ERROR_INVALID_HANDLE},
+        {"the emulated process itself", GetCurrentProcess(), ERROR_CALL_NOT_IMPLEMENTED},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.what);
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(GetProcessTimes(entry.handle, &times[0], &times[1], &times[2], &times[3]));
+        EXPECT_EQ(entry.error, GetLastError());
+    }
+    for (const HANDLE handle : {held, noQuery, event}) {
+        CloseHandle(handle);
+    }
 }
 
 }  // namespace

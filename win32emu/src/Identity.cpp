@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 
 namespace Win32Emu {
 
@@ -48,19 +49,27 @@ std::shared_ptr<ProcessObject> ProcessObjectOf(DWORD processId) {
     MachineModel& model = Model();
     std::lock_guard<std::mutex> guard(model.lock);
     Configuration& configuration = model.configuration;
-    const bool listed =
-        std::any_of(configuration.processes.begin(),
-                    configuration.processes.end(),
-                    [&](const ProcessEntry& process) { return process.processId == processId; });
-    if (listed) {
+    const auto listed =
+        std::find_if(configuration.processes.begin(),
+                     configuration.processes.end(),
+                     [&](const ProcessEntry& process) { return process.processId == processId; });
+    if (listed != configuration.processes.end()) {
         std::shared_ptr<ProcessObject>& object = configuration.processObjects[processId];
         if (!object) {
-            object = std::make_shared<ProcessObject>(processId);
+            object = std::make_shared<ProcessObject>(processId, listed->startTime);
         }
         return object;
     }
     const auto exited = configuration.exitedProcesses.find(processId);
     return exited == configuration.exitedProcesses.end() ? nullptr : exited->second.lock();
+}
+
+std::uint64_t FileTimeNow() {
+    // 1601-01-01 to 1970-01-01 in 100 ns units.
+    constexpr std::uint64_t UnixEpoch = 116444736000000000ULL;
+    const auto sinceUnixEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    return UnixEpoch + static_cast<std::uint64_t>(sinceUnixEpoch.count()) / 100;
 }
 
 bool CallerIsLocalSystem() {

@@ -20,6 +20,8 @@ std::optional<ProcessEntry> FindProcess(DWORD processId);
 // The object behind handles to process `processId`: the listed process's (made on first use), else
 // that of an exited process a handle still holds; null when there is neither.
 std::shared_ptr<ProcessObject> ProcessObjectOf(DWORD processId);
+// The host's clock in FILETIME units (100 ns since 1601).
+std::uint64_t FileTimeNow();
 // Whether the emulated process holds the privileges of LocalSystem (SeTcbPrivilege).
 bool CallerIsLocalSystem();
 

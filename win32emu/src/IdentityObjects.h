@@ -6,6 +6,7 @@
 #include "KernelObject.h"
 #include "Win32Emu/Machine.h"
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -34,13 +35,19 @@ public:
 // being given to another process.
 class ProcessObject : public WaitableObject {
 public:
-    explicit ProcessObject(DWORD processId) : processId(processId) {}
+    ProcessObject(DWORD processId, std::uint64_t startTime)
+        : processId(processId), startTime(startTime) {}
     const char* typeName() const override { return "Process"; }
     DWORD wait(DWORD milliseconds) override { return ended.wait(milliseconds); }
-    void exit() { ended.set(); }
+    void exit(std::uint64_t time) {
+        exitTime = time;
+        ended.set();
+    }
     bool exited() { return ended.wait(0) == WAIT_OBJECT_0; }
 
     const DWORD processId;
+    const std::uint64_t startTime;
+    std::atomic<std::uint64_t> exitTime{0};  // set before the object is signalled
 
 private:
     EventObject ended{true, false};

@@ -2,6 +2,7 @@
 
 #include "ApiSupport.h"
 #include "FileSystem.h"
+#include "Identity.h"
 #include "IdentityObjects.h"
 #include "MachineModel.h"
 #include "MachineProfile.h"
@@ -454,7 +455,12 @@ void Machine::setProcess(const ProcessEntry& process) {
     Configuration& configuration = state->model.configuration;
     for (ProcessEntry& existing : configuration.processes) {
         if (existing.processId == process.processId) {
+            // Changed in place, it is the process that started then.
+            const std::uint64_t startTime = existing.startTime;
             existing = process;
+            if (existing.startTime == 0) {
+                existing.startTime = startTime;
+            }
             return;
         }
     }
@@ -467,6 +473,9 @@ void Machine::setProcess(const ProcessEntry& process) {
         configuration.exitedProcesses.erase(exited);
     }
     configuration.processes.push_back(process);
+    if (process.startTime == 0) {
+        configuration.processes.back().startTime = FileTimeNow();
+    }
 }
 
 void Machine::removeProcess(DWORD processId) {
@@ -474,7 +483,7 @@ void Machine::removeProcess(DWORD processId) {
     Configuration& configuration = state->model.configuration;
     const auto object = configuration.processObjects.find(processId);
     if (object != configuration.processObjects.end()) {
-        object->second->exit();
+        object->second->exit(FileTimeNow());
         configuration.exitedProcesses[processId] = object->second;
         configuration.processObjects.erase(object);
     }

@@ -224,6 +224,7 @@ BOOL WINAPI CreateProcessAsUserW(HANDLE hToken,
         launch.processId = newId(model.configuration);
         launch.threadId = newId(model.configuration);
         process.processId = launch.processId;
+        process.startTime = FileTimeNow();
         model.configuration.processes.push_back(process);
         model.configuration.launches.push_back(launch);
     }

@@ -152,6 +152,54 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
     return TRUE;
 }
 
+BOOL WINAPI GetProcessTimes(HANDLE hProcess,
+                            LPFILETIME lpCreationTime,
+                            LPFILETIME lpExitTime,
+                            LPFILETIME lpKernelTime,
+                            LPFILETIME lpUserTime) {
+    const std::optional<HandleEntry> entry = Model().handles.entry(hProcess);
+    const auto object = entry ? std::dynamic_pointer_cast<ProcessObject>(entry->object) : nullptr;
+    if (InjectedFailure("GetProcessTimes",
+                        object ? std::to_string(object->processId) : std::string(),
+                        objectTypeAt(hProcess))) {
+        return FALSE;
+    }
+    if (hProcess == GetCurrentProcess()) {
+        // The emulated process's own times are not modelled.
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if ((entry->access & PROCESS_QUERY_LIMITED_INFORMATION) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (lpCreationTime == nullptr || lpExitTime == nullptr || lpKernelTime == nullptr ||
+        lpUserTime == nullptr) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    const auto fill = [](LPFILETIME time, std::uint64_t value) {
+        time->dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);
+        time->dwHighDateTime = static_cast<DWORD>(value >> 32);
+    };
+    fill(lpCreationTime, object->startTime);
+    fill(lpExitTime, object->exited() ? object->exitTime.load() : 0);
+    // No time is spent running on the emulated machine.
+    fill(lpKernelTime, 0);
+    fill(lpUserTime, 0);
+    return TRUE;
+}
+
+void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
+    const std::uint64_t now = FileTimeNow();
+    lpSystemTimeAsFileTime->dwLowDateTime = static_cast<DWORD>(now & 0xFFFFFFFFu);
+    lpSystemTimeAsFileTime->dwHighDateTime = static_cast<DWORD>(now >> 32);
+}
+
 BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId) {
     if (InjectedFailure("ProcessIdToSessionId", std::to_string(dwProcessId))) {
         return FALSE;

@@ -48,6 +48,8 @@ struct ProcessEntry {
     DWORD integrityLevel = 0;
     bool appContainer = false;  // a sandboxed (AppContainer) process, Windows 8 and later
     bool restricted = false;    // its token holds restricting SIDs (IsTokenRestricted)
+    // When it started, as GetSystemTimeAsFileTime counts; 0: when setProcess first lists it.
+    std::uint64_t startTime = 0;
     DWORD openProcessError = 0;
     DWORD openProcessTokenError = 0;
     DWORD sessionIdError = 0;  // ProcessIdToSessionId
