@@ -8,6 +8,8 @@
 #include <Poco/Net/IPAddress.h>
 #include <Poco/Net/SocketAddress.h>
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -45,9 +47,12 @@ DWORD rowPort(DWORD networkOrderPort) {
 std::optional<DWORD> connectionOwner(const Endpoint& peer,
                                      const Endpoint& server,
                                      std::string& failure) {
-    // The table can grow between the size query and the read: ask again until it fits.
+    // The table can grow between the size query and the read: ask again until it fits. Reading
+    // it is slow (the system walks every process's sockets), so the first call is made with
+    // room for the rows the last read found and a few more, and mostly is the only one.
+    static std::atomic<DWORD> sizeHint{0};
     std::vector<BYTE> buffer;
-    DWORD size = 0;
+    DWORD size = sizeHint.load();
     DWORD result = ERROR_INSUFFICIENT_BUFFER;
     for (int attempt = 0; attempt < 4 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
         buffer.assign(size, 0);
@@ -63,6 +68,8 @@ std::optional<DWORD> connectionOwner(const Endpoint& peer,
         return std::nullopt;
     }
     const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+    sizeHint = static_cast<DWORD>(offsetof(MIB_TCPTABLE_OWNER_PID, table) +
+                                  (table->dwNumEntries + 16) * sizeof(MIB_TCPROW_OWNER_PID));
     for (DWORD index = 0; index < table->dwNumEntries; ++index) {
         const MIB_TCPROW_OWNER_PID& row = table->table[index];
         if (row.dwLocalAddr == peer.address && rowPort(row.dwLocalPort) == peer.port &&
@@ -167,6 +174,8 @@ void CallerVerifier::identify() {
 }
 
 std::optional<std::string> CallerVerifier::refusal() {
+    // The identification has just read the table: the owner is the one it found.
+    const bool ownerJustFound = !identified;
     if (!identified) {
         identify();
     }
@@ -183,13 +192,15 @@ std::optional<std::string> CallerVerifier::refusal() {
         const DWORD error = GetLastError();
         return failed("WaitForSingleObject", error);
     }
-    std::string failure;
-    const std::optional<DWORD> owner = connectionOwner(*peer, *server, failure);
-    if (!owner) {
-        return failure;
-    }
-    if (*owner != *processId) {
-        return "connection now owned by process " + std::to_string(*owner);
+    if (!ownerJustFound) {
+        std::string failure;
+        const std::optional<DWORD> owner = connectionOwner(*peer, *server, failure);
+        if (!owner) {
+            return failure;
+        }
+        if (*owner != *processId) {
+            return "connection now owned by process " + std::to_string(*owner);
+        }
     }
 
     HANDLE rawToken = nullptr;

@@ -195,6 +195,9 @@ BOOL WINAPI GetProcessTimes(HANDLE hProcess,
 }
 
 void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
+    // The machine, and the processes its profile starts, come first: a caller comparing this
+    // time with a process's start sees the profile's processes as older.
+    Model();
     const std::uint64_t now = FileTimeNow();
     lpSystemTimeAsFileTime->dwLowDateTime = static_cast<DWORD>(now & 0xFFFFFFFFu);
     lpSystemTimeAsFileTime->dwHighDateTime = static_cast<DWORD>(now >> 32);
