@@ -112,6 +112,16 @@ size_t ReplySize(const Poco::Net::SocketAddress& address,
     return 2 + headerLength + header.size();
 }
 
+// The rate and percentiles of round trips that took `latencies` (microseconds), `seconds` in all.
+RunResult Summary(std::vector<double> latencies, double seconds) {
+    std::sort(latencies.begin(), latencies.end());
+    RunResult result;
+    result.requestsPerSecond = static_cast<double>(latencies.size()) / seconds;
+    result.p50Microseconds = latencies[latencies.size() / 2];
+    result.p99Microseconds = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
+    return result;
+}
+
 // `connections` clients, each on its own thread and connection, share `roundTrips` requests.
 RunResult RunClients(const Poco::Net::SocketAddress& address,
                      int connections,
@@ -159,12 +169,7 @@ RunResult RunClients(const Poco::Net::SocketAddress& address,
     for (const std::vector<double>& some : latencies) {
         all.insert(all.end(), some.begin(), some.end());
     }
-    std::sort(all.begin(), all.end());
-    RunResult result;
-    result.requestsPerSecond = static_cast<double>(all.size()) / seconds;
-    result.p50Microseconds = all[all.size() / 2];
-    result.p99Microseconds = all[std::min(all.size() - 1, all.size() * 99 / 100)];
-    return result;
+    return Summary(std::move(all), seconds);
 }
 
 // The baseline: a blocking server thread per connection that reads a request's bytes and
@@ -242,13 +247,8 @@ RunResult RunFreshConnections(const Poco::Net::SocketAddress& address,
         latencies.push_back(
             std::chrono::duration<double, std::micro>(Clock::now() - begun).count());
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::sort(latencies.begin(), latencies.end());
-    RunResult result;
-    result.requestsPerSecond = static_cast<double>(latencies.size()) / seconds;
-    result.p50Microseconds = latencies[latencies.size() / 2];
-    result.p99Microseconds = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
-    return result;
+    return Summary(std::move(latencies),
+                   std::chrono::duration<double>(Clock::now() - start).count());
 }
 
 // The baseline for fresh connections: one server thread that accepts each connection, answers
