@@ -58,7 +58,13 @@ DWORD AccessToken::isRestricted(bool& restricted) const {
     // FALSE is both "not restricted" and a failure: only the last error tells them apart.
     SetLastError(ERROR_SUCCESS);
     restricted = IsTokenRestricted(token) != FALSE;
-    return restricted ? ERROR_SUCCESS : GetLastError();
+    if (restricted) {
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = GetLastError();
+    // A system that does not implement the query (Wine 8 answers STATUS_NOT_IMPLEMENTED) makes
+    // no restricted tokens either.
+    return error == ERROR_INVALID_FUNCTION ? ERROR_SUCCESS : error;
 }
 
 DWORD QuerySessionUserToken(DWORD session, ScopedHandle& userToken) {

@@ -51,7 +51,8 @@ public:
     DWORD integrityLevel(DWORD& level) const;
     // Whether it is an AppContainer's token (Windows 8 and later).
     DWORD isAppContainer(bool& appContainer) const;
-    // Whether it holds restricting SIDs (IsTokenRestricted).
+    // Whether it holds restricting SIDs (IsTokenRestricted); not restricted where the system does
+    // not implement the query (ERROR_INVALID_FUNCTION).
     DWORD isRestricted(bool& restricted) const;
 
 private:

@@ -162,6 +162,14 @@ TEST_F(CallerVerificationTest, TheConsoleUsersOwnProcessesAreServed) {
     EXPECT_TRUE(capture.startingWith("Refused").empty()) << capture.dump();
 }
 
+// A system that cannot tell restricting SIDs, because it makes no restricted tokens, still serves.
+TEST_F(CallerVerificationTest, ASystemWithoutRestrictedTokensServes) {
+    machine().injectFault(Win32Emu::Fault("IsTokenRestricted", ERROR_INVALID_FUNCTION).always());
+    const auto client = connectAs(0);
+    EXPECT_EQ(200, ask(*client, desktop::AUTH_INFO_REQUEST, 1));
+    machine().clearFaults();
+}
+
 struct RefusalCase {
     const char* name;
     std::function<void(CallerVerificationTest&, Win32Emu::Machine&)> arrange;
