@@ -14,6 +14,7 @@
 #include <Poco/Exception.h>
 #include <Poco/Logger.h>
 #include <Poco/Message.h>
+#include <Poco/Net/Net.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Net/StreamSocket.h>
@@ -317,6 +318,8 @@ int main(int argc, char** argv) {
     Poco::Logger::setChannel("", Poco::AutoPtr<Poco::Channel>(new Poco::NullChannel));
     Poco::Logger::setLevel("", Poco::Message::PRIO_INFORMATION);
 
+    // Winsock must be started before the first socket; elsewhere this does nothing.
+    Poco::Net::initializeNetwork();
     try {
         BenchService service;
         // No inactivity stop while the baseline runs.
