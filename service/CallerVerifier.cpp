@@ -1,5 +1,6 @@
 #include "service/CallerVerifier.h"
 
+#include "core/windows/AccessToken.h"
 #include "core/windows/ScopedHandle.h"
 
 #include <Poco/ByteOrder.h>
@@ -7,6 +8,9 @@
 #include <Poco/Net/IPAddress.h>
 #include <Poco/Net/SocketAddress.h>
 
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -14,18 +18,11 @@ namespace OrvaneClient {
 
 namespace {
 
-constexpr DWORD NoConsoleSession = 0xFFFFFFFF;
-
 std::string failed(const char* call, DWORD error) {
     return std::string(call) + " failed, error code " + std::to_string(error);
 }
 
-// An endpoint as the TCP table holds it: the address as stored in network byte order, the port
-// in host byte order.
-struct Endpoint {
-    DWORD address = 0;
-    DWORD port = 0;
-};
+using Endpoint = CallerVerifier::Endpoint;
 
 std::optional<Endpoint> ipv4Endpoint(const Poco::Net::SocketAddress& address) {
     if (address.family() != Poco::Net::AddressFamily::IPv4) {
@@ -37,6 +34,10 @@ std::optional<Endpoint> ipv4Endpoint(const Poco::Net::SocketAddress& address) {
     return endpoint;
 }
 
+std::uint64_t fileTimeValue(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
 DWORD rowPort(DWORD networkOrderPort) {
     return Poco::ByteOrder::fromNetwork(static_cast<Poco::UInt16>(networkOrderPort & 0xFFFF));
 }
@@ -46,9 +47,12 @@ DWORD rowPort(DWORD networkOrderPort) {
 std::optional<DWORD> connectionOwner(const Endpoint& peer,
                                      const Endpoint& server,
                                      std::string& failure) {
-    // The table can grow between the size query and the read: ask again until it fits.
+    // The table can grow between the size query and the read: ask again until it fits. Reading
+    // it is slow (the system walks every process's sockets), so the first call is made with
+    // room for the rows the last read found and a few more, and mostly is the only one.
+    static std::atomic<DWORD> sizeHint{0};
     std::vector<BYTE> buffer;
-    DWORD size = 0;
+    DWORD size = sizeHint.load();
     DWORD result = ERROR_INSUFFICIENT_BUFFER;
     for (int attempt = 0; attempt < 4 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
         buffer.assign(size, 0);
@@ -64,6 +68,8 @@ std::optional<DWORD> connectionOwner(const Endpoint& peer,
         return std::nullopt;
     }
     const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+    sizeHint = static_cast<DWORD>(offsetof(MIB_TCPTABLE_OWNER_PID, table) +
+                                  (table->dwNumEntries + 16) * sizeof(MIB_TCPROW_OWNER_PID));
     for (DWORD index = 0; index < table->dwNumEntries; ++index) {
         const MIB_TCPROW_OWNER_PID& row = table->table[index];
         if (row.dwLocalAddr == peer.address && rowPort(row.dwLocalPort) == peer.port &&
@@ -75,89 +81,34 @@ std::optional<DWORD> connectionOwner(const Endpoint& peer,
     return std::nullopt;
 }
 
-// One class of information about `token`, in a zero-filled buffer; none with `failure` set.
-std::optional<std::vector<BYTE>> tokenInformation(HANDLE token,
-                                                  TOKEN_INFORMATION_CLASS informationClass,
-                                                  const char* what,
-                                                  std::string& failure) {
-    DWORD size = 0;
-    if (!GetTokenInformation(token, informationClass, nullptr, 0, &size)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER) {
-            failure = failed(what, error);
-            return std::nullopt;
-        }
-    }
-    std::vector<BYTE> buffer(size, 0);
-    if (!GetTokenInformation(token, informationClass, buffer.data(), size, &size)) {
-        failure = failed(what, GetLastError());
-        return std::nullopt;
-    }
-    return buffer;
-}
-
-PSID userSid(const std::vector<BYTE>& tokenUser) {
-    return reinterpret_cast<const TOKEN_USER*>(tokenUser.data())->User.Sid;
-}
-
-// Whether the system is at least version major.minor; true when the version cannot be read, so
-// that a check is made rather than skipped.
-bool versionAtLeast(DWORD major, DWORD minor) {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    if (!GetVersionExA(&version)) {
-        return true;
-    }
-    return version.dwMajorVersion > major ||
-           (version.dwMajorVersion == major && version.dwMinorVersion >= minor);
-}
-
-// The console user's account, from the token of the active console session; none with `failure`.
-std::optional<std::vector<BYTE>> consoleUser(DWORD consoleSession, std::string& failure) {
-    HANDLE rawToken = nullptr;
-    if (!WTSQueryUserToken(consoleSession, &rawToken)) {
-        failure = failed("WTSQueryUserToken", GetLastError());
-        return std::nullopt;
-    }
-    const ScopedHandle token(rawToken);
-    return tokenInformation(token.get(), TokenUser, "GetTokenInformation(TokenUser)", failure);
-}
-
 // Why the token of the calling process is not the console user's own, unsandboxed one; empty
 // when it is.
 std::optional<std::string> tokenRefusal(HANDLE token, PSID consoleUserSid) {
-    std::string failure;
-    const std::optional<std::vector<BYTE>> caller =
-        tokenInformation(token, TokenUser, "GetTokenInformation(TokenUser)", failure);
-    if (!caller) {
-        return failure;
+    const AccessToken caller(token);
+    std::optional<TokenUserSid> user;
+    if (const DWORD error = caller.user(user); error != ERROR_SUCCESS || !user) {
+        return failed("GetTokenInformation(TokenUser)", error);
     }
-    if (!EqualSid(userSid(*caller), consoleUserSid)) {
+    if (!EqualSid(user->get(), consoleUserSid)) {
         return std::string("other user");
     }
-    // Integrity levels exist from Vista on, AppContainers from Windows 8 on.
-    if (versionAtLeast(6, 0)) {
-        const std::optional<std::vector<BYTE>> label = tokenInformation(
-            token, TokenIntegrityLevel, "GetTokenInformation(TokenIntegrityLevel)", failure);
-        if (!label) {
-            return failure;
+    // Integrity levels exist from Vista on, AppContainers from Windows 8 on. A version that
+    // cannot be read has the checks made rather than skipped.
+    if (VersionAtLeast(6, 0, true)) {
+        DWORD level = 0;
+        if (const DWORD error = caller.integrityLevel(level); error != ERROR_SUCCESS) {
+            return failed("GetTokenInformation(TokenIntegrityLevel)", error);
         }
-        const PSID labelSid =
-            reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label->data())->Label.Sid;
-        const UCHAR count = *GetSidSubAuthorityCount(labelSid);
-        const DWORD level = count == 0 ? 0 : *GetSidSubAuthority(labelSid, count - 1u);
         if (level < SECURITY_MANDATORY_MEDIUM_RID) {
             return "integrity level " + std::to_string(level) + " below medium";
         }
     }
-    if (versionAtLeast(6, 2)) {
-        DWORD appContainer = 0;
-        DWORD size = 0;
-        if (!GetTokenInformation(
-                token, TokenIsAppContainer, &appContainer, sizeof(appContainer), &size)) {
-            return failed("GetTokenInformation(TokenIsAppContainer)", GetLastError());
+    if (VersionAtLeast(6, 2, true)) {
+        bool appContainer = false;
+        if (const DWORD error = caller.isAppContainer(appContainer); error != ERROR_SUCCESS) {
+            return failed("GetTokenInformation(TokenIsAppContainer)", error);
         }
-        if (appContainer != 0) {
+        if (appContainer) {
             return std::string("AppContainer process");
         }
     }
@@ -167,34 +118,110 @@ std::optional<std::string> tokenRefusal(HANDLE token, PSID consoleUserSid) {
 }  // namespace
 
 CallerVerifier::CallerVerifier(const Poco::Net::StreamSocket& connection) {
-    std::optional<Endpoint> peer;
-    std::optional<Endpoint> server;
+    GetSystemTimeAsFileTime(&accepted);
     try {
         peer = ipv4Endpoint(connection.peerAddress());
         server = ipv4Endpoint(connection.address());
     } catch (const Poco::Exception& exception) {
         // The client may already be gone; nothing it sends will be served then.
         identificationFailure = "connection endpoints unknown (" + exception.displayText() + ")";
+        peer.reset();
         return;
     }
     if (!peer || !server) {
         identificationFailure = "not an IPv4 connection";
-        return;
     }
-    processId = connectionOwner(*peer, *server, identificationFailure);
 }
 
 std::string CallerVerifier::processText() const {
     return processId ? std::to_string(*processId) : std::string("-");
 }
 
-std::optional<std::string> CallerVerifier::refusal() const {
+void CallerVerifier::identify() {
+    identified = true;
+    if (!peer || !server) {
+        return;
+    }
+    processId = connectionOwner(*peer, *server, identificationFailure);
     if (!processId) {
+        return;
+    }
+    // SYNCHRONIZE: the handle also tells when the process has exited.
+    const HANDLE opened =
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, *processId);
+    if (opened == nullptr) {
+        const DWORD error = GetLastError();
+        identificationFailure = failed("OpenProcess", error);
+        return;
+    }
+    ScopedHandle owner(opened);
+    // The table keeps naming a process that created the socket and then exited, and its id may
+    // have gone to a process started since: one younger than the connection is not its owner.
+    FILETIME created = {};
+    FILETIME exited = {};
+    FILETIME kernel = {};
+    FILETIME user = {};
+    if (!GetProcessTimes(owner.get(), &created, &exited, &kernel, &user)) {
+        const DWORD error = GetLastError();
+        identificationFailure = failed("GetProcessTimes", error);
+        return;
+    }
+    if (fileTimeValue(created) > fileTimeValue(accepted)) {
+        identificationFailure = "process started after the connection";
+        return;
+    }
+    process = std::move(owner);
+}
+
+std::optional<std::string> CallerVerifier::refusal() {
+    // The identification has just read the table: the owner is the one it found.
+    const bool ownerJustFound = !identified;
+    if (!identified) {
+        identify();
+    }
+    if (!process.isValid()) {
         return identificationFailure;
     }
+    // The held handle keeps the id from passing to another process, but a process that exited
+    // or handed its end of the connection on is not the caller any more.
+    const DWORD waited = WaitForSingleObject(process.get(), 0);
+    if (waited == WAIT_OBJECT_0) {
+        return std::string("process exited");
+    }
+    if (waited != WAIT_TIMEOUT) {
+        const DWORD error = GetLastError();
+        return failed("WaitForSingleObject", error);
+    }
+    if (!ownerJustFound) {
+        std::string failure;
+        const std::optional<DWORD> owner = connectionOwner(*peer, *server, failure);
+        if (!owner) {
+            return failure;
+        }
+        if (*owner != *processId) {
+            return "connection now owned by process " + std::to_string(*owner);
+        }
+    }
+
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(process.get(), TOKEN_QUERY, &rawToken)) {
+        const DWORD error = GetLastError();
+        return failed("OpenProcessToken", error);
+    }
+    const ScopedHandle token(rawToken);
+    bool restricted = false;
+    if (const DWORD error = AccessToken(token.get()).isRestricted(restricted);
+        error != ERROR_SUCCESS) {
+        return failed("IsTokenRestricted", error);
+    }
+    if (restricted) {
+        return std::string("restricted token");
+    }
+
     DWORD callerSession = 0;
     if (!ProcessIdToSessionId(*processId, &callerSession)) {
-        return failed("ProcessIdToSessionId", GetLastError());
+        const DWORD error = GetLastError();
+        return failed("ProcessIdToSessionId", error);
     }
     const DWORD consoleSession = WTSGetActiveConsoleSessionId();
     if (consoleSession == NoConsoleSession) {
@@ -205,22 +232,17 @@ std::optional<std::string> CallerVerifier::refusal() const {
                std::to_string(consoleSession) + ")";
     }
 
-    std::string failure;
-    const std::optional<std::vector<BYTE>> user = consoleUser(consoleSession, failure);
-    if (!user) {
-        return failure;
+    ScopedHandle consoleToken;
+    if (const DWORD error = QuerySessionUserToken(consoleSession, consoleToken);
+        error != ERROR_SUCCESS) {
+        return failed("WTSQueryUserToken", error);
     }
-
-    const ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, *processId));
-    if (!process.isValid()) {
-        return failed("OpenProcess", GetLastError());
+    std::optional<TokenUserSid> consoleUser;
+    if (const DWORD error = AccessToken(consoleToken.get()).user(consoleUser);
+        error != ERROR_SUCCESS || !consoleUser) {
+        return failed("GetTokenInformation(TokenUser)", error);
     }
-    HANDLE rawToken = nullptr;
-    if (!OpenProcessToken(process.get(), TOKEN_QUERY, &rawToken)) {
-        return failed("OpenProcessToken", GetLastError());
-    }
-    const ScopedHandle token(rawToken);
-    return tokenRefusal(token.get(), userSid(*user));
+    return tokenRefusal(token.get(), consoleUser->get());
 }
 
 }  // namespace OrvaneClient

@@ -1,5 +1,6 @@
 #include "core/logging/LogFacade.h"
 #include "core/util/Constants.h"
+#include "core/windows/AccessToken.h"
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/ScopedLocalMemory.h"
 #include "core/windows/UserIdentity.h"
@@ -69,10 +70,7 @@ std::optional<std::string> OrvaneService::directoryRefusal(const std::string& di
     // The console user's own profile may be granted; their session token names them without a
     // log line of its own (the grant that follows logs what is missing).
     ScopedHandle userToken;
-    HANDLE token = nullptr;
-    if (WTSQueryUserToken(WTSGetActiveConsoleSessionId(), &token)) {
-        userToken.reset(token);
-    }
+    QueryConsoleUserToken(userToken);
     std::string failure;
     const std::optional<ProtectedLocations> locations =
         FindProtectedLocations(userToken.get(), failure);

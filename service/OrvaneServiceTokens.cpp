@@ -1,4 +1,5 @@
 #include "core/logging/LogFacade.h"
+#include "core/windows/AccessToken.h"
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/SessionTokens.h"
 #include "service/OrvaneService.h"
@@ -6,7 +7,6 @@
 namespace OrvaneClient {
 namespace {
 
-constexpr const char* ShellExecutableName = "explorer.exe";
 constexpr DWORD LaunchTokenAccess = TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY;
 
 // The service's own walk tells only that the console has no session; a process it cannot open
@@ -21,14 +21,13 @@ public:
 }  // namespace
 
 bool OrvaneService::queryConsoleUserToken(HANDLE* userToken) {
-    const DWORD sessionId = WTSGetActiveConsoleSessionId();
-    HANDLE token = nullptr;
-    if (!WTSQueryUserToken(sessionId, &token)) {
-        const DWORD error = GetLastError();
+    ScopedHandle token;
+    const DWORD error = QueryConsoleUserToken(token);
+    if (error != ERROR_SUCCESS) {
         LogError("Couldnt get query user token, error code %d", static_cast<int>(error));
         return false;
     }
-    *userToken = token;
+    *userToken = token.release();
     return true;
 }
 

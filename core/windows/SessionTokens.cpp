@@ -1,14 +1,13 @@
 #include "core/windows/SessionTokens.h"
 
 #include "core/logging/LogFacade.h"
+#include "core/windows/AccessToken.h"
 #include "core/windows/ScopedHandle.h"
 
 #include <Poco/String.h>
 
 namespace OrvaneClient {
 namespace {
-
-constexpr DWORD NoConsoleSession = 0xFFFFFFFF;
 
 class LoggingWalkObserver : public ProcessTokenWalkObserver {
 public:
@@ -118,10 +117,7 @@ HANDLE DuplicateTokenForIdentification(HANDLE source) {
 }
 
 bool IsVistaOrLater() {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    GetVersionExA(&version);
-    return version.dwMajorVersion >= 6;
+    return VersionAtLeast(6, 0, false);
 }
 
 }  // namespace OrvaneClient

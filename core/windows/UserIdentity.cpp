@@ -8,7 +8,6 @@
 namespace OrvaneClient {
 namespace {
 
-constexpr const char* ShellExecutableName = "explorer.exe";
 constexpr const char* UsersHivePrefix = "HKEY_USERS\\";
 constexpr const char* SettingsKeySuffix = "\\SOFTWARE\\Qovex\\Orvane";
 
@@ -24,18 +23,12 @@ std::optional<TokenUserSid> GetCurrentUserSID() {
         return std::nullopt;
     }
 
-    // The first call only tells the size; succeeding without a buffer is not expected.
-    DWORD size = 0;
-    if (GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size)) {
-        return std::nullopt;
-    }
-    std::vector<BYTE> tokenUser(size, 0);
-    if (!GetTokenInformation(token.get(), TokenUser, tokenUser.data(), size, &size)) {
-        const DWORD error = GetLastError();
+    std::optional<TokenUserSid> sid;
+    const DWORD error = AccessToken(token.get()).user(sid);
+    if (error != ERROR_SUCCESS) {
         LogWarning("GetTokenInformation failed with error %d", static_cast<int>(error));
-        return std::nullopt;
     }
-    return TokenUserSid(std::move(tokenUser));
+    return sid;
 }
 
 bool GetCurrentUserHivePath(std::string& hivePath) {
@@ -66,23 +59,17 @@ bool GetCurrentUserSettingsKeyPath(std::string& path) {
 
 bool GetTokenAccountName(
     HANDLE token, char* name, DWORD nameCapacity, char* domain, DWORD domainCapacity) {
-    DWORD size = 0;
-    if (GetTokenInformation(token, TokenUser, nullptr, 0, &size)) {
+    std::optional<TokenUserSid> sid;
+    AccessToken(token).user(sid);
+    if (!sid) {
         const DWORD error = GetLastError();
         LogWarning("GetTokenInformation failed: %d", static_cast<int>(error));
         return false;
     }
-    std::vector<BYTE> tokenUser(size, 0);
-    if (!GetTokenInformation(token, TokenUser, tokenUser.data(), size, &size)) {
-        const DWORD error = GetLastError();
-        LogWarning("GetTokenInformation failed: %d", static_cast<int>(error));
-        return false;
-    }
-    const TokenUserSid sid(std::move(tokenUser));
     DWORD nameLength = nameCapacity;
     DWORD domainLength = domainCapacity;
     SID_NAME_USE use = SidTypeUnknown;
-    if (!LookupAccountSidA(nullptr, sid.get(), name, &nameLength, domain, &domainLength, &use)) {
+    if (!LookupAccountSidA(nullptr, sid->get(), name, &nameLength, domain, &domainLength, &use)) {
         const DWORD error = GetLastError();
         LogWarning("LookupAccountSid failed: %d", static_cast<int>(error));
         return false;

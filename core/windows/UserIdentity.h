@@ -1,28 +1,12 @@
 #pragma once
 
+#include "core/windows/AccessToken.h"
 #include "core/windows/Win32Api.h"
 
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace OrvaneClient {
-
-// A user's SID together with the zero-filled TOKEN_USER buffer it lies in, which the owner keeps
-// alive. Move-only: a copy of the buffer would still point into the original.
-class TokenUserSid {
-public:
-    explicit TokenUserSid(std::vector<BYTE> tokenUser) : tokenUser(std::move(tokenUser)) {}
-    TokenUserSid(TokenUserSid&&) noexcept = default;
-    TokenUserSid& operator=(TokenUserSid&&) noexcept = default;
-    TokenUserSid(const TokenUserSid&) = delete;
-    TokenUserSid& operator=(const TokenUserSid&) = delete;
-
-    PSID get() const { return reinterpret_cast<const TOKEN_USER*>(tokenUser.data())->User.Sid; }
-
-private:
-    std::vector<BYTE> tokenUser;
-};
 
 // The SID of the console user, read from the token of explorer.exe in the active console
 // session. None after a warning line when there is no such process or a token call fails.

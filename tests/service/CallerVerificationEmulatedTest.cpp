@@ -1,116 +1,16 @@
 // Only the console user's own, unsandboxed processes have privileged requests served; anyone
 // else is answered 403 and the operation never runs.
 
-#include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
-#include "service/ServiceServer.h"
-#include "tests/service/ServiceTestClient.h"
-#include "tests/support/EmulatedMachineTest.h"
-#include "tests/support/FakeOrvaneService.h"
-#include "tests/support/LogCapture.h"
+#include "tests/service/CallerVerificationFixture.h"
 
-#include <Poco/Net/SocketAddress.h>
+#include <Poco/Exception.h>
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 
-namespace OrvaneClient {
+namespace OrvaneClient::Testing {
 namespace {
-
-namespace desktop = orvane::protocols::desktop_service;
-constexpr int Warning = Poco::Message::PRIO_WARNING;
-const std::string PlayerSid = "S-1-5-21-2254011875-3712098642-1289462413-1001";
-const std::string OtherSid = "S-1-5-21-2254011875-3712098642-1289462413-1002";
-constexpr DWORD ClientId = 5120;  // the profile's desktop client, the default caller
-constexpr DWORD CallerId = 7001;  // the process a case calls from
-
-std::string launchBody() {
-    desktop::LaunchElevatedRequest request;
-    request.set_process_path("C:\\Games\\run.exe");
-    request.set_command_line_args("");
-    request.set_working_dir("C:\\Games");
-    request.set_elevated(true);
-    return request.SerializeAsString();
-}
-
-std::string fixDirectoryBody() {
-    desktop::FixDirectoryPrivilegesRequest request;
-    request.set_directory("C:\\Games");
-    return request.SerializeAsString();
-}
-
-class CallerVerificationTest : public Testing::EmulatedMachineTest {
-protected:
-    void SetUp() override {
-        EmulatedMachineTest::SetUp();
-        Win32Emu::Account other;
-        other.sid = OtherSid;
-        other.name = "Guest";
-        other.domain = "GAMING-PC";
-        machine().setAccount(other);
-        service.setRefreshToken(std::string("rt1.token"));
-        service.setLaunchResult(true, 4242);
-        service.setFixDirectoryResult(true);
-        server = std::make_unique<ServiceServer>(service, Poco::Net::SocketAddress("127.0.0.1", 0));
-        server->start();
-    }
-    void TearDown() override {
-        server.reset();
-        EmulatedMachineTest::TearDown();
-    }
-
-public:
-    // A process of the console user in the console session, changed by `change`.
-    void addCaller(const std::function<void(Win32Emu::ProcessEntry&)>& change = {}) {
-        Win32Emu::ProcessEntry caller;
-        caller.processId = CallerId;
-        caller.executableName = "caller.exe";
-        caller.sessionId = 1;
-        caller.userSid = PlayerSid;
-        if (change) {
-            change(caller);
-        }
-        machine().setProcess(caller);
-    }
-
-protected:
-    // A connection whose client end belongs to `processId` (0: the default caller's).
-    std::unique_ptr<Testing::ServiceTestClient> connectAs(DWORD processId) {
-        Poco::Net::StreamSocket socket;
-        socket.impl()->bind(Poco::Net::SocketAddress("127.0.0.1", 0));
-        if (processId != 0) {
-            machine().setConnectionOwner(socket.address().port(), processId);
-        }
-        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->port()));
-        return std::make_unique<Testing::ServiceTestClient>(socket);
-    }
-
-    // Sends request `type` with `oseq` and returns the answer's code, or -1 for none.
-    int ask(Testing::ServiceTestClient& client, uint32_t type, uint32_t oseq) {
-        const std::string body = type == desktop::LAUNCH_ELEVATED_REQUEST ? launchBody()
-                                 : type == desktop::FIX_DIRECTORY_PRIVILEGES_REQUEST
-                                     ? fixDirectoryBody()
-                                     : std::string();
-        client.send(Testing::RequestPacket(type, oseq, body));
-        const auto reply = client.receive();
-        if (!reply) {
-            return -1;
-        }
-        EXPECT_EQ(type + 1, reply->header.type());
-        EXPECT_EQ(oseq, reply->rseq());
-        return reply->code();
-    }
-
-    int operationCalls() const {
-        return service.refreshTokenCalls() + static_cast<int>(service.launchCalls().size()) +
-               static_cast<int>(service.fixDirectoryCalls().size());
-    }
-
-    Testing::LogCapture capture;
-    Testing::FakeOrvaneService service;
-    std::unique_ptr<ServiceServer> server;
-};
 
 TEST_F(CallerVerificationTest, TheConsoleUsersOwnProcessesAreServed) {
     addCaller([](auto& process) { process.elevated = true; });
@@ -123,6 +23,14 @@ TEST_F(CallerVerificationTest, TheConsoleUsersOwnProcessesAreServed) {
     }
     EXPECT_EQ(6, operationCalls());
     EXPECT_TRUE(capture.startingWith("Refused").empty()) << capture.dump();
+}
+
+// A system that cannot tell restricting SIDs, because it makes no restricted tokens, still serves.
+TEST_F(CallerVerificationTest, ASystemWithoutRestrictedTokensServes) {
+    machine().injectFault(Win32Emu::Fault("IsTokenRestricted", ERROR_INVALID_FUNCTION).always());
+    const auto client = connectAs(0);
+    EXPECT_EQ(200, ask(*client, desktop::AUTH_INFO_REQUEST, 1));
+    machine().clearFaults();
 }
 
 struct RefusalCase {
@@ -173,7 +81,16 @@ const RefusalCase refusalCases[] = {
          test.addCaller([](auto& process) { process.appContainer = true; });
      },
      "AppContainer process"},
-    {"OwnerNotRunning", [](auto&, auto&) {}, "ProcessIdToSessionId failed, error code 87"},
+    {"OwnerNotRunning", [](auto&, auto&) {}, "OpenProcess failed, error code 87"},
+    {"RestrictedToken",
+     [](auto& test, auto&) { test.addCaller([](auto& process) { process.restricted = true; }); },
+     "restricted token"},
+    {"RestrictionQueryFails",
+     [](auto& test, auto& machine) {
+         test.addCaller();
+         fault(machine, "IsTokenRestricted", ERROR_ACCESS_DENIED);
+     },
+     "IsTokenRestricted failed, error code 5"},
     {"NobodyAtTheConsole",
      [](auto& test, auto& machine) {
          test.addCaller();
@@ -241,18 +158,8 @@ TEST_P(CallerRefusalTest, RefusedWith403AndTheOperationDoesNotRun) {
     const auto client = connectAs(entry.caller);
     const std::string caller = entry.caller == 0 ? "-" : std::to_string(entry.caller);
 
-    EXPECT_EQ(403, ask(*client, desktop::AUTH_INFO_REQUEST, 3));
-    EXPECT_EQ(403, ask(*client, desktop::LAUNCH_ELEVATED_REQUEST, 4));
-    EXPECT_EQ(403, ask(*client, desktop::FIX_DIRECTORY_PRIVILEGES_REQUEST, 5));
+    expectAllRefused(*client, 3, caller, entry.reason);
     EXPECT_EQ(0, operationCalls());
-    for (const auto& [request, oseq] : {std::pair<std::string, int>{"AuthInfoRequest", 3},
-                                        {"LaunchElevatedRequest", 4},
-                                        {"FixDirectoryPrivilegesRequest", 5}}) {
-        EXPECT_TRUE(capture.contains(Warning,
-                                     "Refused " + request + " " + std::to_string(oseq) +
-                                         " from process " + caller + ": " + entry.reason))
-            << capture.dump();
-    }
     // Still open, and library-info needs no check.
     EXPECT_EQ(200, ask(*client, desktop::LIBRARY_INFO_REQUEST, 6));
     machine().clearFaults();
@@ -277,4 +184,4 @@ TEST_F(CallerVerificationTest, EachRequestIsCheckedAgainstWhoIsAtTheConsoleNow) 
 }
 
 }  // namespace
-}  // namespace OrvaneClient
+}  // namespace OrvaneClient::Testing

@@ -1,11 +1,14 @@
-// Processes: the snapshot, OpenProcess, OpenProcessToken, ProcessIdToSessionId.
+// Processes: the snapshot, OpenProcess, OpenProcessToken, ProcessIdToSessionId, their exit.
 
 #include "tests/support/EmulatedMachineTest.h"
 
+#include <Poco/Exception.h>
 #include <gtest/gtest.h>
 
 #include <Win32Emu/Machine.h>
+#include <cstdint>
 #include <string>
+#include <thread>
 #include <tlhelp32.h>
 #include <vector>
 #include <windows.h>
@@ -229,6 +232,94 @@ TEST_F(ProcessesTest, TokensCarryTheElevationOfTheirProcess) {
         EXPECT_EQ(static_cast<ACCESS_MASK>(TOKEN_ALL_ACCESS), info->access);
         CloseHandle(token);
         CloseHandle(process);
+    }
+}
+
+// A process that exits leaves the list, but not the handles to it: they report the exit, and its
+// id passes to no other process while one of them is open.
+TEST_F(ProcessesTest, AnExitedProcessIsSignalledAndKeepsItsIdWhileHeld) {
+    machine().setProcess(process(3000, "game.exe", 1, playerSid));
+    const HANDLE held = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, 3000);
+    const HANDLE queryOnly = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 3000);
+    ASSERT_NE(nullptr, held);
+    ASSERT_NE(nullptr, queryOnly);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(held, 0));
+    EXPECT_EQ(0xdeadbeefu, GetLastError());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_FAILED), WaitForSingleObject(queryOnly, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+
+    DWORD waited = 0;
+    std::thread waiter([&] { waited = WaitForSingleObject(held, INFINITE); });
+    machine().removeProcess(3000);
+    waiter.join();
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), waited);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(held, 0));
+    HANDLE token = nullptr;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(OpenProcessToken(held, TOKEN_QUERY, &token));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+
+    // While held, the id still opens the exited process and no other takes it.
+    const HANDLE again = OpenProcess(SYNCHRONIZE, FALSE, 3000);
+    ASSERT_NE(nullptr, again);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(again, 0));
+    CloseHandle(again);
+    CloseHandle(queryOnly);
+    EXPECT_THROW(machine().setProcess(process(3000, "other.exe", 1, playerSid)),
+                 Poco::InvalidArgumentException);
+    CloseHandle(held);
+
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(nullptr, OpenProcess(SYNCHRONIZE, FALSE, 3000));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    machine().setProcess(process(3000, "other.exe", 1, playerSid));
+    const HANDLE reused = OpenProcess(SYNCHRONIZE, FALSE, 3000);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(reused, 0));
+    CloseHandle(reused);
+}
+
+std::uint64_t value(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+TEST_F(ProcessesTest, ProcessTimesTellWhenItStartedAndExited) {
+    FILETIME before = {};
+    GetSystemTimeAsFileTime(&before);
+    machine().setProcess(process(3000, "game.exe", 1, playerSid));
+    FILETIME after = {};
+    GetSystemTimeAsFileTime(&after);
+    const HANDLE held = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 3000);
+    FILETIME times[4] = {};
+    SetLastError(0xdeadbeef);
+    ASSERT_TRUE(GetProcessTimes(held, &times[0], &times[1], &times[2], &times[3]));
+    EXPECT_EQ(0xdeadbeefu, GetLastError());
+    EXPECT_LE(value(before), value(times[0]));
+    EXPECT_LE(value(times[0]), value(after));
+    EXPECT_EQ(0u, value(times[1]));
+    machine().removeProcess(3000);
+    ASSERT_TRUE(GetProcessTimes(held, &times[0], &times[1], &times[2], &times[3]));
+    EXPECT_LE(value(after), value(times[1]));
+
+    const HANDLE noQuery = OpenProcess(SYNCHRONIZE, FALSE, 3000);
+    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const struct {
+        const char* what;
+        HANDLE handle;
+        DWORD error;
+    } cases[] = {
+        {"without a query right", noQuery, ERROR_ACCESS_DENIED},
+        {"not a process", event, ERROR_INVALID_HANDLE},
+        {"the emulated process itself", GetCurrentProcess(), ERROR_CALL_NOT_IMPLEMENTED},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.what);
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(GetProcessTimes(entry.handle, &times[0], &times[1], &times[2], &times[3]));
+        EXPECT_EQ(entry.error, GetLastError());
+    }
+    for (const HANDLE handle : {held, noQuery, event}) {
+        CloseHandle(handle);
     }
 }
 

@@ -1,4 +1,5 @@
-// Sessions and access tokens: WTSQueryUserToken, DuplicateTokenEx, GetTokenInformation.
+// Sessions and access tokens: WTSQueryUserToken, DuplicateTokenEx, GetTokenInformation,
+// IsTokenRestricted.
 
 #include "tests/support/EmulatedMachineTest.h"
 
@@ -304,6 +305,49 @@ TEST_F(TokensTest, GetTokenInformationRejectsBadArguments) {
         EXPECT_EQ(entry.error, GetLastError());
     }
     CloseHandle(token);
+}
+
+TEST_F(TokensTest, IsTokenRestrictedTellsRestrictedTokensAndFailsAsWindowsDoes) {
+    Win32Emu::ProcessEntry sandboxed;
+    sandboxed.processId = 3000;
+    sandboxed.executableName = "sandboxed.exe";
+    sandboxed.sessionId = 1;
+    sandboxed.userSid = playerSid;
+    sandboxed.restricted = true;
+    machine().setProcess(sandboxed);
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 3000);
+    HANDLE restricted = nullptr;
+    ASSERT_TRUE(OpenProcessToken(process, TOKEN_QUERY | TOKEN_DUPLICATE, &restricted));
+    CloseHandle(process);
+    HANDLE duplicate = nullptr;
+    ASSERT_TRUE(DuplicateTokenEx(
+        restricted, TOKEN_QUERY, nullptr, SecurityIdentification, TokenPrimary, &duplicate));
+    const HANDLE plain = explorerToken(TOKEN_QUERY);
+    const HANDLE noQuery = explorerToken(TOKEN_DUPLICATE);
+    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+    const struct {
+        const char* what;
+        HANDLE token;
+        BOOL result;
+        DWORD error;  // the sentinel when untouched
+    } cases[] = {
+        {"restricted", restricted, TRUE, 0xdeadbeef},
+        {"its duplicate", duplicate, TRUE, 0xdeadbeef},
+        {"not restricted", plain, FALSE, 0xdeadbeef},
+        {"without TOKEN_QUERY", noQuery, FALSE, ERROR_ACCESS_DENIED},
+        {"not a token", event, FALSE, ERROR_INVALID_HANDLE},
+        {"null", nullptr, FALSE, ERROR_INVALID_HANDLE},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.what);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(entry.result, IsTokenRestricted(entry.token));
+        EXPECT_EQ(entry.error, GetLastError());
+    }
+    for (const HANDLE handle : {restricted, duplicate, plain, noQuery, event}) {
+        CloseHandle(handle);
+    }
 }
 
 }  // namespace

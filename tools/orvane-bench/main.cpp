@@ -1,7 +1,7 @@
 // orvane-bench: library-info and auth-info round trips against an in-process ServiceServer with a
-// trivial service, on 1 and on 8 concurrent connections, beside a minimal blocking loopback
-// ping-pong of the same packet sizes. Prints requests per second, 50th and 99th percentile
-// latency and the ratio service / ping-pong.
+// trivial service, on 1 and on 8 concurrent connections, and library-info on a fresh connection
+// per request, each beside a minimal blocking loopback ping-pong of the same packet sizes. Prints
+// requests per second, 50th and 99th percentile latency and the ratio service / ping-pong.
 // Usage: orvane-bench [round trips per run, default 20000]
 
 #include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
@@ -14,6 +14,7 @@
 #include <Poco/Exception.h>
 #include <Poco/Logger.h>
 #include <Poco/Message.h>
+#include <Poco/Net/Net.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Net/StreamSocket.h>
@@ -112,6 +113,16 @@ size_t ReplySize(const Poco::Net::SocketAddress& address,
     return 2 + headerLength + header.size();
 }
 
+// The rate and percentiles of round trips that took `latencies` (microseconds), `seconds` in all.
+RunResult Summary(std::vector<double> latencies, double seconds) {
+    std::sort(latencies.begin(), latencies.end());
+    RunResult result;
+    result.requestsPerSecond = static_cast<double>(latencies.size()) / seconds;
+    result.p50Microseconds = latencies[latencies.size() / 2];
+    result.p99Microseconds = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
+    return result;
+}
+
 // `connections` clients, each on its own thread and connection, share `roundTrips` requests.
 RunResult RunClients(const Poco::Net::SocketAddress& address,
                      int connections,
@@ -159,12 +170,7 @@ RunResult RunClients(const Poco::Net::SocketAddress& address,
     for (const std::vector<double>& some : latencies) {
         all.insert(all.end(), some.begin(), some.end());
     }
-    std::sort(all.begin(), all.end());
-    RunResult result;
-    result.requestsPerSecond = static_cast<double>(all.size()) / seconds;
-    result.p50Microseconds = all[all.size() / 2];
-    result.p99Microseconds = all[std::min(all.size() - 1, all.size() * 99 / 100)];
-    return result;
+    return Summary(std::move(all), seconds);
 }
 
 // The baseline: a blocking server thread per connection that reads a request's bytes and
@@ -219,6 +225,89 @@ RunResult RunPingPong(int connections,
     }
 }
 
+// One client that opens a connection for every request: connect, request, reply, close. The
+// latency of each round trip covers all four.
+RunResult RunFreshConnections(const Poco::Net::SocketAddress& address,
+                              int roundTrips,
+                              const std::string& request,
+                              size_t replySize) {
+    std::vector<double> latencies;
+    latencies.reserve(roundTrips);
+    std::string reply;
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < roundTrips; ++i) {
+        const Clock::time_point begun = Clock::now();
+        Poco::Net::StreamSocket socket(address);
+        socket.setNoDelay(true);
+        socket.setReceiveTimeout(Poco::Timespan(5, 0));
+        SendAll(socket, request);
+        if (!ReceiveExactly(socket, reply, replySize)) {
+            throw Poco::IOException("connection closed before the reply");
+        }
+        socket.close();
+        latencies.push_back(
+            std::chrono::duration<double, std::micro>(Clock::now() - begun).count());
+    }
+    return Summary(std::move(latencies),
+                   std::chrono::duration<double>(Clock::now() - start).count());
+}
+
+// The baseline for fresh connections: one server thread that accepts each connection, answers
+// its request and reads on until the client closes.
+RunResult RunFreshPingPong(int roundTrips, const std::string& request, size_t replySize) {
+    Poco::Net::ServerSocket listener;
+    listener.bind(Poco::Net::SocketAddress("127.0.0.1", 0), true, false);
+    listener.listen(64);
+    const std::string reply(replySize, 'r');
+    std::thread server([&] {
+        try {
+            std::string received;
+            for (int i = 0; i < roundTrips; ++i) {
+                // Bounded, in case the client failed.
+                if (!listener.poll(Poco::Timespan(5, 0), Poco::Net::Socket::SELECT_READ)) {
+                    return;
+                }
+                Poco::Net::StreamSocket socket = listener.acceptConnection();
+                socket.setNoDelay(true);
+                if (ReceiveExactly(socket, received, request.size())) {
+                    SendAll(socket, reply);
+                    while (ReceiveExactly(socket, received, 1)) {
+                    }
+                }
+            }
+        } catch (const Poco::Exception&) {
+            // The client reports its own failures.
+        }
+    });
+    try {
+        const RunResult result =
+            RunFreshConnections(listener.address(), roundTrips, request, replySize);
+        server.join();
+        return result;
+    } catch (...) {
+        server.join();
+        throw;
+    }
+}
+
+void PrintRow(const char* connections, const char* run, const RunResult& result) {
+    std::printf("%-11s %-9s %12.0f %9.1f %9.1f\n",
+                connections,
+                run,
+                result.requestsPerSecond,
+                result.p50Microseconds,
+                result.p99Microseconds);
+}
+
+void PrintRatio(const char* connections, const RunResult& served, const RunResult& baseline) {
+    std::printf("%-11s %-9s %11.2fx %8.2fx %8.2fx\n\n",
+                connections,
+                "ratio",
+                served.requestsPerSecond / baseline.requestsPerSecond,
+                served.p50Microseconds / baseline.p50Microseconds,
+                served.p99Microseconds / baseline.p99Microseconds);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -229,6 +318,8 @@ int main(int argc, char** argv) {
     Poco::Logger::setChannel("", Poco::AutoPtr<Poco::Channel>(new Poco::NullChannel));
     Poco::Logger::setLevel("", Poco::Message::PRIO_INFORMATION);
 
+    // Winsock must be started before the first socket; elsewhere this does nothing.
+    Poco::Net::initializeNetwork();
     try {
         BenchService service;
         // No inactivity stop while the baseline runs.
@@ -260,31 +351,21 @@ int main(int argc, char** argv) {
             const RunResult baseline = RunPingPong(connections, roundTrips, request, replySize);
             const RunResult privileged =
                 RunClients(address, connections, roundTrips, authRequest, authReplySize);
-            std::printf("%-11d %-9s %12.0f %9.1f %9.1f\n",
-                        connections,
-                        "service",
-                        served.requestsPerSecond,
-                        served.p50Microseconds,
-                        served.p99Microseconds);
-            std::printf("%-11d %-9s %12.0f %9.1f %9.1f\n",
-                        connections,
-                        "auth-info",
-                        privileged.requestsPerSecond,
-                        privileged.p50Microseconds,
-                        privileged.p99Microseconds);
-            std::printf("%-11d %-9s %12.0f %9.1f %9.1f\n",
-                        connections,
-                        "ping-pong",
-                        baseline.requestsPerSecond,
-                        baseline.p50Microseconds,
-                        baseline.p99Microseconds);
-            std::printf("%-11d %-9s %11.2fx %8.2fx %8.2fx\n\n",
-                        connections,
-                        "ratio",
-                        served.requestsPerSecond / baseline.requestsPerSecond,
-                        served.p50Microseconds / baseline.p50Microseconds,
-                        served.p99Microseconds / baseline.p99Microseconds);
+            const std::string label = std::to_string(connections);
+            PrintRow(label.c_str(), "service", served);
+            PrintRow(label.c_str(), "auth-info", privileged);
+            PrintRow(label.c_str(), "ping-pong", baseline);
+            PrintRatio(label.c_str(), served, baseline);
         }
+        // Fewer: every round trip leaves a connection in TIME_WAIT behind.
+        const int freshRoundTrips = std::max(8, roundTrips / 10);
+        RunFreshConnections(address, std::max(8, freshRoundTrips / 10), request, replySize);
+        const RunResult freshServed =
+            RunFreshConnections(address, freshRoundTrips, request, replySize);
+        const RunResult freshBaseline = RunFreshPingPong(freshRoundTrips, request, replySize);
+        PrintRow("fresh", "service", freshServed);
+        PrintRow("fresh", "ping-pong", freshBaseline);
+        PrintRatio("fresh", freshServed, freshBaseline);
         server.stop();
     } catch (const Poco::Exception& exception) {
         std::fprintf(stderr, "orvane-bench: %s\n", exception.displayText().c_str());

@@ -56,6 +56,11 @@ extern "C" {
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
 BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId);
+BOOL WINAPI GetProcessTimes(HANDLE hProcess,
+                            LPFILETIME lpCreationTime,
+                            LPFILETIME lpExitTime,
+                            LPFILETIME lpKernelTime,
+                            LPFILETIME lpUserTime);
 // Windows 8 and later; GetProcAddress finds it only where the machine's version has it.
 BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY MitigationPolicy,
                                        PVOID lpBuffer,

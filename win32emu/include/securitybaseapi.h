@@ -18,6 +18,7 @@ BOOL WINAPI DuplicateTokenEx(HANDLE hExistingToken,
                              SECURITY_IMPERSONATION_LEVEL ImpersonationLevel,
                              TOKEN_TYPE TokenType,
                              PHANDLE phNewToken);
+BOOL WINAPI IsTokenRestricted(HANDLE TokenHandle);
 
 BOOL WINAPI IsValidSid(PSID pSid);
 BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);

@@ -145,6 +145,8 @@ BOOL WINAPI GetProductInfo(DWORD dwOSMajorVersion,
                            DWORD dwSpMinorVersion,
                            PDWORD pdwReturnedProductType);
 BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
+// The host's clock as Windows counts it: 100 ns units since 1601-01-01 UTC.
+void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
 
 // Files.
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)

@@ -4,7 +4,9 @@
 
 #include <Poco/String.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 
 namespace Win32Emu {
 
@@ -43,6 +45,33 @@ std::optional<ProcessEntry> FindProcess(DWORD processId) {
     return std::nullopt;
 }
 
+std::shared_ptr<ProcessObject> ProcessObjectOf(DWORD processId) {
+    MachineModel& model = Model();
+    std::lock_guard<std::mutex> guard(model.lock);
+    Configuration& configuration = model.configuration;
+    const auto listed =
+        std::find_if(configuration.processes.begin(),
+                     configuration.processes.end(),
+                     [&](const ProcessEntry& process) { return process.processId == processId; });
+    if (listed != configuration.processes.end()) {
+        std::shared_ptr<ProcessObject>& object = configuration.processObjects[processId];
+        if (!object) {
+            object = std::make_shared<ProcessObject>(processId, listed->startTime);
+        }
+        return object;
+    }
+    const auto exited = configuration.exitedProcesses.find(processId);
+    return exited == configuration.exitedProcesses.end() ? nullptr : exited->second.lock();
+}
+
+std::uint64_t FileTimeNow() {
+    // 1601-01-01 to 1970-01-01 in 100 ns units.
+    constexpr std::uint64_t UnixEpoch = 116444736000000000ULL;
+    const auto sinceUnixEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    return UnixEpoch + static_cast<std::uint64_t>(sinceUnixEpoch.count()) / 100;
+}
+
 bool CallerIsLocalSystem() {
     return CurrentProcessEntry().userSid == LocalSystemSid;
 }
@@ -70,7 +99,8 @@ std::shared_ptr<TokenObject> NewToken(const std::string& userSid,
                                       DWORD sessionId,
                                       bool elevated,
                                       DWORD integrityLevel,
-                                      bool appContainer) {
+                                      bool appContainer,
+                                      bool restricted) {
     bool split = false;
     {
         MachineModel& model = Model();
@@ -89,6 +119,7 @@ std::shared_ptr<TokenObject> NewToken(const std::string& userSid,
     token->integrityLevel =
         integrityLevel != 0 ? integrityLevel : DefaultIntegrityLevel(userSid, token->elevation);
     token->appContainer = appContainer;
+    token->restricted = restricted;
     return token;
 }
 
@@ -102,6 +133,7 @@ std::shared_ptr<TokenObject> CopyToken(const TokenObject& source) {
     token->elevation = source.elevation;
     token->integrityLevel = source.integrityLevel;
     token->appContainer = source.appContainer;
+    token->restricted = source.restricted;
     return token;
 }
 

@@ -17,6 +17,11 @@ extern const char* const LocalSystemSid;
 // The emulated process itself: its entry in the process list, or else LocalSystem in session 0.
 ProcessEntry CurrentProcessEntry();
 std::optional<ProcessEntry> FindProcess(DWORD processId);
+// The object behind handles to process `processId`: the listed process's (made on first use), else
+// that of an exited process a handle still holds; null when there is neither.
+std::shared_ptr<ProcessObject> ProcessObjectOf(DWORD processId);
+// The host's clock in FILETIME units (100 ns since 1601).
+std::uint64_t FileTimeNow();
 // Whether the emulated process holds the privileges of LocalSystem (SeTcbPrivilege).
 bool CallerIsLocalSystem();
 
@@ -27,7 +32,8 @@ std::shared_ptr<TokenObject> NewToken(const std::string& userSid,
                                       DWORD sessionId,
                                       bool elevated,
                                       DWORD integrityLevel = 0,
-                                      bool appContainer = false);
+                                      bool appContainer = false,
+                                      bool restricted = false);
 // System for LocalSystem, high for a full administrator token, else medium.
 DWORD DefaultIntegrityLevel(const std::string& userSid, TOKEN_ELEVATION_TYPE elevation);
 // A new token object with the identity of `source` (a new token id).

@@ -2,9 +2,11 @@
 
 // The objects behind token, process and snapshot handles.
 
+#include "EventObject.h"
 #include "KernelObject.h"
 #include "Win32Emu/Machine.h"
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -25,15 +27,30 @@ public:
     TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
     DWORD integrityLevel = SECURITY_MANDATORY_MEDIUM_RID;
     bool appContainer = false;
+    bool restricted = false;  // holds restricting SIDs
 };
 
-// A process of the machine, by id: the process may leave the machine while a handle stays open.
-class ProcessObject : public KernelObject {
+// A process of the machine. Every handle to one process refers to one object, which outlives the
+// process's exit while a handle is open: it is signalled then, and it keeps the process's id from
+// being given to another process.
+class ProcessObject : public WaitableObject {
 public:
-    explicit ProcessObject(DWORD processId) : processId(processId) {}
+    ProcessObject(DWORD processId, std::uint64_t startTime)
+        : processId(processId), startTime(startTime) {}
     const char* typeName() const override { return "Process"; }
+    DWORD wait(DWORD milliseconds) override { return ended.wait(milliseconds); }
+    void exit(std::uint64_t time) {
+        exitTime = time;
+        ended.set();
+    }
+    bool exited() { return ended.wait(0) == WAIT_OBJECT_0; }
 
     const DWORD processId;
+    const std::uint64_t startTime;
+    std::atomic<std::uint64_t> exitTime{0};  // set before the object is signalled
+
+private:
+    EventObject ended{true, false};
 };
 
 // A process snapshot: a copy of the process list taken when it was made.

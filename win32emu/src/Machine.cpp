@@ -2,6 +2,7 @@
 
 #include "ApiSupport.h"
 #include "FileSystem.h"
+#include "Identity.h"
 #include "IdentityObjects.h"
 #include "MachineModel.h"
 #include "MachineProfile.h"
@@ -451,19 +452,42 @@ std::optional<Account> Machine::account(const std::string& sid) const {
 void Machine::setProcess(const ProcessEntry& process) {
     requireSid(process.userSid, false);
     std::lock_guard<std::mutex> guard(state->model.lock);
-    std::vector<ProcessEntry>& processes = state->model.configuration.processes;
-    for (ProcessEntry& existing : processes) {
+    Configuration& configuration = state->model.configuration;
+    for (ProcessEntry& existing : configuration.processes) {
         if (existing.processId == process.processId) {
+            // Changed in place, it is the process that started then.
+            const std::uint64_t startTime = existing.startTime;
             existing = process;
+            if (existing.startTime == 0) {
+                existing.startTime = startTime;
+            }
             return;
         }
     }
-    processes.push_back(process);
+    const auto exited = configuration.exitedProcesses.find(process.processId);
+    if (exited != configuration.exitedProcesses.end()) {
+        if (!exited->second.expired()) {
+            throw Poco::InvalidArgumentException("A handle still holds process",
+                                                 std::to_string(process.processId));
+        }
+        configuration.exitedProcesses.erase(exited);
+    }
+    configuration.processes.push_back(process);
+    if (process.startTime == 0) {
+        configuration.processes.back().startTime = FileTimeNow();
+    }
 }
 
 void Machine::removeProcess(DWORD processId) {
     std::lock_guard<std::mutex> guard(state->model.lock);
-    std::vector<ProcessEntry>& processes = state->model.configuration.processes;
+    Configuration& configuration = state->model.configuration;
+    const auto object = configuration.processObjects.find(processId);
+    if (object != configuration.processObjects.end()) {
+        object->second->exit(FileTimeNow());
+        configuration.exitedProcesses[processId] = object->second;
+        configuration.processObjects.erase(object);
+    }
+    std::vector<ProcessEntry>& processes = configuration.processes;
     processes.erase(
         std::remove_if(processes.begin(),
                        processes.end(),

@@ -7,12 +7,14 @@
 #include "DriveMap.h"
 #include "FaultInjector.h"
 #include "HandleTable.h"
+#include "IdentityObjects.h"
 #include "RegistryModel.h"
 #include "SecurityModel.h"
 #include "Win32Emu/Machine.h"
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -53,8 +55,12 @@ struct Configuration {
     // By full path in lower case (Windows compares paths without regard to case).
     std::map<std::string, ListedFile> files;
     std::vector<LaunchRecord> launches;
-    DWORD lastProcessId = 4096;  // new process ids follow it, multiples of 4
+    DWORD lastProcessId = 4096;              // new process ids follow it, multiples of 4
     std::map<WORD, DWORD> connectionOwners;  // by local port
+    // The object behind the handles to each listed process, made when it is first opened; and,
+    // by id, those of exited processes, which live on while a handle holds them.
+    std::map<DWORD, std::shared_ptr<ProcessObject>> processObjects;
+    std::map<DWORD, std::weak_ptr<ProcessObject>> exitedProcesses;
     DWORD defaultConnectionOwner = 0;
     DWORD redirectionTrustPolicy = 0;
 };

@@ -224,13 +224,12 @@ BOOL WINAPI CreateProcessAsUserW(HANDLE hToken,
         launch.processId = newId(model.configuration);
         launch.threadId = newId(model.configuration);
         process.processId = launch.processId;
+        process.startTime = FileTimeNow();
         model.configuration.processes.push_back(process);
         model.configuration.launches.push_back(launch);
     }
-    lpProcessInformation->hProcess =
-        Model().handles.insert(std::make_shared<ProcessObject>(launch.processId),
-                               "CreateProcessAsUserW",
-                               PROCESS_ALL_ACCESS);
+    lpProcessInformation->hProcess = Model().handles.insert(
+        ProcessObjectOf(launch.processId), "CreateProcessAsUserW", PROCESS_ALL_ACCESS);
     lpProcessInformation->hThread = Model().handles.insert(
         std::make_shared<ThreadObject>(launch.threadId), "CreateProcessAsUserW", THREAD_ALL_ACCESS);
     lpProcessInformation->dwProcessId = launch.processId;

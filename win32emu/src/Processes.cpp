@@ -1,5 +1,6 @@
 // Sessions and processes: WTSGetActiveConsoleSessionId, OpenProcess, OpenProcessToken,
-// ProcessIdToSessionId and the process snapshot.
+// ProcessIdToSessionId and the process snapshot. A process that exits leaves the list; a handle
+// to it stays valid, opens no token and reports the exit to WaitForSingleObject.
 
 #include "ApiSupport.h"
 #include "Identity.h"
@@ -72,7 +73,8 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
         return nullptr;
     }
     const std::optional<ProcessEntry> process = FindProcess(dwProcessId);
-    if (dwProcessId == 0 || !process) {
+    const std::shared_ptr<ProcessObject> object = ProcessObjectOf(dwProcessId);
+    if (dwProcessId == 0 || !object) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -86,12 +88,11 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    if (process->openProcessError != 0) {
+    if (process && process->openProcessError != 0) {
         SetLastError(process->openProcessError);
         return nullptr;
     }
-    return Model().handles.insert(
-        std::make_shared<ProcessObject>(dwProcessId), "OpenProcess", granted);
+    return Model().handles.insert(object, "OpenProcess", granted);
 }
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
@@ -102,7 +103,10 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
     } else if (const std::optional<HandleEntry> entry = Model().handles.entry(ProcessHandle)) {
         if (const auto object = std::dynamic_pointer_cast<ProcessObject>(entry->object)) {
             processAccess = entry->access;
-            process = FindProcess(object->processId);
+            // While the handle is open the id names this process and no other.
+            if (!object->exited()) {
+                process = FindProcess(object->processId);
+            }
             if (!process) {
                 // The process has ended: its handle still names it, but it has no token.
                 ProcessEntry ended;
@@ -141,10 +145,62 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
                                                    process->sessionId,
                                                    process->elevated,
                                                    process->integrityLevel,
-                                                   process->appContainer),
+                                                   process->appContainer,
+                                                   process->restricted),
                                           "OpenProcessToken",
                                           granted);
     return TRUE;
+}
+
+BOOL WINAPI GetProcessTimes(HANDLE hProcess,
+                            LPFILETIME lpCreationTime,
+                            LPFILETIME lpExitTime,
+                            LPFILETIME lpKernelTime,
+                            LPFILETIME lpUserTime) {
+    const std::optional<HandleEntry> entry = Model().handles.entry(hProcess);
+    const auto object = entry ? std::dynamic_pointer_cast<ProcessObject>(entry->object) : nullptr;
+    if (InjectedFailure("GetProcessTimes",
+                        object ? std::to_string(object->processId) : std::string(),
+                        objectTypeAt(hProcess))) {
+        return FALSE;
+    }
+    if (hProcess == GetCurrentProcess()) {
+        // The emulated process's own times are not modelled.
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if ((entry->access & PROCESS_QUERY_LIMITED_INFORMATION) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (lpCreationTime == nullptr || lpExitTime == nullptr || lpKernelTime == nullptr ||
+        lpUserTime == nullptr) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    const auto fill = [](LPFILETIME time, std::uint64_t value) {
+        time->dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);
+        time->dwHighDateTime = static_cast<DWORD>(value >> 32);
+    };
+    fill(lpCreationTime, object->startTime);
+    fill(lpExitTime, object->exited() ? object->exitTime.load() : 0);
+    // No time is spent running on the emulated machine.
+    fill(lpKernelTime, 0);
+    fill(lpUserTime, 0);
+    return TRUE;
+}
+
+void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
+    // The machine, and the processes its profile starts, come first: a caller comparing this
+    // time with a process's start sees the profile's processes as older.
+    Model();
+    const std::uint64_t now = FileTimeNow();
+    lpSystemTimeAsFileTime->dwLowDateTime = static_cast<DWORD>(now & 0xFFFFFFFFu);
+    lpSystemTimeAsFileTime->dwHighDateTime = static_cast<DWORD>(now >> 32);
 }
 
 BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId) {

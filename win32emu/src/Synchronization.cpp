@@ -134,9 +134,14 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
         return WAIT_FAILED;
     }
     // The object is held by this reference alone while waiting: no lock of the machine's.
-    const auto object = Model().handles.findAs<WaitableObject>(hHandle);
+    const std::optional<HandleEntry> entry = Model().handles.entry(hHandle);
+    const auto object = entry ? std::dynamic_pointer_cast<WaitableObject>(entry->object) : nullptr;
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    if ((entry->access & (SYNCHRONIZE | GENERIC_ALL)) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return WAIT_FAILED;
     }
     return object->wait(dwMilliseconds);

@@ -1,4 +1,4 @@
-// Access tokens: WTSQueryUserToken, DuplicateTokenEx, GetTokenInformation.
+// Access tokens: WTSQueryUserToken, DuplicateTokenEx, GetTokenInformation, IsTokenRestricted.
 
 #include "ApiSupport.h"
 #include "Identity.h"
@@ -268,6 +268,22 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle,
             SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
             return FALSE;
     }
+}
+
+// Success leaves the last error alone, whatever the answer.
+BOOL WINAPI IsTokenRestricted(HANDLE TokenHandle) {
+    if (InjectedFailure("IsTokenRestricted", std::string(), objectTypeAt(TokenHandle))) {
+        return FALSE;
+    }
+    const std::optional<OpenToken> token = tokenAt(TokenHandle);
+    if (!token) {
+        return FALSE;
+    }
+    if ((token->access & TOKEN_QUERY) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return token->token->restricted ? TRUE : FALSE;
 }
 
 }  // extern "C"

@@ -47,6 +47,9 @@ struct ProcessEntry {
     // for LocalSystem, high for an elevated token, else medium.
     DWORD integrityLevel = 0;
     bool appContainer = false;  // a sandboxed (AppContainer) process, Windows 8 and later
+    bool restricted = false;    // its token holds restricting SIDs (IsTokenRestricted)
+    // When it started, as GetSystemTimeAsFileTime counts; 0: when setProcess first lists it.
+    std::uint64_t startTime = 0;
     DWORD openProcessError = 0;
     DWORD openProcessTokenError = 0;
     DWORD sessionIdError = 0;  // ProcessIdToSessionId
@@ -301,8 +304,10 @@ public:
     void setAccount(const Account& account);
     std::optional<Account> account(const std::string& sid) const;
     // Processes in snapshot order: the order they were first set in; setting an existing
-    // process id replaces that entry in place.
+    // process id replaces that entry in place. An id is not reused while a handle to the exited
+    // process that had it is open: setProcess throws Poco::InvalidArgumentException then.
     void setProcess(const ProcessEntry& process);
+    // The process exits: it leaves the list; handles to it stay valid and signalled.
     void removeProcess(DWORD processId);
     std::vector<ProcessEntry> processes() const;
     // The emulated process is the listed process of this id (the built-in profile's
