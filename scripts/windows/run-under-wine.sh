@@ -45,6 +45,10 @@ section "Wine prefix $WINEPREFIX"
 # output open: started here, they hold no pipe of ours.
 "$wine" wineboot </dev/null >/dev/null 2>&1
 "$wine" --version 2>/dev/null || true
+# The version users run: Wine reports Windows 7 by default, which would keep the version-gated
+# checks (integrity, AppContainer, restricted tokens) and POCO's newer paths out of the run.
+"$wine" winecfg -v win10 >/dev/null 2>&1
+"$wine" cmd /c ver 2>/dev/null | tr -d '\r' | grep -v '^$' || true
 
 # Another run (the Linux suites, another checkout) may hold the product port for a while.
 portFree() { ! (exec 3<>/dev/tcp/127.0.0.1/9977) 2>/dev/null; }
