@@ -8,23 +8,11 @@
 // Every function formats into at most 16,384 characters, may be called from any thread, and
 // never throws: an exception from the logging library or a channel is dropped.
 
+#include "core/logging/FormatChecks.h"
+
+#include <cstddef>
 #include <string>
 #include <vector>
-
-// clang-format off
-#if defined(__GNUC__) || defined(__clang__)
-#define ORVANE_PRINTF_FORMAT(formatIndex, firstArgument) \
-    __attribute__((format(printf, formatIndex, firstArgument)))
-#define ORVANE_FORMAT_STRING(parameter) parameter
-#elif defined(_MSC_VER)
-#include <sal.h>
-#define ORVANE_PRINTF_FORMAT(formatIndex, firstArgument)
-#define ORVANE_FORMAT_STRING(parameter) _Printf_format_string_ parameter
-#else
-#define ORVANE_PRINTF_FORMAT(formatIndex, firstArgument)
-#define ORVANE_FORMAT_STRING(parameter) parameter
-#endif
-// clang-format on
 
 namespace OrvaneClient {
 
