@@ -83,10 +83,168 @@ size_t Utf8Prefix(const std::string& text, int limit) {
     return length;
 }
 
+// A va_list of its own, so that the helpers below can take it by reference on every ABI (a
+// va_list parameter may be an array that decayed to a pointer).
+struct Arguments {
+    explicit Arguments(va_list from) { va_copy(list, from); }
+    ~Arguments() { va_end(list); }
+    Arguments(const Arguments&) = delete;
+    Arguments& operator=(const Arguments&) = delete;
+
+    va_list list;
+};
+
+enum class Size { Default, Char, Short, Long, LongLong, IntMax, SizeT, PtrDiff, LongDouble };
+
+// A conversion as the format spells it, with '*' replaced by the argument's value.
+struct Specification {
+    Conversion full;
+    // The flags and the width alone, for text the interpreter renders itself.
+    Conversion widthOnly;
+    int precision = -1;
+    Size size = Size::Default;
+    // '\0' when the format ends inside the conversion.
+    char type = '\0';
+};
+
+Size ParseSize(const char* cursor) {
+    switch (cursor[0]) {
+        case 'h':
+            return cursor[1] == 'h' ? Size::Char : Size::Short;
+        case 'l':
+            return cursor[1] == 'l' ? Size::LongLong : Size::Long;
+        case 'j':
+            return Size::IntMax;
+        case 'z':
+            return Size::SizeT;
+        case 't':
+            return Size::PtrDiff;
+        case 'L':
+            return Size::LongDouble;
+        default:
+            return Size::Default;
+    }
+}
+
+// Reads one conversion from just after its '%', taking the '*' arguments it names; returns
+// where the format goes on.
+const char* ParseSpecification(const char* cursor, Arguments& arguments, Specification& spec) {
+    Conversion& conversion = spec.full;
+    while (*cursor != '\0' && std::strchr("-+ #0", *cursor) != nullptr) {
+        conversion.add(*cursor++);
+    }
+    if (*cursor == '*') {
+        conversion.addNumber(va_arg(arguments.list, int));
+        ++cursor;
+    } else {
+        while (*cursor >= '0' && *cursor <= '9') {
+            conversion.add(*cursor++);
+        }
+    }
+    spec.widthOnly = conversion;
+    if (*cursor == '.') {
+        ++cursor;
+        spec.precision = 0;
+        if (*cursor == '*') {
+            spec.precision = va_arg(arguments.list, int);
+            ++cursor;
+        } else {
+            while (*cursor >= '0' && *cursor <= '9') {
+                spec.precision = spec.precision * 10 + (*cursor++ - '0');
+                if (spec.precision > static_cast<int>(LogLineMaxCharacters)) {
+                    spec.precision = static_cast<int>(LogLineMaxCharacters);
+                }
+            }
+        }
+        if (spec.precision >= 0) {
+            conversion.add('.');
+            conversion.addNumber(spec.precision);
+        }
+    }
+
+    spec.size = ParseSize(cursor);
+    const int sizeLength = (spec.size == Size::Char || spec.size == Size::LongLong) ? 2
+                           : spec.size == Size::Default                             ? 0
+                                                                                    : 1;
+    for (int index = 0; index < sizeLength; ++index) {
+        conversion.add(*cursor++);
+    }
+    spec.type = *cursor;
+    if (spec.type == '\0') {
+        return cursor;
+    }
+    conversion.add(spec.type);
+    return cursor + 1;
+}
+
+template <typename Value>
+void AppendValue(LineWriter& line, const Specification& spec, Arguments& arguments) {
+    line.appendFormatted(spec.full.text, va_arg(arguments.list, Value));
+}
+
+template <typename SignedType, typename UnsignedType, bool Signed>
+using SignedOrNot = typename std::conditional<Signed, SignedType, UnsignedType>::type;
+
+template <bool Signed>
+void AppendInteger(LineWriter& line, const Specification& spec, Arguments& arguments) {
+    switch (spec.size) {
+        case Size::Long:
+            AppendValue<SignedOrNot<long, unsigned long, Signed>>(line, spec, arguments);
+            break;
+        case Size::LongLong:
+            AppendValue<SignedOrNot<long long, unsigned long long, Signed>>(line, spec, arguments);
+            break;
+        case Size::IntMax:
+            AppendValue<SignedOrNot<std::intmax_t, std::uintmax_t, Signed>>(line, spec, arguments);
+            break;
+        case Size::SizeT:
+            AppendValue<SignedOrNot<std::make_signed<size_t>::type, size_t, Signed>>(
+                line, spec, arguments);
+            break;
+        case Size::PtrDiff:
+            AppendValue<std::ptrdiff_t>(line, spec, arguments);
+            break;
+        default:
+            // char and short arrive promoted to int; the conversion's h or hh narrows them.
+            AppendValue<SignedOrNot<int, unsigned, Signed>>(line, spec, arguments);
+            break;
+    }
+}
+
+// Text the interpreter rendered itself, padded to the conversion's width.
+void AppendText(LineWriter& line, const Specification& spec, const std::string& text) {
+    Conversion conversion = spec.widthOnly;
+    conversion.add('s');
+    line.appendFormatted(conversion.text, text.c_str());
+}
+
+void AppendCharacter(LineWriter& line, const Specification& spec, Arguments& arguments) {
+    if (spec.size == Size::Long || spec.type == 'C') {
+        // wint_t is 16 bits on Windows and arrives promoted to int.
+        using PromotedWint = std::conditional<(sizeof(wint_t) < sizeof(int)), int, wint_t>::type;
+        const auto character = static_cast<wchar_t>(va_arg(arguments.list, PromotedWint));
+        AppendText(line, spec, WideToUtf8(std::wstring(1, character)));
+    } else {
+        AppendValue<int>(line, spec, arguments);
+    }
+}
+
+void AppendString(LineWriter& line, const Specification& spec, Arguments& arguments) {
+    if (spec.size == Size::Long || spec.type == 'S') {
+        const wchar_t* wide = va_arg(arguments.list, const wchar_t*);
+        const std::string text = wide != nullptr ? WideToUtf8(wide) : "(null)";
+        AppendText(line, spec, text.substr(0, Utf8Prefix(text, spec.precision)));
+    } else {
+        const char* text = va_arg(arguments.list, const char*);
+        line.appendFormatted(spec.full.text, text != nullptr ? text : "(null)");
+    }
+}
+
 }  // namespace
 
-void FormatLogLine(char* buffer, size_t capacity, const char* format, va_list arguments) {
+void FormatLogLine(char* buffer, size_t capacity, const char* format, va_list argumentList) {
     LineWriter line(buffer, capacity);
+    Arguments arguments(argumentList);
     const char* cursor = format;
     while (*cursor != '\0') {
         if (*cursor != '%') {
@@ -104,137 +262,22 @@ void FormatLogLine(char* buffer, size_t capacity, const char* format, va_list ar
             continue;
         }
 
-        Conversion conversion;
-        while (*cursor != '\0' && std::strchr("-+ #0", *cursor) != nullptr) {
-            conversion.add(*cursor++);
-        }
-        if (*cursor == '*') {
-            conversion.addNumber(va_arg(arguments, int));
-            ++cursor;
-        } else {
-            while (*cursor >= '0' && *cursor <= '9') {
-                conversion.add(*cursor++);
-            }
-        }
-        // The text before the precision serves the wide conversions, whose precision counts
-        // bytes of the UTF-8 text.
-        Conversion widthOnly = conversion;
-        int precision = -1;
-        if (*cursor == '.') {
-            ++cursor;
-            precision = 0;
-            if (*cursor == '*') {
-                precision = va_arg(arguments, int);
-                ++cursor;
-            } else {
-                while (*cursor >= '0' && *cursor <= '9') {
-                    precision = precision * 10 + (*cursor++ - '0');
-                    if (precision > static_cast<int>(LogLineMaxCharacters)) {
-                        precision = static_cast<int>(LogLineMaxCharacters);
-                    }
-                }
-            }
-            if (precision >= 0) {
-                conversion.add('.');
-                conversion.addNumber(precision);
-            }
-        }
-
-        enum class Size {
-            Default,
-            Char,
-            Short,
-            Long,
-            LongLong,
-            IntMax,
-            SizeT,
-            PtrDiff,
-            LongDouble
-        };
-        Size size = Size::Default;
-        if (cursor[0] == 'h' && cursor[1] == 'h') {
-            size = Size::Char;
-        } else if (cursor[0] == 'h') {
-            size = Size::Short;
-        } else if (cursor[0] == 'l' && cursor[1] == 'l') {
-            size = Size::LongLong;
-        } else if (cursor[0] == 'l') {
-            size = Size::Long;
-        } else if (cursor[0] == 'j') {
-            size = Size::IntMax;
-        } else if (cursor[0] == 'z') {
-            size = Size::SizeT;
-        } else if (cursor[0] == 't') {
-            size = Size::PtrDiff;
-        } else if (cursor[0] == 'L') {
-            size = Size::LongDouble;
-        }
-        const int sizeLength = (size == Size::Char || size == Size::LongLong) ? 2
-                               : size == Size::Default                        ? 0
-                                                                              : 1;
-        for (int index = 0; index < sizeLength; ++index) {
-            conversion.add(*cursor++);
-        }
-
-        const char type = *cursor;
-        if (type == '\0') {
-            // A format that ends inside a conversion is written as it stands.
-            line.append(conversionStart, static_cast<size_t>(cursor - conversionStart));
-            break;
-        }
-        ++cursor;
-        conversion.add(type);
-
-        switch (type) {
+        Specification spec;
+        cursor = ParseSpecification(cursor, arguments, spec);
+        switch (spec.type) {
+            case '\0':
+                // A format that ends inside a conversion is written as it stands.
+                line.append(conversionStart, static_cast<size_t>(cursor - conversionStart));
+                return;
             case 'd':
             case 'i':
-                switch (size) {
-                    case Size::Long:
-                        line.appendFormatted(conversion.text, va_arg(arguments, long));
-                        break;
-                    case Size::LongLong:
-                        line.appendFormatted(conversion.text, va_arg(arguments, long long));
-                        break;
-                    case Size::IntMax:
-                        line.appendFormatted(conversion.text, va_arg(arguments, std::intmax_t));
-                        break;
-                    case Size::SizeT:
-                        line.appendFormatted(conversion.text,
-                                             va_arg(arguments, std::make_signed<size_t>::type));
-                        break;
-                    case Size::PtrDiff:
-                        line.appendFormatted(conversion.text, va_arg(arguments, std::ptrdiff_t));
-                        break;
-                    default:
-                        line.appendFormatted(conversion.text, va_arg(arguments, int));
-                        break;
-                }
+                AppendInteger<true>(line, spec, arguments);
                 break;
             case 'u':
             case 'o':
             case 'x':
             case 'X':
-                switch (size) {
-                    case Size::Long:
-                        line.appendFormatted(conversion.text, va_arg(arguments, unsigned long));
-                        break;
-                    case Size::LongLong:
-                        line.appendFormatted(conversion.text,
-                                             va_arg(arguments, unsigned long long));
-                        break;
-                    case Size::IntMax:
-                        line.appendFormatted(conversion.text, va_arg(arguments, std::uintmax_t));
-                        break;
-                    case Size::SizeT:
-                        line.appendFormatted(conversion.text, va_arg(arguments, size_t));
-                        break;
-                    case Size::PtrDiff:
-                        line.appendFormatted(conversion.text, va_arg(arguments, std::ptrdiff_t));
-                        break;
-                    default:
-                        line.appendFormatted(conversion.text, va_arg(arguments, unsigned));
-                        break;
-                }
+                AppendInteger<false>(line, spec, arguments);
                 break;
             case 'f':
             case 'F':
@@ -244,46 +287,26 @@ void FormatLogLine(char* buffer, size_t capacity, const char* format, va_list ar
             case 'G':
             case 'a':
             case 'A':
-                if (size == Size::LongDouble) {
-                    line.appendFormatted(conversion.text, va_arg(arguments, long double));
+                if (spec.size == Size::LongDouble) {
+                    AppendValue<long double>(line, spec, arguments);
                 } else {
-                    line.appendFormatted(conversion.text, va_arg(arguments, double));
+                    AppendValue<double>(line, spec, arguments);
                 }
                 break;
             case 'p':
-                line.appendFormatted(conversion.text, va_arg(arguments, void*));
+                AppendValue<void*>(line, spec, arguments);
                 break;
             case 'c':
             case 'C':  // %C and %S: the wide forms, as the C library knows them
-                if (size == Size::Long || type == 'C') {
-                    // wint_t is 16 bits on Windows and arrives promoted to int.
-                    using PromotedWint =
-                        std::conditional<(sizeof(wint_t) < sizeof(int)), int, wint_t>::type;
-                    const auto character = static_cast<wchar_t>(va_arg(arguments, PromotedWint));
-                    widthOnly.add('s');
-                    line.appendFormatted(widthOnly.text,
-                                         WideToUtf8(std::wstring(1, character)).c_str());
-                } else {
-                    line.appendFormatted(conversion.text, va_arg(arguments, int));
-                }
+                AppendCharacter(line, spec, arguments);
                 break;
             case 's':
             case 'S':
-                if (size == Size::Long || type == 'S') {
-                    const wchar_t* wide = va_arg(arguments, const wchar_t*);
-                    const std::string text = wide != nullptr ? WideToUtf8(wide) : "(null)";
-                    widthOnly.add('.');
-                    widthOnly.addNumber(static_cast<int>(Utf8Prefix(text, precision)));
-                    widthOnly.add('s');
-                    line.appendFormatted(widthOnly.text, text.c_str());
-                } else {
-                    const char* text = va_arg(arguments, const char*);
-                    line.appendFormatted(conversion.text, text != nullptr ? text : "(null)");
-                }
+                AppendString(line, spec, arguments);
                 break;
             case 'n':
                 // Nothing is ever written through a pointer taken from a log call.
-                (void)va_arg(arguments, void*);
+                (void)va_arg(arguments.list, void*);
                 break;
             default:
                 // Not a conversion: written as it stands, and it takes no argument.
