@@ -211,6 +211,35 @@ void AppendInteger(LineWriter& line, const Specification& spec, Arguments& argum
     }
 }
 
+// An argument's text with each control character written as an escape: a name or path that
+// holds a line break must not end the entry and make a line of its own in the log.
+std::string Escaped(const char* text, size_t length) {
+    std::string escaped;
+    escaped.reserve(length);
+    for (size_t index = 0; index < length; ++index) {
+        const auto byte = static_cast<unsigned char>(text[index]);
+        if (byte >= 0x20 && byte != 0x7F) {
+            escaped += static_cast<char>(byte);
+        } else if (byte == '\r') {
+            escaped += "\\r";
+        } else if (byte == '\n') {
+            escaped += "\\n";
+        } else if (byte == '\t') {
+            escaped += "\\t";
+        } else {
+            const char digits[] = "0123456789abcdef";
+            escaped += "\\x";
+            escaped += digits[byte >> 4];
+            escaped += digits[byte & 0x0F];
+        }
+    }
+    return escaped;
+}
+
+std::string Escaped(const std::string& text) {
+    return Escaped(text.data(), text.size());
+}
+
 // Text the interpreter rendered itself, padded to the conversion's width.
 void AppendText(LineWriter& line, const Specification& spec, const std::string& text) {
     Conversion conversion = spec.widthOnly;
@@ -223,9 +252,10 @@ void AppendCharacter(LineWriter& line, const Specification& spec, Arguments& arg
         // wint_t is 16 bits on Windows and arrives promoted to int.
         using PromotedWint = std::conditional<(sizeof(wint_t) < sizeof(int)), int, wint_t>::type;
         const auto character = static_cast<wchar_t>(va_arg(arguments.list, PromotedWint));
-        AppendText(line, spec, WideToUtf8(std::wstring(1, character)));
+        AppendText(line, spec, Escaped(WideToUtf8(std::wstring(1, character))));
     } else {
-        AppendValue<int>(line, spec, arguments);
+        const auto character = static_cast<char>(va_arg(arguments.list, int));
+        AppendText(line, spec, Escaped(&character, 1));
     }
 }
 
@@ -233,10 +263,15 @@ void AppendString(LineWriter& line, const Specification& spec, Arguments& argume
     if (spec.size == Size::Long || spec.type == 'S') {
         const wchar_t* wide = va_arg(arguments.list, const wchar_t*);
         const std::string text = wide != nullptr ? WideToUtf8(wide) : "(null)";
-        AppendText(line, spec, text.substr(0, Utf8Prefix(text, spec.precision)));
+        AppendText(line, spec, Escaped(text.data(), Utf8Prefix(text, spec.precision)));
     } else {
-        const char* text = va_arg(arguments.list, const char*);
-        line.appendFormatted(spec.full.text, text != nullptr ? text : "(null)");
+        const char* argument = va_arg(arguments.list, const char*);
+        const char* text = argument != nullptr ? argument : "(null)";
+        // The precision bounds what is read: the text need not be terminated within it.
+        const size_t length = spec.precision >= 0
+                                  ? strnlen(text, static_cast<size_t>(spec.precision))
+                                  : std::strlen(text);
+        AppendText(line, spec, Escaped(text, length));
     }
 }
 

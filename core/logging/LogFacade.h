@@ -5,8 +5,9 @@
 // The default family (LogFatal ... LogDebug) writes to the logger named
 // LoggingState::defaultLoggerName; the named family (LogFatalTo ... LogDebugTo) writes to the
 // logger named by the caller, and only when that name was enabled in the registry at start.
-// Every function formats into at most 16,384 characters, may be called from any thread, and
-// never throws: an exception from the logging library or a channel is dropped.
+// Every function formats into at most 16,384 characters (FormatLogLine: a control character
+// of a string argument is written as an escape, so one call is one line), may be called from
+// any thread, and never throws: an exception from the logging library or a channel is dropped.
 
 #include "core/logging/FormatChecks.h"
 

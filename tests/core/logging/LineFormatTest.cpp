@@ -81,5 +81,56 @@ INSTANTIATE_TEST_SUITE_P(
             "FloatingPoint", [] { return Formatted("%.2f %g", 2.5, 0.125); }, "2.50 0.125"}),
     [](const ::testing::TestParamInfo<ConversionCase>& info) { return info.param.name; });
 
+// Control characters that arguments bring are escaped; the format's own are not. Each row
+// stands for a name or path a caller sent.
+class LineFormatEscape : public ::testing::TestWithParam<ConversionCase> {};
+
+TEST_P(LineFormatEscape, ArgumentsCannotStartALine) {
+    const std::string text = GetParam().format();
+    EXPECT_EQ(text, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ControlCharacters,
+    LineFormatEscape,
+    ::testing::Values(
+        ConversionCase{"ForgedEntryStaysInItsLine",
+                       [] {
+                           return Formatted(
+                               "Setting directory permissions for %s OK",
+                               "C:\\x\n2026-12-09 21:09:14 [orvane_service][Information]: Setting "
+                               "directory permissions for C:\\Games\\Mine OK");
+                       },
+                       "Setting directory permissions for C:\\x\\n2026-12-09 21:09:14 "
+                       "[orvane_service][Information]: Setting directory permissions for "
+                       "C:\\Games\\Mine OK OK"},
+        ConversionCase{"NamedAndHexEscapes",
+                       [] { return Formatted("%s", "a\r\n\tb\x01\x1b\x1f\x7f c\x80"); },
+                       "a\\r\\n\\tb\\x01\\x1b\\x1f\\x7f c\x80"},
+        ConversionCase{"FormatTextIsWrittenAsItStands",
+                       [] { return Formatted("one\ntwo %s\r\n", "x\ny"); },
+                       "one\ntwo x\\ny\r\n"},
+        ConversionCase{"NarrowAndWideCharacters",
+                       [] {
+                           return Formatted("%c|%c|%lc|%C|%3c",
+                                            '\n',
+                                            '\0',
+                                            static_cast<wint_t>(L'\t'),
+                                            static_cast<wint_t>(L'\x7f'),
+                                            '\r');
+                       },
+                       "\\n|\\x00|\\t|\\x7f| \\r"},
+        ConversionCase{"WideStrings",
+                       [] { return Formatted("%ls|%S|%ls", L"C:\\a\nb", L"\r", L"\u00fc\x1b"); },
+                       "C:\\a\\nb|\\r|\xC3\xBC\\x1b"},
+        ConversionCase{"PrecisionCountsTheArgumentWidthTheEscapedText",
+                       [] {
+                           const char unterminated[2] = {'\n', '\n'};
+                           return Formatted(
+                               "[%.1s][%.*s][%5s][%-4ls]", "\tx", 2, unterminated, "\n", L"\t");
+                       },
+                       "[\\t][\\n\\n][   \\n][\\t  ]"}),
+    [](const ::testing::TestParamInfo<ConversionCase>& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace OrvaneClient
