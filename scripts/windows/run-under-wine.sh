@@ -77,6 +77,20 @@ for suite in core-tests service-tests tools-tests; do
     fi
 done
 
+section "Conformance suite under Wine"
+# The emulation's reading of each Win32 call, checked against Wine's: a failure here is a
+# disagreement to settle against what Windows does.
+conformanceLog=$WINEPREFIX/conformance-tests.log
+if [ ! -f "$build/tests/conformance-tests.exe" ]; then
+    fail "conformance-tests.exe was not built"
+elif "$wine" "$build/tests/conformance-tests.exe" --gtest_brief=1 2>&1 | tr -d '\r' >"$conformanceLog" &&
+    grep -q "^\[  PASSED  \]" "$conformanceLog"; then
+    pass "conformance-tests: $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$conformanceLog")"
+else
+    sed 's/^/    /' "$conformanceLog"
+    fail "conformance-tests"
+fi
+
 section "OrvaneService.exe under Wine's service control manager"
 installDir=$WINEPREFIX/drive_c/orvane
 mkdir -p "$installDir"
