@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <thread>
 
@@ -15,15 +16,26 @@ using OrvaneClient::Testing::ConformanceTest;
 class HandlesTest : public ConformanceTest {};
 
 TEST_F(HandlesTest, LastErrorBelongsToTheThread) {
-    SetLastError(0xdeadbeef);
-    DWORD seenByOtherThread = 0;
+    // Starting and joining a thread are calls of their own that may set the last error: each
+    // side reads it with nothing but atomics between its own SetLastError and GetLastError.
+    std::atomic<int> step{0};
+    DWORD seenByOtherThread = 1;
+    DWORD keptByThisThread = 0;
     std::thread other([&] {
+        while (step.load() != 1) {
+        }
         seenByOtherThread = GetLastError();
         SetLastError(ERROR_ACCESS_DENIED);
+        step = 2;
     });
+    SetLastError(0xdeadbeef);
+    step = 1;
+    while (step.load() != 2) {
+    }
+    keptByThisThread = GetLastError();
     other.join();
     EXPECT_EQ(0u, seenByOtherThread);
-    EXPECT_EQ(0xdeadbeefu, GetLastError());
+    EXPECT_EQ(0xdeadbeefu, keptByThisThread);
 }
 
 TEST_F(HandlesTest, CloseHandleRejectsHandlesThatAreNotOpen) {

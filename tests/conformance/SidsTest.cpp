@@ -1,6 +1,7 @@
-// SIDs in Windows' binary layout, their text form and the lookups of well-known accounts.
+// SIDs in Windows' binary layout and their text form.
 
 #include "ConformanceFixture.h"
+#include "WineDifferences.h"
 #include "core/windows/Win32Api.h"
 #include "tests/support/SidTesting.h"
 
@@ -13,11 +14,11 @@
 namespace {
 
 using OrvaneClient::Testing::ConformanceTest;
-using OrvaneClient::Testing::ExpectLookups;
-using OrvaneClient::Testing::LookupCase;
 using OrvaneClient::Testing::NtAuthority;
+using OrvaneClient::Testing::RunningUnderWine;
 using OrvaneClient::Testing::SidBytes;
 using OrvaneClient::Testing::SidOf;
+using OrvaneClient::Testing::WindowsAnswer;
 
 class SidsTest : public ConformanceTest {};
 
@@ -39,7 +40,14 @@ TEST_F(SidsTest, SidsConvertToTheirTextLeavingTheLastError) {
         EXPECT_EQ(sid.size(), GetLengthSid(sid.data()));
         LPSTR text = nullptr;
         SetLastError(0xdeadbeef);
-        ASSERT_TRUE(ConvertSidToStringSidA(sid.data(), &text));
+        const BOOL converted = ConvertSidToStringSidA(sid.data(), &text);
+        // An authority of 2^32 or more is written in hex; Wine 8 refuses such a SID.
+        if (!WindowsAnswer(converted, TRUE, FALSE, "no text for an authority of 2^32 or more")) {
+            ADD_FAILURE() << "ConvertSidToStringSidA failed with " << GetLastError();
+        }
+        if (!converted) {
+            continue;
+        }
         EXPECT_EQ(0xdeadbeefu, GetLastError());
         EXPECT_STREQ(entry.text, text);
         EXPECT_EQ(nullptr, LocalFree(text));
@@ -62,9 +70,17 @@ TEST_F(SidsTest, ConvertSidToStringSidRejectsWhatIsNoSid) {
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.error);
+        if (entry.out == nullptr && RunningUnderWine()) {
+            // Wine writes through the null pointer.
+            continue;
+        }
         SetLastError(0xdeadbeef);
         EXPECT_FALSE(ConvertSidToStringSidA(entry.sid, entry.out));
-        EXPECT_EQ(entry.error, GetLastError());
+        // Wine calls a null SID an invalid one.
+        EXPECT_TRUE(WindowsAnswer(GetLastError(),
+                                  entry.error,
+                                  entry.sid == nullptr ? DWORD{ERROR_INVALID_SID} : entry.error,
+                                  "a null SID is ERROR_INVALID_SID"));
     }
     EXPECT_FALSE(IsValidSid(wrongRevision.data()));
 }
@@ -77,35 +93,6 @@ TEST_F(SidsTest, EqualSidComparesTheBytes) {
     EXPECT_TRUE(EqualSid(a.data(), b.data()));
     EXPECT_FALSE(EqualSid(a.data(), c.data()));
     EXPECT_FALSE(EqualSid(a.data(), longer.data()));
-}
-
-const LookupCase lookupCases[] = {
-    {"S-1-5-18", 32, 16, 0, 6, 12, "SYSTEM", "NT AUTHORITY", SidTypeWellKnownGroup},
-    {"S-1-5-18", 7, 13, 0, 6, 12, "SYSTEM", "NT AUTHORITY", SidTypeWellKnownGroup},
-    {"S-1-5-18", 0, 0, ERROR_INSUFFICIENT_BUFFER, 7, 13, nullptr, nullptr, SidTypeInvalid},
-    {"S-1-5-18", 6, 16, ERROR_INSUFFICIENT_BUFFER, 7, 13, nullptr, nullptr, SidTypeInvalid},
-    {"S-1-5-18", 32, 12, ERROR_INSUFFICIENT_BUFFER, 7, 13, nullptr, nullptr, SidTypeInvalid},
-    {"S-1-5-21-1-2-3-500", 32, 16, ERROR_NONE_MAPPED, 32, 16, nullptr, nullptr, SidTypeInvalid},
-};
-
-TEST_F(SidsTest, LookupAccountSidAAndWReportNamesAndSizesInCharacters) {
-    ExpectLookups(lookupCases);
-}
-
-TEST_F(SidsTest, LookupAccountSidRejectsWhatIsNoSid) {
-    std::vector<BYTE> invalid = SidOf("S-1-5-18");
-    invalid[0] = 3;
-    char name[32];
-    char domain[16];
-    for (PSID sid : {static_cast<PSID>(invalid.data()), static_cast<PSID>(nullptr)}) {
-        SCOPED_TRACE(sid == nullptr ? "null" : "revision 3");
-        DWORD nameCount = sizeof(name);
-        DWORD domainCount = sizeof(domain);
-        SID_NAME_USE use;
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(LookupAccountSidA(nullptr, sid, name, &nameCount, domain, &domainCount, &use));
-        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SID), GetLastError());
-    }
 }
 
 }  // namespace

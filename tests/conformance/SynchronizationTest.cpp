@@ -42,7 +42,7 @@ TEST_F(SynchronizationTest, CreateEventSetsLastErrorToSuccess) {
     EXPECT_TRUE(CloseHandle(event));
 }
 
-TEST_F(SynchronizationTest, CallsOnWrongHandlesFailWithInvalidHandle) {
+TEST_F(SynchronizationTest, CallsOnWrongHandlesFailWithoutTouchingThem) {
     const HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
     const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HKEY key = nullptr;
@@ -51,20 +51,24 @@ TEST_F(SynchronizationTest, CallsOnWrongHandlesFailWithInvalidHandle) {
     struct Case {
         const char* name;
         std::function<bool()> fails;
+        DWORD error;
     } cases[] = {
-        {"SetEvent on a mutex", [&] { return !SetEvent(mutex); }},
-        {"ResetEvent on null", [&] { return !ResetEvent(nullptr); }},
-        {"ReleaseMutex on an event", [&] { return !ReleaseMutex(event); }},
+        {"SetEvent on a mutex", [&] { return !SetEvent(mutex); }, ERROR_INVALID_HANDLE},
+        {"ResetEvent on null", [&] { return !ResetEvent(nullptr); }, ERROR_INVALID_HANDLE},
+        {"ReleaseMutex on an event", [&] { return !ReleaseMutex(event); }, ERROR_INVALID_HANDLE},
+        // A wait needs SYNCHRONIZE, which no KEY_ right includes: the access check comes first.
         {"WaitForSingleObject on a key",
-         [&] { return WaitForSingleObject(reinterpret_cast<HANDLE>(key), 0) == WAIT_FAILED; }},
+         [&] { return WaitForSingleObject(reinterpret_cast<HANDLE>(key), 0) == WAIT_FAILED; },
+         ERROR_ACCESS_DENIED},
         {"WaitForSingleObject on null",
-         [&] { return WaitForSingleObject(nullptr, 0) == WAIT_FAILED; }},
+         [&] { return WaitForSingleObject(nullptr, 0) == WAIT_FAILED; },
+         ERROR_INVALID_HANDLE},
     };
     for (const Case& entry : cases) {
         SCOPED_TRACE(entry.name);
         SetLastError(0xdeadbeef);
         EXPECT_TRUE(entry.fails());
-        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+        EXPECT_EQ(entry.error, GetLastError());
     }
     EXPECT_TRUE(CloseHandle(mutex));
     EXPECT_TRUE(CloseHandle(event));

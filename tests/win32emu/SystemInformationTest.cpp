@@ -32,6 +32,14 @@ TEST_F(SystemInformationTest, GetVersionExReportsTheMachinesVersion) {
     EXPECT_EQ(VER_NT_WORKSTATION, info.wProductType);
 }
 
+// Windows and Wine read through the pointer and fault; the emulation refuses it instead, so that
+// a test that gets this wrong fails rather than ends the suite.
+TEST_F(SystemInformationTest, GetVersionExRefusesANullStructure) {
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(GetVersionExA(nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+}
+
 TEST_F(SystemInformationTest, Wow64ProcessSeesX86UnlessItAsksForTheNativeSystem) {
     SYSTEM_INFO native{};
     SYSTEM_INFO seen{};

@@ -4,6 +4,7 @@
 #include "EventObject.h"
 #include "MachineModel.h"
 #include "MutexObject.h"
+#include "RegistryKeyObject.h"
 
 #include <chrono>
 #include <functional>
@@ -136,7 +137,11 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     // The object is held by this reference alone while waiting: no lock of the machine's.
     const auto object = Model().handles.findAs<WaitableObject>(hHandle);
     if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        // The handle's access is checked before its type: a key handle without SYNCHRONIZE
+        // (none of the KEY_ rights includes it) is refused as such.
+        const auto key = Model().handles.findAs<RegistryKeyObject>(hHandle);
+        SetLastError(key && (key->access & SYNCHRONIZE) == 0 ? ERROR_ACCESS_DENIED
+                                                             : ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
     return object->wait(dwMilliseconds);
