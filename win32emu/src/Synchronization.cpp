@@ -104,16 +104,6 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes,
         "CreateMutexA", bInitialOwner, lpName == nullptr ? nullptr : wideName.c_str());
 }
 
-HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes,
-                           BOOL bInitialOwner,
-                           LPCWSTR lpName) {
-    static_cast<void>(lpMutexAttributes);
-    if (InjectedFailure("CreateMutexW", ToUtf8(lpName))) {
-        return nullptr;
-    }
-    return createMutex("CreateMutexW", bInitialOwner, lpName);
-}
-
 BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
     if (InjectedFailure("ReleaseMutex")) {
         return FALSE;
