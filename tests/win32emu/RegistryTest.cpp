@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 #include <windows.h>
 
@@ -36,10 +37,29 @@ TEST_F(RegistryTest, BothViewsAtOnceAreRefused) {
                             &key));
 }
 
-TEST_F(RegistryTest, TheCurrentUsersHiveIsNotEmulated) {
+TEST_F(RegistryTest, WhatIsNotModelledIsRefused) {
     HKEY key = nullptr;
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof(attributes);
     EXPECT_EQ(ERROR_CALL_NOT_IMPLEMENTED,
               RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key));
+    for (const auto& [options, security] :
+         {std::pair<DWORD, LPSECURITY_ATTRIBUTES>{REG_OPTION_VOLATILE, nullptr},
+          std::pair<DWORD, LPSECURITY_ATTRIBUTES>{REG_OPTION_NON_VOLATILE, &attributes}}) {
+        SCOPED_TRACE(options);
+        EXPECT_EQ(ERROR_CALL_NOT_IMPLEMENTED,
+                  RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                                  L"SOFTWARE\\Qovex\\Volatile",
+                                  0,
+                                  nullptr,
+                                  options,
+                                  KEY_READ,
+                                  security,
+                                  &key,
+                                  nullptr));
+    }
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Qovex\\Volatile", 0, KEY_READ, &key));
 }
 
 TEST_F(RegistryTest, QueryReportsTypeSizeAndData) {

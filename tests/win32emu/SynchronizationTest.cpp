@@ -91,25 +91,32 @@ TEST_F(SynchronizationTest, MutexWaitTimesOutWhileAnotherThreadHoldsIt) {
     EXPECT_TRUE(CloseHandle(release));
 }
 
-TEST_F(SynchronizationTest, NamedObjectsAreSharedByName) {
+// Objects shared by name between processes, security descriptors and inheritable handles are
+// not modelled: asking for one is refused rather than ignored.
+TEST_F(SynchronizationTest, NamesAndSecurityAttributesAreNotEmulated) {
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof(attributes);
+    attributes.bInheritHandle = TRUE;
+    const struct {
+        const char* what;
+        HANDLE handle;
+    } cases[] = {
+        {"named mutex", CreateMutexA(nullptr, FALSE, "Orvane-Test-Mutex")},
+        {"named event", CreateEventW(nullptr, TRUE, FALSE, L"Orvane-Test-Event")},
+        {"mutex attributes", CreateMutexA(&attributes, FALSE, nullptr)},
+        {"event attributes", CreateEventW(&attributes, TRUE, FALSE, nullptr)},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.what);
+        EXPECT_EQ(nullptr, entry.handle);
+    }
     SetLastError(0xdeadbeef);
-    const HANDLE first = CreateMutexA(nullptr, FALSE, "Orvane-Test-Mutex");
-    ASSERT_NE(nullptr, first);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
-    const HANDLE second = CreateMutexA(nullptr, TRUE, "Orvane-Test-Mutex");
-    ASSERT_NE(nullptr, second);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
-    EXPECT_NE(first, second);
-    // Opening an existing mutex grants no ownership.
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ReleaseMutex(second));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_OWNER), GetLastError());
-
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(nullptr, CreateEventW(nullptr, TRUE, FALSE, L"Orvane-Test-Mutex"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-    EXPECT_TRUE(CloseHandle(first));
-    EXPECT_TRUE(CloseHandle(second));
+    EXPECT_EQ(nullptr, CreateMutexA(&attributes, FALSE, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
+    // An empty name is no name.
+    const HANDLE unnamed = CreateEventW(nullptr, TRUE, FALSE, L"");
+    EXPECT_NE(nullptr, unnamed);
+    EXPECT_TRUE(CloseHandle(unnamed));
 }
 
 TEST_F(SynchronizationTest, InjectedFailureOfCreateEventReturnsNull) {
