@@ -1,7 +1,9 @@
 #include "core/logging/LogFacade.h"
+#include "core/messaging/ExceptionText.h"
 #include "core/util/Constants.h"
+#include "core/util/Locations.h"
 #include "core/windows/UserIdentity.h"
-#include "core/windows/WideString.h"
+#include "core/windows/Win32Api.h"
 #include "service/OrvaneService.h"
 
 #include <Poco/Exception.h>
@@ -41,19 +43,14 @@ bool OrvaneService::getRefreshToken(std::string& token) {
             return true;
         }
     } catch (const Poco::Exception& error) {
-        // POCO leaves message() empty for some exceptions; the line must still say what happened.
-        const std::string reason = error.message().empty() ? error.displayText() : error.message();
-        LogWarning("Exception during fetching refresh token: %s", reason.c_str());
+        LogWarning("Exception during fetching refresh token: %s", ExceptionText(error).c_str());
     }
     LogInfo("No refresh token found in key %s", keyPath.c_str());
     return false;
 }
 
 std::string OrvaneService::getLibraryLocation() {
-    // Zero-filled so that a failed call yields an empty text rather than stale memory.
-    WCHAR modulePath[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
-    const std::string path = WideToUtf8(std::wstring(modulePath, wcsnlen(modulePath, MAX_PATH)));
+    const std::string path = GetExecutablePath(MAX_PATH);
 
     const std::string::size_type lastBackslash = path.rfind('\\');
     if (lastBackslash == std::string::npos) {

@@ -5,26 +5,15 @@
 // The default family (LogFatal ... LogDebug) writes to the logger named
 // LoggingState::defaultLoggerName; the named family (LogFatalTo ... LogDebugTo) writes to the
 // logger named by the caller, and only when that name was enabled in the registry at start.
-// Every function formats into at most 16,384 characters, may be called from any thread, and
-// never throws: an exception from the logging library or a channel is dropped.
+// Every function formats into at most 16,384 characters (FormatLogLine: a control character
+// of a string argument is written as an escape, so one call is one line), may be called from
+// any thread, and never throws: an exception from the logging library or a channel is dropped.
 
+#include "core/logging/FormatChecks.h"
+
+#include <cstddef>
 #include <string>
 #include <vector>
-
-// clang-format off
-#if defined(__GNUC__) || defined(__clang__)
-#define ORVANE_PRINTF_FORMAT(formatIndex, firstArgument) \
-    __attribute__((format(printf, formatIndex, firstArgument)))
-#define ORVANE_FORMAT_STRING(parameter) parameter
-#elif defined(_MSC_VER)
-#include <sal.h>
-#define ORVANE_PRINTF_FORMAT(formatIndex, firstArgument)
-#define ORVANE_FORMAT_STRING(parameter) _Printf_format_string_ parameter
-#else
-#define ORVANE_PRINTF_FORMAT(formatIndex, firstArgument)
-#define ORVANE_FORMAT_STRING(parameter) parameter
-#endif
-// clang-format on
 
 namespace OrvaneClient {
 

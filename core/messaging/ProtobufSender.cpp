@@ -116,14 +116,9 @@ bool ProtobufSender::trySendMessage(const char* errorFormat,
         return true;
     } catch (const Poco::Exception& exception) {
         // The format is checked at each call site (the declaration carries the attribute).
-#if defined(__GNUC__) || defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#endif
+        ORVANE_FORWARDED_FORMAT_BEGIN
         LogError(errorFormat, ExceptionText(exception).c_str());
-#if defined(__GNUC__) || defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+        ORVANE_FORWARDED_FORMAT_END
         return false;
     }
 }

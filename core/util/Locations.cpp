@@ -7,6 +7,7 @@
 #include <Poco/Exception.h>
 #include <Poco/Path.h>
 
+#include <cwchar>
 #include <vector>
 
 namespace OrvaneClient {
@@ -15,7 +16,7 @@ namespace {
 const char ClientDataFolderName[] = "OrvaneClient";
 // Where Windows keeps the common application data when nothing tells us otherwise.
 const char DefaultCommonAppDataFolderName[] = "ProgramData";
-constexpr DWORD ModuleFileNameCapacity = 1024;
+constexpr size_t ModuleFileNameCapacity = 1024;
 
 std::string CurrentDirectory() {
     const DWORD required = GetCurrentDirectoryW(0, nullptr);
@@ -75,14 +76,22 @@ std::string GetWebCacheDirectory() {
     return JoinPath(GetAppDataDirectory(), "webcache");
 }
 
+std::string GetExecutablePath(size_t capacity) {
+    // Zero-filled so that a failed call yields an empty text rather than stale memory.
+    std::vector<WCHAR> buffer(capacity, L'\0');
+    const DWORD length =
+        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    // A cut path comes back terminated within the buffer on current systems, unterminated on
+    // older ones; either way the text ends at the first zero or the buffer's end.
+    return WideToUtf8(std::wstring(buffer.data(), wcsnlen(buffer.data(), length)));
+}
+
 std::string GetModuleDirectory() {
-    WCHAR moduleFileName[ModuleFileNameCapacity] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, moduleFileName, ModuleFileNameCapacity);
-    if (length == 0) {
+    const std::string path = GetExecutablePath(ModuleFileNameCapacity);
+    if (path.empty()) {
         return CurrentDirectory();
     }
-    const Poco::Path executable(WideToUtf8(std::wstring(moduleFileName, length)),
-                                Poco::Path::PATH_WINDOWS);
+    const Poco::Path executable(path, Poco::Path::PATH_WINDOWS);
     return executable.parent().toString(Poco::Path::PATH_WINDOWS);
 }
 

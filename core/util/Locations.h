@@ -4,6 +4,7 @@
 // notation (C:\ProgramData\OrvaneClient\logs) on every platform. No getter creates a directory;
 // every one may be called from any thread.
 
+#include <cstddef>
 #include <string>
 
 namespace OrvaneClient {
@@ -26,6 +27,11 @@ std::string GetLogsDirectory();
 std::string GetDownloadsDirectory();
 std::string GetIconsCacheDirectory();
 std::string GetWebCacheDirectory();
+
+// The full path of the running executable as GetModuleFileNameW (no module handle) delivers it
+// into a zero-filled buffer of `capacity` wide characters (cut to fit), in UTF-8; empty when
+// the call fails. `capacity` is at least 1.
+std::string GetExecutablePath(size_t capacity);
 
 // The directory of the running executable (GetModuleFileNameW), with a trailing backslash. When
 // the module name cannot be had: the current directory (GetCurrentDirectoryW), with a trailing

@@ -1,6 +1,7 @@
 #include "core/util/OperatingSystem.h"
 
 #include "core/logging/LogFacade.h"
+#include "core/windows/Kernel32Function.h"
 #include "core/windows/Win32Api.h"
 
 #include <cstring>
@@ -40,17 +41,6 @@ const EditionName EditionNames[] = {
     {PRODUCT_PROFESSIONAL,                 "Professional"},
 };
 // clang-format on
-
-// Functions that older kernel32 versions lack are looked up by name; null when absent.
-template <typename Function>
-Function FindKernel32Function(const char* name) {
-    const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    if (kernel32 == nullptr) {
-        return nullptr;
-    }
-    // Through void (*)(), the generic function pointer type, so the cast states its intent.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(kernel32, name)));
-}
 
 WORD NativeProcessorArchitecture() {
     SYSTEM_INFO systemInfo;

@@ -1,6 +1,7 @@
 #include "core/windows/ProcessMitigation.h"
 
 #include "core/logging/LogFacade.h"
+#include "core/windows/Kernel32Function.h"
 #include "core/windows/Win32Api.h"
 
 namespace OrvaneClient {
@@ -12,13 +13,8 @@ using SetProcessMitigationPolicyFunction = BOOL(WINAPI*)(PROCESS_MITIGATION_POLI
 }  // namespace
 
 bool EnableRedirectionTrustMitigation() {
-    const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    // Through void (*)(), the generic function pointer type, so the cast states its intent.
     const auto setPolicy =
-        kernel32 == nullptr
-            ? nullptr
-            : reinterpret_cast<SetProcessMitigationPolicyFunction>(reinterpret_cast<void (*)()>(
-                  GetProcAddress(kernel32, "SetProcessMitigationPolicy")));
+        FindKernel32Function<SetProcessMitigationPolicyFunction>("SetProcessMitigationPolicy");
     if (setPolicy == nullptr) {
         LogInfo("Redirection trust mitigation is off: not offered by this system");
         return false;

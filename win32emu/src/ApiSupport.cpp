@@ -9,6 +9,17 @@
 
 namespace Win32Emu {
 
+bool RefuseUnmodelled(bool unmodelled) {
+    if (unmodelled) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    }
+    return unmodelled;
+}
+
+std::optional<LONG> UnmodelledCode(bool unmodelled) {
+    return unmodelled ? std::optional<LONG>(ERROR_CALL_NOT_IMPLEMENTED) : std::nullopt;
+}
+
 std::string ToUtf8(const std::wstring& text) {
     std::string utf8;
     Poco::UnicodeConverter::convert(text, utf8);

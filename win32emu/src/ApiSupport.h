@@ -25,6 +25,13 @@ std::optional<DWORD> InjectedError(const char* call,
                                    const std::string& argument = std::string(),
                                    const std::string& objectType = std::string());
 
+// An argument the emulation does not model is refused, never ignored: when `unmodelled`, sets
+// ERROR_CALL_NOT_IMPLEMENTED as the last error and returns true.
+bool RefuseUnmodelled(bool unmodelled);
+// The same for the calls that return their error code (the registry calls): the code to return,
+// if the argument is not modelled.
+std::optional<LONG> UnmodelledCode(bool unmodelled);
+
 // A LocalAlloc block (LMEM_FIXED, zero-filled) handed out by `call`, counted until LocalFree;
 // null when memory runs out.
 void* AllocateLocal(size_t bytes, const char* call);

@@ -42,15 +42,6 @@ public:
     size_t size() const;
     std::vector<std::pair<HANDLE, HandleEntry>> entries() const;
 
-    // For a named object: a new handle to the live object of that name if there is one
-    // (`existed` true; null when it is of another type than `Wanted`), else to a new object from
-    // `create`, registered under the name.
-    template <class Wanted>
-    HANDLE openOrCreateNamed(const std::wstring& name,
-                             const std::function<std::shared_ptr<Wanted>()>& create,
-                             const char* createdBy,
-                             bool& existed);
-
 private:
     HANDLE insertLocked(std::shared_ptr<KernelObject> object,
                         const char* createdBy,
@@ -58,30 +49,7 @@ private:
 
     mutable std::mutex lock;
     std::map<std::uintptr_t, HandleEntry> objects;
-    std::map<std::wstring, std::weak_ptr<KernelObject>> names;
     std::uintptr_t nextValue = 0x100;
 };
-
-template <class Wanted>
-HANDLE HandleTable::openOrCreateNamed(const std::wstring& name,
-                                      const std::function<std::shared_ptr<Wanted>()>& create,
-                                      const char* createdBy,
-                                      bool& existed) {
-    std::lock_guard<std::mutex> guard(lock);
-    const auto found = names.find(name);
-    if (found != names.end()) {
-        if (const auto object = found->second.lock()) {
-            existed = true;
-            if (!std::dynamic_pointer_cast<Wanted>(object)) {
-                return nullptr;
-            }
-            return insertLocked(object, createdBy, GENERIC_ALL);
-        }
-    }
-    existed = false;
-    std::shared_ptr<Wanted> object = create();
-    names[name] = object;
-    return insertLocked(object, createdBy, GENERIC_ALL);
-}
 
 }  // namespace Win32Emu

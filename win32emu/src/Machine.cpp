@@ -311,15 +311,6 @@ void Machine::setFile(const std::string& windowsPath, const FileEntry& entry) {
     state->model.configuration.files[PathKey(*full)] = ListedFile{*full, entry};
 }
 
-void Machine::removeFile(const std::string& windowsPath) {
-    const std::optional<std::string> full = FullWindowsPath(windowsPath);
-    if (!full) {
-        return;
-    }
-    std::lock_guard<std::mutex> guard(state->model.lock);
-    state->model.configuration.files.erase(PathKey(*full));
-}
-
 std::vector<LaunchRecord> Machine::launches() const {
     std::lock_guard<std::mutex> guard(state->model.lock);
     return state->model.configuration.launches;
@@ -513,11 +504,6 @@ DWORD Machine::currentProcessId() const {
 void Machine::setConnectionOwner(WORD localPort, DWORD processId) {
     std::lock_guard<std::mutex> guard(state->model.lock);
     state->model.configuration.connectionOwners[localPort] = processId;
-}
-
-void Machine::removeConnectionOwner(WORD localPort) {
-    std::lock_guard<std::mutex> guard(state->model.lock);
-    state->model.configuration.connectionOwners.erase(localPort);
 }
 
 void Machine::setDefaultConnectionOwner(DWORD processId) {

@@ -27,9 +27,8 @@ HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
     if (InjectedFailure("LocalAlloc")) {
         return nullptr;
     }
-    if ((uFlags & ~static_cast<UINT>(LMEM_ZEROINIT)) != LMEM_FIXED) {
-        // Movable and discardable blocks (handles to be locked) are not emulated.
-        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    // Movable and discardable blocks (handles to be locked) are not emulated.
+    if (RefuseUnmodelled((uFlags & ~static_cast<UINT>(LMEM_ZEROINIT)) != LMEM_FIXED)) {
         return nullptr;
     }
     void* block = AllocateLocal(uBytes, "LocalAlloc");

@@ -59,7 +59,6 @@ const Export exportTable[] = {
     {"kernel32.dll", "CreateEventW", procedure(&CreateEventW)},
     {"kernel32.dll", "CreateFileW", procedure(&CreateFileW)},
     {"kernel32.dll", "CreateMutexA", procedure(&CreateMutexA)},
-    {"kernel32.dll", "CreateMutexW", procedure(&CreateMutexW)},
     {"kernel32.dll", "CreateToolhelp32Snapshot", procedure(&CreateToolhelp32Snapshot)},
     {"kernel32.dll", "ExpandEnvironmentStringsW", procedure(&ExpandEnvironmentStringsW)},
     {"kernel32.dll", "GetCurrentDirectoryW", procedure(&GetCurrentDirectoryW)},

@@ -206,8 +206,11 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey,
                                LPDWORD lpdwDisposition) {
     static_cast<void>(Reserved);
     static_cast<void>(lpClass);
-    static_cast<void>(dwOptions);
-    static_cast<void>(lpSecurityAttributes);
+    // Volatile keys, links, backup semantics and descriptors are not modelled.
+    if (const std::optional<LONG> refused = UnmodelledCode(dwOptions != REG_OPTION_NON_VOLATILE ||
+                                                           lpSecurityAttributes != nullptr)) {
+        return *refused;
+    }
     if (lpSubKey == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }

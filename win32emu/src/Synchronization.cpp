@@ -4,6 +4,7 @@
 #include "EventObject.h"
 #include "MachineModel.h"
 #include "MutexObject.h"
+#include "RegistryKeyObject.h"
 
 #include <chrono>
 #include <functional>
@@ -13,38 +14,20 @@ using namespace Win32Emu;
 
 namespace {
 
-// CreateEventW and CreateMutexA/W: a new unnamed object, or for a name the existing object of
-// that name (ERROR_ALREADY_EXISTS) or a new named one. The last error is 0 after a creation, as
-// callers test it for ERROR_ALREADY_EXISTS.
+// CreateEventW and CreateMutexA: a new unnamed object; the last error is 0 after a creation, as
+// callers test it for ERROR_ALREADY_EXISTS. Names (objects shared between processes) and
+// security attributes (descriptors, inheritance) are not modelled.
 template <class Object>
 HANDLE createObject(const char* call,
-                    LPCWSTR name,
+                    LPSECURITY_ATTRIBUTES attributes,
+                    bool named,
                     const std::function<std::shared_ptr<Object>()>& create) {
-    if (name == nullptr || *name == L'\0') {
-        const HANDLE handle = Model().handles.insert(create(), call);
-        SetLastError(ERROR_SUCCESS);
-        return handle;
-    }
-    bool existed = false;
-    const HANDLE handle = Model().handles.openOrCreateNamed<Object>(name, create, call, existed);
-    if (handle == nullptr) {
-        // The name belongs to an object of another type.
-        SetLastError(ERROR_INVALID_HANDLE);
+    if (RefuseUnmodelled(named || attributes != nullptr)) {
         return nullptr;
     }
-    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    const HANDLE handle = Model().handles.insert(create(), call);
+    SetLastError(ERROR_SUCCESS);
     return handle;
-}
-
-// An initial owner is granted only to the creator, not when the name opens an existing mutex.
-HANDLE createMutex(const char* call, BOOL initialOwner, LPCWSTR name) {
-    return createObject<MutexObject>(call, name, [initialOwner] {
-        auto mutex = std::make_shared<MutexObject>();
-        if (initialOwner) {
-            mutex->acquireNew();
-        }
-        return mutex;
-    });
 }
 
 }  // namespace
@@ -55,11 +38,11 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes,
                            BOOL bManualReset,
                            BOOL bInitialState,
                            LPCWSTR lpName) {
-    static_cast<void>(lpEventAttributes);
     if (InjectedFailure("CreateEventW", ToUtf8(lpName))) {
         return nullptr;
     }
-    return createObject<EventObject>("CreateEventW", lpName, [&] {
+    const bool named = lpName != nullptr && *lpName != L'\0';
+    return createObject<EventObject>("CreateEventW", lpEventAttributes, named, [&] {
         return std::make_shared<EventObject>(bManualReset != FALSE, bInitialState != FALSE);
     });
 }
@@ -93,24 +76,17 @@ BOOL WINAPI ResetEvent(HANDLE hEvent) {
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes,
                            BOOL bInitialOwner,
                            LPCSTR lpName) {
-    static_cast<void>(lpMutexAttributes);
     const std::string name = lpName == nullptr ? std::string() : std::string(lpName);
     if (InjectedFailure("CreateMutexA", name)) {
         return nullptr;
     }
-    const std::wstring wideName = ToWide(name);
-    return createMutex(
-        "CreateMutexA", bInitialOwner, lpName == nullptr ? nullptr : wideName.c_str());
-}
-
-HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes,
-                           BOOL bInitialOwner,
-                           LPCWSTR lpName) {
-    static_cast<void>(lpMutexAttributes);
-    if (InjectedFailure("CreateMutexW", ToUtf8(lpName))) {
-        return nullptr;
-    }
-    return createMutex("CreateMutexW", bInitialOwner, lpName);
+    return createObject<MutexObject>("CreateMutexA", lpMutexAttributes, !name.empty(), [&] {
+        auto mutex = std::make_shared<MutexObject>();
+        if (bInitialOwner) {
+            mutex->acquireNew();
+        }
+        return mutex;
+    });
 }
 
 BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
@@ -137,7 +113,11 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     const std::optional<HandleEntry> entry = Model().handles.entry(hHandle);
     const auto object = entry ? std::dynamic_pointer_cast<WaitableObject>(entry->object) : nullptr;
     if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        // The handle's access is checked before its type: a key handle without SYNCHRONIZE
+        // (none of the KEY_ rights includes it) is refused as such.
+        const auto key = Model().handles.findAs<RegistryKeyObject>(hHandle);
+        SetLastError(key && (key->access & SYNCHRONIZE) == 0 ? ERROR_ACCESS_DENIED
+                                                             : ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
     if ((entry->access & (SYNCHRONIZE | GENERIC_ALL)) == 0) {

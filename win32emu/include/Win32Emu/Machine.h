@@ -284,7 +284,6 @@ public:
     // CreateProcessAsUserW: a listed file exists, with its folders, whether or not the host has
     // it; its marks apply to the host's file too. Nothing is written to the host.
     void setFile(const std::string& windowsPath, const FileEntry& entry = FileEntry());
-    void removeFile(const std::string& windowsPath);
     // Every process CreateProcessAsUserW started since the last reset, in order.
     std::vector<LaunchRecord> launches() const;
 
@@ -321,7 +320,6 @@ public:
     // the host process listens on is the emulated process's own; any other belongs to the
     // default connection owner (the profile's "defaultCaller"; 0 after reset()).
     void setConnectionOwner(WORD localPort, DWORD processId);
-    void removeConnectionOwner(WORD localPort);
     void setDefaultConnectionOwner(DWORD processId);
     DWORD defaultConnectionOwner() const;
 
