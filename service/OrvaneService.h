@@ -2,6 +2,7 @@
 
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/Win32Api.h"
+#include "service/GrantTargetPolicy.h"
 #include "service/IOrvaneService.h"
 #include "service/ServiceServer.h"
 
@@ -101,8 +102,8 @@ private:
                                DWORD inheritance);
     // "DOMAIN/name" of the SID, or "?" after an error line.
     std::string getSidAccountName(PSID sid);
-    // Why the directory must not be granted, or none (the rules of GrantTargetPolicy.h).
-    std::optional<std::string> directoryRefusal(const std::string& directory);
+    // The rules of GrantTargetPolicy.h applied to the directory on this machine.
+    GrantVerdict judgeDirectory(const std::string& directory);
 
     static void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
     static void WINAPI ServiceControlHandler(DWORD control);

@@ -5,6 +5,7 @@
 #include "core/windows/UserIdentity.h"
 #include "core/windows/WideString.h"
 #include "service/GrantTargetPolicy.h"
+#include "service/MachineLocations.h"
 #include "service/OrvaneService.h"
 
 #include <Poco/String.h>
@@ -38,10 +39,12 @@ SE_OBJECT_TYPE RegistryObjectType() {
 
 bool OrvaneService::fixDirectoryPrivileges(const char* directory, size_t /*length*/) {
     bool directoryGranted = false;
-    if (const std::optional<std::string> refusal = directoryRefusal(directory)) {
-        LogWarning("Refusing to grant full control of %s: %s", directory, refusal->c_str());
+    const GrantVerdict verdict = judgeDirectory(directory);
+    if (verdict.refusal) {
+        LogWarning("Refusing to grant full control of %s: %s", directory, verdict.refusal->c_str());
     } else {
-        directoryGranted = setDirectoryPermissions(Utf8ToWide(directory));
+        // The grant acts on the path the rules approved, not on the text as sent.
+        directoryGranted = setDirectoryPermissions(Utf8ToWide(verdict.approvedPath));
     }
     if (directoryGranted) {
         LogInfo("Setting directory permissions for %s OK", directory);
@@ -65,7 +68,7 @@ bool OrvaneService::fixDirectoryPrivileges(const char* directory, size_t /*lengt
     return directoryGranted && gamesGranted && clientGranted;
 }
 
-std::optional<std::string> OrvaneService::directoryRefusal(const std::string& directory) {
+GrantVerdict OrvaneService::judgeDirectory(const std::string& directory) {
     // The console user's own profile may be granted; their session token names them without a
     // log line of its own (the grant that follows logs what is missing).
     ScopedHandle userToken;
@@ -77,9 +80,9 @@ std::optional<std::string> OrvaneService::directoryRefusal(const std::string& di
     const std::optional<ProtectedLocations> locations =
         FindProtectedLocations(userToken.get(), failure);
     if (!locations) {
-        return failure;
+        return GrantVerdict{failure, std::string()};
     }
-    return GrantRefusalReason(directory, *locations, ProbePath);
+    return JudgeGrantTarget(directory, *locations, ProbePath);
 }
 
 bool OrvaneService::setDirectoryPermissions(const std::wstring& directory) {

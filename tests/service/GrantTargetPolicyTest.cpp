@@ -2,6 +2,7 @@
 // grants.
 
 #include "service/GrantTargetPolicy.h"
+#include "service/MachineLocations.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,8 @@ class GrantTargetPolicyTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(GrantTargetPolicyTest, RefusesOnlyWhatHandsOverTheMachine) {
     const Case& c = GetParam();
-    const std::optional<std::string> reason = GrantRefusalReason(c.directory, Machine(), Probe);
+    const std::optional<std::string> reason =
+        JudgeGrantTarget(c.directory, Machine(), Probe).refusal;
     EXPECT_EQ(reason.has_value(), c.refused) << c.directory << ": " << reason.value_or("granted");
 }
 
@@ -93,6 +95,22 @@ INSTANTIATE_TEST_SUITE_P(Rules, GrantTargetPolicyTest, ::testing::Values(
     Case{"reparse", "C:\\Locked\\Mine", true},
     Case{"reparse", "C:\\Games\\Missing\\Link", false}));
 // clang-format on
+
+TEST(GrantTargetPolicyApprovalTest, HandsBackTheCanonicalPathItApproved) {
+    const struct {
+        const char* directory;
+        const char* approved;
+    } cases[] = {
+        {"C:\\Games\\Mine", "C:\\Games\\Mine"},
+        {"c:/Games/Mine/", "C:\\Games\\Mine"},
+        {"D:\\Games\\\xC3\xA9t\xC3\xA9", "D:\\Games\\\xC3\xA9t\xC3\xA9"},
+        {"C:\\Windows", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.directory);
+        EXPECT_EQ(JudgeGrantTarget(c.directory, Machine(), Probe).approvedPath, c.approved);
+    }
+}
 
 TEST(GrantTargetPolicyImageTest, FindsTheFolderOfEveryImagePathForm) {
     const struct {
