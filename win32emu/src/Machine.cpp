@@ -30,6 +30,9 @@ namespace {
 
 // Set once by the constructor of the one Machine; the emulated calls reach the model through it.
 MachineModel* theModel = nullptr;
+// Set while the constructor loads the profile: the calls it makes reach the model that is being
+// built, not Machine::instance(), whose initialisation is still under way on this thread.
+thread_local bool loadingProfile = false;
 
 std::string defaultHostRoot() {
     const std::string home = Poco::Environment::get("HOME", "");
@@ -86,7 +89,9 @@ void requireSid(const std::string& sid, bool emptyAllowed) {
 }  // namespace
 
 MachineModel& Model() {
-    Machine::instance();
+    if (!loadingProfile) {
+        Machine::instance();
+    }
     return *theModel;
 }
 
@@ -101,6 +106,7 @@ Machine::Machine() : state(new State) {
     const std::string root = Poco::Environment::get("WIN32EMU_ROOT", "");
     setHostRoot(root.empty() ? defaultHostRoot() : root);
     const std::string profile = Poco::Environment::get("WIN32EMU_PROFILE", "");
+    loadingProfile = true;
     try {
         if (profile.empty()) {
             loadDefaultProfile();
@@ -115,6 +121,7 @@ Machine::Machine() : state(new State) {
                      error.displayText().c_str());
         std::exit(EXIT_FAILURE);
     }
+    loadingProfile = false;
 }
 
 Machine::~Machine() {
