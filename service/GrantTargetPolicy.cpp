@@ -104,6 +104,17 @@ std::optional<std::string> LocationRefusal(const Components& path,
             return std::string("a folder that holds an installed service or driver");
         }
     }
+    if (SameOrInside(path, locations.clientDataDirectory)) {
+        return std::string("the client's data folder or a folder inside it");
+    }
+    // Fail closed: only what an administrator listed, and the user's own profile.
+    const bool inRoot = std::any_of(
+        locations.libraryRoots.begin(), locations.libraryRoots.end(), [&](const std::string& root) {
+            return SameOrInside(path, root);
+        });
+    if (!inRoot && !ownProfile) {
+        return std::string("outside the library roots and the user's profile");
+    }
     return std::nullopt;
 }
 

@@ -23,6 +23,11 @@ struct ProtectedLocations {
     std::string ownProfileDirectory;  // the console user's; empty when unknown
     // Folders that hold the executable of an installed service or driver.
     std::vector<std::string> serviceImageDirectories;
+    // The client's data folder, which holds the service's logs.
+    std::string clientDataDirectory;
+    // The folders an administrator listed as game libraries; with the user's own profile, the
+    // only places a grant may reach.
+    std::vector<std::string> libraryRoots;
 };
 
 // What a path is on disk, as far as the refusal rules care.

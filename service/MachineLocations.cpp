@@ -1,6 +1,7 @@
 #include "service/MachineLocations.h"
 
 #include "core/util/Locations.h"
+#include "core/windows/ScopedRegistryKey.h"
 #include "core/windows/WideString.h"
 #include "service/PathForms.h"
 
@@ -14,6 +15,11 @@ namespace OrvaneClient {
 namespace {
 
 const char ServicesKey[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services";
+// The service's own configuration: only administrators write there.
+const WCHAR ParametersKey[] =
+    L"SYSTEM\\CurrentControlSet\\Services\\Orvane Client Service\\Parameters";
+// More than any list of libraries needs; a larger value is not read.
+constexpr DWORD MaxLibraryRootsBytes = 64 * 1024;
 
 std::optional<std::string> FolderPath(int csidl, HANDLE token) {
     WCHAR buffer[MAX_PATH] = {};
@@ -77,6 +83,49 @@ bool ServiceImageDirectories(const std::string& windowsDirectory,
         // Not readable, or a value of another type: the rules cannot be checked.
         return false;
     }
+}
+
+// The strings of the REG_MULTI_SZ LibraryRoots; none when the key or value is missing, of
+// another type or too large, which leaves the user's profile alone to be granted.
+std::vector<std::string> LibraryRoots() {
+    std::vector<std::string> roots;
+    HKEY rawKey = nullptr;
+    if (RegOpenKeyExW(
+            HKEY_LOCAL_MACHINE, ParametersKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &rawKey) !=
+        ERROR_SUCCESS) {
+        return roots;
+    }
+    ScopedRegistryKey key(rawKey);
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (RegQueryValueExW(key.get(), L"LibraryRoots", nullptr, &type, nullptr, &size) !=
+            ERROR_SUCCESS ||
+        type != REG_MULTI_SZ || size == 0 || size > MaxLibraryRootsBytes) {
+        return roots;
+    }
+    // One zero more than asked for, so the last string ends even if the data does not.
+    std::vector<WCHAR> data(size / sizeof(WCHAR) + 2, L'\0');
+    if (RegQueryValueExW(key.get(),
+                         L"LibraryRoots",
+                         nullptr,
+                         &type,
+                         reinterpret_cast<LPBYTE>(data.data()),
+                         &size) != ERROR_SUCCESS ||
+        type != REG_MULTI_SZ) {
+        return roots;
+    }
+    const WCHAR* text = data.data();
+    const WCHAR* const end = data.data() + size / sizeof(WCHAR);
+    while (text < end && *text != L'\0') {
+        const std::wstring root(text);
+        // Only a path on a drive names a root; anything else cannot widen a grant.
+        const std::string utf8 = WideToUtf8(root);
+        if (IsDrivePath(utf8)) {
+            roots.push_back(utf8);
+        }
+        text += root.size() + 1;
+    }
+    return roots;
 }
 
 }  // namespace
@@ -160,6 +209,8 @@ std::optional<ProtectedLocations> FindProtectedLocations(HANDLE userToken, std::
     if (userToken != nullptr) {
         locations.ownProfileDirectory = FolderPath(CSIDL_PROFILE, userToken).value_or("");
     }
+    locations.clientDataDirectory = GetAppDataDirectory();
+    locations.libraryRoots = LibraryRoots();
     if (!ServiceImageDirectories(locations.windowsDirectory, locations.serviceImageDirectories)) {
         failure = "the installed services cannot be read";
         return std::nullopt;

@@ -10,9 +10,11 @@
 
 namespace OrvaneClient {
 
-// The locations of this machine, found through the shell folders, the module path and the
-// services' ImagePath values; `userToken` (may be null) names the console user for their own
-// profile. None, with `failure` saying what could not be had, when a location is unknown.
+// The locations of this machine, found through the shell folders, the module path, the
+// services' ImagePath values and the service's own LibraryRoots value (read anew each time, so
+// an administrator's change applies to the next request); `userToken` (may be null) names the
+// console user for their own profile. None, with `failure` saying what could not be had, when a
+// location is unknown.
 std::optional<ProtectedLocations> FindProtectedLocations(HANDLE userToken, std::string& failure);
 
 // GetFileAttributesW as a PathProbe.

@@ -34,6 +34,8 @@ const std::string UserSid = "S-1-5-21-2254011875-3712098642-1289462413-1001";
 const std::string GamesKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games";
 const std::string ClientKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient";
 const std::string GameFolder = "C:\\Games\\Mine";
+const std::string ParametersKey =
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Orvane Client Service\\Parameters";
 constexpr int Info = Poco::Message::PRIO_INFORMATION;
 constexpr int Warning = Poco::Message::PRIO_WARNING;
 constexpr int Error = Poco::Message::PRIO_ERROR;
@@ -233,6 +235,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, PermissionFailureTest, ::testing::Values(
          {Warning, DirectoryFailed}, {Info, GamesOk}, {Info, ClientOk}}},
     FailureCase{"OwnProfile", Nothing, "C:\\Users\\Player\\Games", false,
         {{Error, "GetNamedSecurityInfo for obj name C:\\Users\\Player\\Games Error 3"}}},
+    FailureCase{"StartUpFolder", Nothing,
+        "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp", false,
+        {{Warning, "Refusing to grant full control of C:\\ProgramData\\Microsoft\\Windows\\Start "
+                   "Menu\\Programs\\StartUp: outside the library roots and the user's profile"}}},
+    FailureCase{"LogsFolder", Nothing, "C:\\ProgramData\\OrvaneClient\\logs", false,
+        {{Warning, "Refusing to grant full control of C:\\ProgramData\\OrvaneClient\\logs: the "
+                   "client's data folder or a folder inside it"}}},
+    FailureCase{"RootsReadOnEachRequest",
+        [](Win32Emu::Machine& m) {
+            m.setRegistryMultiString(ParametersKey, "LibraryRoots", {"D:\\Library"});
+        },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of C:\\Games\\Mine: outside the library roots "
+                   "and the user's profile"}}},
     FailureCase{"AnotherProfile", Nothing, "C:\\Users\\Admin\\Games", false,
         {{Warning, "Refusing to grant full control of C:\\Users\\Admin\\Games: the profiles "
                    "folder or the profile of another user"}}}),

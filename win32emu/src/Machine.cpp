@@ -392,6 +392,22 @@ void Machine::setRegistryDword(const std::string& key, const std::string& name, 
         node, name, RegistryValue{REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof(value))});
 }
 
+void Machine::setRegistryMultiString(const std::string& key,
+                                     const std::string& name,
+                                     const std::vector<std::string>& strings) {
+    std::vector<BYTE> data;
+    for (const std::string& text : strings) {
+        const std::vector<BYTE> one = WideStringData(text);
+        data.insert(data.end(), one.begin(), one.end());
+    }
+    data.resize(data.size() + sizeof(WCHAR), 0);
+    const KeyAddress address = resolveKeyPath(state->model, key);
+    RegistryKeyPtr node;
+    RegistryModel& registry = state->model.registry;
+    registry.openKey(registry.hive(address.hive), address.path, true, node);
+    registry.setValue(node, name, RegistryValue{REG_MULTI_SZ, data});
+}
+
 std::optional<std::string> Machine::registryString(const std::string& key,
                                                    const std::string& name) const {
     const std::optional<RegistryValue> value = findValue(state->model, key, name);

@@ -246,6 +246,10 @@ public:
                            const std::string& value,
                            DWORD type = REG_SZ);
     void setRegistryDword(const std::string& key, const std::string& name, DWORD value);
+    // REG_MULTI_SZ: each string zero-terminated, then one more zero.
+    void setRegistryMultiString(const std::string& key,
+                                const std::string& name,
+                                const std::vector<std::string>& strings);
 
     // Reading back what the emulated calls wrote (key addressed as above). Empty when the key or
     // value is missing or of another type; strings end at their first zero character.
