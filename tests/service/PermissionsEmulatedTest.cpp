@@ -255,6 +255,19 @@ INSTANTIATE_TEST_SUITE_P(Cases, PermissionFailureTest, ::testing::Values(
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 // clang-format on
 
+TEST_F(PermissionsTest, AFolderInARootAndOneInTheOwnProfileAreGranted) {
+    // The first exists only through the files the machine lists in it.
+    const std::string starfall = "C:\\Program Files (x86)\\Qovex Games\\Starfall";
+    Poco::File(hostRoot() + "/C/Users/Player/Games").createDirectories();
+    for (const std::string& folder : {starfall, std::string("C:\\Users\\Player\\Games")}) {
+        SCOPED_TRACE(folder);
+        EXPECT_TRUE(fix(folder)) << capture->dump();
+        EXPECT_EQ(machine().accessOf(folder, UserSid).allowed,
+                  static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
+    }
+    EXPECT_TRUE(machine().accessOf(starfall + "\\Starfall.exe", UserSid).inherited);
+}
+
 TEST_F(PermissionsTest, ARefusedDirectoryKeepsItsList) {
     Poco::File(hostRoot() + "/C/Windows").createDirectories();
     const auto before = machine().accessList("C:\\Windows");

@@ -1,9 +1,9 @@
 #include "SecurityModel.h"
 
+#include "FileSystem.h"
 #include "MachineModel.h"
 
 #include <Poco/Exception.h>
-#include <Poco/File.h>
 #include <Poco/UTF8String.h>
 
 #include <cctype>
@@ -58,19 +58,17 @@ std::string joined(const std::vector<std::string>& components, size_t count) {
     return count == 1 ? path + "\\" : path;
 }
 
-bool hostExists(const std::vector<std::string>& components, size_t count, bool* directory) {
-    try {
-        Poco::File file(Model().drives.hostPath(joined(components, count)));
-        if (!file.exists()) {
-            return false;
-        }
-        if (directory != nullptr) {
-            *directory = file.isDirectory();
-        }
-        return true;
-    } catch (const Poco::Exception&) {
+// Whether the path exists on the host or through the files the machine lists (whose folders
+// exist with them).
+bool exists(const std::vector<std::string>& components, size_t count, bool* directory) {
+    const PathLookup lookup = LookUpPath(joined(components, count));
+    if (lookup.kind != PathKind::File && lookup.kind != PathKind::Directory) {
         return false;
     }
+    if (directory != nullptr) {
+        *directory = lookup.kind == PathKind::Directory;
+    }
+    return true;
 }
 
 }  // namespace
@@ -167,10 +165,9 @@ SecurableObject SecurityModel::resolveFile(const std::string& windowsPath) const
     }
     object.components = *components;
     bool directory = true;
-    if (!hostExists(object.components, object.components.size(), &directory)) {
-        const bool parentExists =
-            object.components.size() <= 1 ||
-            hostExists(object.components, object.components.size() - 1, nullptr);
+    if (!exists(object.components, object.components.size(), &directory)) {
+        const bool parentExists = object.components.size() <= 1 ||
+                                  exists(object.components, object.components.size() - 1, nullptr);
         object.error = parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
         return object;
     }
