@@ -194,6 +194,13 @@ void Machine::failWhen(const std::string& call, const std::string& argument, DWO
     injectFault(Fault(call, error).withArgument(argument).always());
 }
 
+void Machine::beforeCall(const std::string& call, std::function<void()> action) {
+    if (!IsFaultableCall(call)) {
+        throw Poco::InvalidArgumentException("Not an emulated call", call);
+    }
+    state->model.faults.hookBefore(call, std::move(action));
+}
+
 std::vector<std::string> Machine::unfiredFaults() const {
     return state->model.faults.unfired();
 }

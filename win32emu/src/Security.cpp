@@ -78,7 +78,9 @@ std::set<std::string> callerSids() {
 
 // Whether the emulated process may use `right` on the object: the owner may always read and
 // write the access list; else the first entry naming one of its SIDs for that right decides.
-bool callerMay(const SecurableObject& object, ACCESS_MASK right) {
+}  // namespace
+
+bool CallerMay(const SecurableObject& object, ACCESS_MASK right) {
     const std::set<std::string> sids = callerSids();
     if (sids.count(Poco::toUpper(Model().security.stored(object).owner)) > 0 &&
         (right & ~static_cast<ACCESS_MASK>(READ_CONTROL | WRITE_DAC)) == 0) {
@@ -93,6 +95,8 @@ bool callerMay(const SecurableObject& object, ACCESS_MASK right) {
     }
     return false;
 }
+
+namespace {
 
 // A file name made absolute as Windows makes it: against the current directory, or its drive.
 std::optional<std::string> absoluteFilePath(const std::string& name, DWORD& error) {
@@ -226,39 +230,14 @@ DWORD EntriesOfAcl(const ACL* acl, std::vector<AccessEntry>& entries) {
     return ERROR_SUCCESS;
 }
 
-}  // namespace Win32Emu
-
-using namespace Win32Emu;
-
-extern "C" {
-
-DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR pObjectName,
-                                   SE_OBJECT_TYPE ObjectType,
-                                   SECURITY_INFORMATION SecurityInfo,
-                                   PSID* ppsidOwner,
-                                   PSID* ppsidGroup,
-                                   PACL* ppDacl,
-                                   PACL* ppSacl,
-                                   PSECURITY_DESCRIPTOR* ppSecurityDescriptor) {
-    const std::string name = ToUtf8(pObjectName);
-    if (const std::optional<DWORD> error = InjectedError("GetNamedSecurityInfoW", name)) {
-        return *error;
-    }
-    if (pObjectName == nullptr ||
-        ((ppsidOwner || ppsidGroup || ppDacl || ppSacl) && ppSecurityDescriptor == nullptr)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if ((SecurityInfo & SACL_SECURITY_INFORMATION) != 0) {
-        // Reading the audit list needs SeSecurityPrivilege enabled, which no caller here has.
-        return ERROR_PRIVILEGE_NOT_HELD;
-    }
-    const SecurableObject object = ResolveSecurable(name, ObjectType);
-    if (object.error != ERROR_SUCCESS) {
-        return object.error;
-    }
-    if (!callerMay(object, READ_CONTROL)) {
-        return ERROR_ACCESS_DENIED;
-    }
+DWORD ReadSecurity(const SecurableObject& object,
+                   SECURITY_INFORMATION SecurityInfo,
+                   PSID* ppsidOwner,
+                   PSID* ppsidGroup,
+                   PACL* ppDacl,
+                   PACL* ppSacl,
+                   PSECURITY_DESCRIPTOR* ppSecurityDescriptor,
+                   const char* call) {
     const ObjectSecurity security = Model().security.stored(object);
     const bool withOwner = (SecurityInfo & OWNER_SECURITY_INFORMATION) != 0;
     const bool withGroup = (SecurityInfo & GROUP_SECURITY_INFORMATION) != 0;
@@ -292,7 +271,7 @@ DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR pObjectName,
     if (ppSecurityDescriptor == nullptr) {
         return ERROR_SUCCESS;
     }
-    auto* descriptor = static_cast<BYTE*>(AllocateLocal(block.size(), "GetNamedSecurityInfoW"));
+    auto* descriptor = static_cast<BYTE*>(AllocateLocal(block.size(), call));
     if (descriptor == nullptr) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
@@ -313,49 +292,15 @@ DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR pObjectName,
     return ERROR_SUCCESS;
 }
 
-DWORD WINAPI SetNamedSecurityInfoW(LPWSTR pObjectName,
-                                   SE_OBJECT_TYPE ObjectType,
-                                   SECURITY_INFORMATION SecurityInfo,
-                                   PSID psidOwner,
-                                   PSID psidGroup,
-                                   PACL pDacl,
-                                   PACL pSacl) {
-    static_cast<void>(pSacl);
-    const std::string name = ToUtf8(pObjectName);
-    if (const std::optional<DWORD> error = InjectedError("SetNamedSecurityInfoW", name)) {
-        return *error;
-    }
-    if (pObjectName == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if ((SecurityInfo & SACL_SECURITY_INFORMATION) != 0) {
-        return ERROR_PRIVILEGE_NOT_HELD;
-    }
+DWORD WriteSecurity(const SecurableObject& object,
+                    const std::string& name,
+                    SECURITY_INFORMATION SecurityInfo,
+                    PSID psidOwner,
+                    PSID psidGroup,
+                    const std::vector<AccessEntry>& given) {
     const bool withOwner = (SecurityInfo & OWNER_SECURITY_INFORMATION) != 0;
     const bool withGroup = (SecurityInfo & GROUP_SECURITY_INFORMATION) != 0;
     const bool withDacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
-    if ((withOwner && !IsValidSid(psidOwner)) || (withGroup && !IsValidSid(psidGroup))) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (withDacl && pDacl == nullptr) {
-        // A null DACL (everyone may do anything) is not emulated.
-        return ERROR_CALL_NOT_IMPLEMENTED;
-    }
-    std::vector<AccessEntry> given;
-    if (withDacl) {
-        if (const DWORD error = EntriesOfAcl(pDacl, given)) {
-            return error;
-        }
-    }
-    const SecurableObject object = ResolveSecurable(name, ObjectType);
-    if (object.error != ERROR_SUCCESS) {
-        return object.error;
-    }
-    if ((withDacl && !callerMay(object, WRITE_DAC)) ||
-        ((withOwner || withGroup) && !callerMay(object, WRITE_OWNER))) {
-        return ERROR_ACCESS_DENIED;
-    }
-
     ObjectSecurity security = Model().security.stored(object);
     if (withOwner) {
         security.owner = SidToText(static_cast<const SID*>(psidOwner));
@@ -400,6 +345,95 @@ DWORD WINAPI SetNamedSecurityInfoW(LPWSTR pObjectName,
         reportAccessChange(change);
     }
     return ERROR_SUCCESS;
+}
+
+}  // namespace Win32Emu
+
+using namespace Win32Emu;
+
+extern "C" {
+
+DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR pObjectName,
+                                   SE_OBJECT_TYPE ObjectType,
+                                   SECURITY_INFORMATION SecurityInfo,
+                                   PSID* ppsidOwner,
+                                   PSID* ppsidGroup,
+                                   PACL* ppDacl,
+                                   PACL* ppSacl,
+                                   PSECURITY_DESCRIPTOR* ppSecurityDescriptor) {
+    const std::string name = ToUtf8(pObjectName);
+    if (const std::optional<DWORD> error = InjectedError("GetNamedSecurityInfoW", name)) {
+        return *error;
+    }
+    if (pObjectName == nullptr ||
+        ((ppsidOwner || ppsidGroup || ppDacl || ppSacl) && ppSecurityDescriptor == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if ((SecurityInfo & SACL_SECURITY_INFORMATION) != 0) {
+        // Reading the audit list needs SeSecurityPrivilege enabled, which no caller here has.
+        return ERROR_PRIVILEGE_NOT_HELD;
+    }
+    const SecurableObject object = ResolveSecurable(name, ObjectType);
+    if (object.error != ERROR_SUCCESS) {
+        return object.error;
+    }
+    if (!CallerMay(object, READ_CONTROL)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return ReadSecurity(object,
+                        SecurityInfo,
+                        ppsidOwner,
+                        ppsidGroup,
+                        ppDacl,
+                        ppSacl,
+                        ppSecurityDescriptor,
+                        "GetNamedSecurityInfoW");
+}
+
+DWORD WINAPI SetNamedSecurityInfoW(LPWSTR pObjectName,
+                                   SE_OBJECT_TYPE ObjectType,
+                                   SECURITY_INFORMATION SecurityInfo,
+                                   PSID psidOwner,
+                                   PSID psidGroup,
+                                   PACL pDacl,
+                                   PACL pSacl) {
+    static_cast<void>(pSacl);
+    const std::string name = ToUtf8(pObjectName);
+    if (const std::optional<DWORD> error = InjectedError("SetNamedSecurityInfoW", name)) {
+        return *error;
+    }
+    if (pObjectName == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if ((SecurityInfo & SACL_SECURITY_INFORMATION) != 0) {
+        return ERROR_PRIVILEGE_NOT_HELD;
+    }
+    const bool withOwner = (SecurityInfo & OWNER_SECURITY_INFORMATION) != 0;
+    const bool withGroup = (SecurityInfo & GROUP_SECURITY_INFORMATION) != 0;
+    const bool withDacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
+    if ((withOwner && !IsValidSid(psidOwner)) || (withGroup && !IsValidSid(psidGroup))) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (withDacl && pDacl == nullptr) {
+        // A null DACL (everyone may do anything) is not emulated.
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+    std::vector<AccessEntry> given;
+    if (withDacl) {
+        if (const DWORD error = EntriesOfAcl(pDacl, given)) {
+            return error;
+        }
+    }
+    const SecurableObject object = ResolveSecurable(name, ObjectType);
+    if (object.error != ERROR_SUCCESS) {
+        return object.error;
+    }
+    if ((withDacl && !CallerMay(object, WRITE_DAC)) ||
+        ((withOwner || withGroup) && !CallerMay(object, WRITE_OWNER))) {
+        return ERROR_ACCESS_DENIED;
+    }
+
+    return WriteSecurity(object, name, SecurityInfo, psidOwner, psidGroup, given);
 }
 
 DWORD WINAPI SetEntriesInAclA(ULONG cCountOfExplicitEntries,

@@ -6,6 +6,7 @@
 #include <Poco/Exception.h>
 #include <Poco/UTF8String.h>
 
+#include <algorithm>
 #include <cctype>
 #include <winreg.h>
 
@@ -156,8 +157,43 @@ std::optional<std::vector<std::string>> SecurityModel::resolveComponents(
     return std::nullopt;
 }
 
-SecurableObject SecurityModel::resolveFile(const std::string& windowsPath) const {
+std::string DrivePathOf(const std::vector<std::string>& components) {
+    return joined(components, components.size());
+}
+
+std::string SecurityModel::reparseSpelling(const std::vector<std::string>& components) const {
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = reparsePoints.find(fileKey(components));
+    return found == reparsePoints.end() ? std::string() : found->second.spelling;
+}
+
+std::vector<std::pair<std::string, DWORD>> SecurityModel::reparsePointsIn(
+    const std::vector<std::string>& folder) const {
+    std::vector<std::pair<std::string, DWORD>> inside;
+    std::lock_guard<std::mutex> guard(lock);
+    for (const auto& [path, point] : reparsePoints) {
+        const std::optional<std::vector<std::string>> components = SplitDrivePath(path);
+        if (components && components->size() == folder.size() + 1 &&
+            std::equal(folder.begin(), folder.end(), components->begin())) {
+            const std::string& spelled = point.spelling;
+            inside.emplace_back(
+                spelled.substr(spelled.find_last_of('\\') + 1),
+                point.junction ? IO_REPARSE_TAG_MOUNT_POINT : IO_REPARSE_TAG_SYMLINK);
+        }
+    }
+    return inside;
+}
+
+SecurableObject SecurityModel::resolveFile(const std::string& windowsPath, bool followLast) const {
     SecurableObject object;
+    if (!followLast && reparseTag(windowsPath) != 0) {
+        // The link itself: its folder resolved, its own name kept.
+        const std::optional<std::vector<std::string>> split = SplitDrivePath(windowsPath);
+        std::vector<std::string> parent(split->begin(), split->end() - 1);
+        object.components = *resolveComponents(joined(parent, parent.size()));
+        object.components.push_back(split->back());
+        return object;
+    }
     const std::optional<std::vector<std::string>> components = resolveComponents(windowsPath);
     if (!components) {
         object.error = ERROR_INVALID_NAME;
@@ -246,7 +282,12 @@ void SecurityModel::setReparsePoint(const std::string& windowsPath,
         return;
     }
     std::lock_guard<std::mutex> guard(lock);
-    reparsePoints[fileKey(*from)] = ReparsePoint{*to, junction};
+    std::string spelling = windowsPath;
+    std::replace(spelling.begin(), spelling.end(), '/', '\\');
+    if (spelling.back() == '\\') {
+        spelling.pop_back();
+    }
+    reparsePoints[fileKey(*from)] = ReparsePoint{*to, junction, spelling};
 }
 
 DWORD SecurityModel::reparseTag(const std::string& windowsPath) const {

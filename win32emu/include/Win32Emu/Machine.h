@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -75,6 +76,9 @@ struct FileEntry {
     bool heldOpen = false;
     // Its access list denies the emulated process reading it: ERROR_ACCESS_DENIED.
     bool unreadable = false;
+    // Its hard links (FILE_STANDARD_INFO.NumberOfLinks): more than one, and another folder
+    // names the same file.
+    DWORD links = 1;
 };
 
 // A process that CreateProcessAsUserW started (Machine::launches). Text in UTF-8.
@@ -203,6 +207,9 @@ public:
     void injectFault(const Fault& fault);
     void failNext(const std::string& call, DWORD error);
     void failWhen(const std::string& call, const std::string& argument, DWORD error);
+    // `action` runs once, when the next call of that name (an emulated export) starts: what
+    // another process does between two calls. One that never ran is listed as unfired.
+    void beforeCall(const std::string& call, std::function<void()> action);
     // The faults injected since the last clearFaults() (or reset) that never fired, described.
     std::vector<std::string> unfiredFaults() const;
     void clearFaults();
