@@ -399,6 +399,23 @@ void Machine::setRegistryDword(const std::string& key, const std::string& name, 
         node, name, RegistryValue{REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof(value))});
 }
 
+void Machine::setRegistryLink(const std::string& key, const std::string& target) {
+    const KeyAddress address = resolveKeyPath(state->model, key);
+    const KeyAddress to = resolveKeyPath(state->model, target);
+    RegistryKeyPtr node;
+    RegistryModel& registry = state->model.registry;
+    registry.openKey(registry.hive(address.hive), address.path, true, node, nullptr, true);
+    registry.makeLink(node, to.hive, to.path);
+    std::string name = to.hive == Hive::Users ? "\\REGISTRY\\USER" : "\\REGISTRY\\MACHINE";
+    for (const std::string& component : to.path) {
+        name += "\\" + component;
+    }
+    // The target's NT name, without a terminating zero.
+    std::vector<BYTE> data = WideStringData(name);
+    data.resize(data.size() - sizeof(WCHAR));
+    registry.setValue(node, "SymbolicLinkValue", RegistryValue{REG_LINK, data});
+}
+
 void Machine::setRegistryMultiString(const std::string& key,
                                      const std::string& name,
                                      const std::vector<std::string>& strings) {

@@ -253,6 +253,9 @@ public:
                            const std::string& value,
                            DWORD type = REG_SZ);
     void setRegistryDword(const std::string& key, const std::string& name, DWORD value);
+    // Makes `key` a registry link to `target` (both named as above, in the same view), as
+    // REG_OPTION_CREATE_LINK and its REG_LINK value SymbolicLinkValue make one.
+    void setRegistryLink(const std::string& key, const std::string& target);
     // REG_MULTI_SZ: each string zero-terminated, then one more zero.
     void setRegistryMultiString(const std::string& key,
                                 const std::string& name,
