@@ -39,12 +39,14 @@ SE_OBJECT_TYPE RegistryObjectType() {
 
 bool OrvaneService::fixDirectoryPrivileges(const char* directory, size_t /*length*/) {
     bool directoryGranted = false;
-    const GrantVerdict verdict = judgeDirectory(directory);
-    if (verdict.refusal) {
-        LogWarning("Refusing to grant full control of %s: %s", directory, verdict.refusal->c_str());
-    } else {
-        // The grant acts on the path the rules approved, not on the text as sent.
-        directoryGranted = setDirectoryPermissions(Utf8ToWide(verdict.approvedPath));
+    ScopedHandle folder;
+    std::string grantPath;
+    if (const std::optional<std::string> refusal =
+            prepareDirectoryGrant(directory, folder, grantPath)) {
+        LogWarning("Refusing to grant full control of %s: %s", directory, refusal->c_str());
+    } else if (folder.isValid()) {
+        // The grant acts on the folder the rules approved, through the handle they looked at.
+        directoryGranted = setDirectoryPermissions(folder.get(), Utf8ToWide(grantPath));
     }
     if (directoryGranted) {
         LogInfo("Setting directory permissions for %s OK", directory);
@@ -52,14 +54,14 @@ bool OrvaneService::fixDirectoryPrivileges(const char* directory, size_t /*lengt
         LogWarning("Setting directory permissions for %s FAILED", directory);
     }
 
-    const bool gamesGranted = setRegistryPermissions(RegistryObjectName(GamesRegistryKey));
+    const bool gamesGranted = grantRegistryKey(GamesRegistryKey);
     if (gamesGranted) {
         LogInfo("Setting registry permissions for games OK");
     } else {
         LogWarning("Setting registry permissions for games FAILED");
     }
 
-    const bool clientGranted = setRegistryPermissions(RegistryObjectName(ClientRegistryKey));
+    const bool clientGranted = grantRegistryKey(ClientRegistryKey);
     if (clientGranted) {
         LogInfo("Setting registry permissions for client OK");
     } else {
@@ -85,15 +87,25 @@ GrantVerdict OrvaneService::judgeDirectory(const std::string& directory) {
     return JudgeGrantTarget(directory, *locations, ProbePath);
 }
 
-bool OrvaneService::setDirectoryPermissions(const std::wstring& directory) {
-    return grantConsoleUserFullControl(directory, false);
+bool OrvaneService::grantRegistryKey(const std::string& key) {
+    if (const std::optional<std::string> refusal = registryLinkRefusal(key)) {
+        LogWarning("Refusing to grant full control of %s: %s", key.c_str(), refusal->c_str());
+        return false;
+    }
+    return setRegistryPermissions(RegistryObjectName(key));
+}
+
+bool OrvaneService::setDirectoryPermissions(HANDLE folder, const std::wstring& directory) {
+    return grantConsoleUserFullControl(directory, false, folder);
 }
 
 bool OrvaneService::setRegistryPermissions(const std::wstring& objectName) {
-    return grantConsoleUserFullControl(objectName, true);
+    return grantConsoleUserFullControl(objectName, true, nullptr);
 }
 
-bool OrvaneService::grantConsoleUserFullControl(const std::wstring& objectName, bool registryKey) {
+bool OrvaneService::grantConsoleUserFullControl(const std::wstring& objectName,
+                                                bool registryKey,
+                                                HANDLE object) {
     ScopedHandle shellToken(getShellUserToken());
     if (!shellToken.isValid()) {
         return false;
@@ -113,6 +125,7 @@ bool OrvaneService::grantConsoleUserFullControl(const std::wstring& objectName, 
     // The WOW64 question is asked only now, once there is something to grant.
     const SE_OBJECT_TYPE objectType = registryKey ? RegistryObjectType() : SE_FILE_OBJECT;
     return setObjectPermissions(objectName,
+                                object,
                                 objectType,
                                 sid->get(),
                                 TRUSTEE_IS_SID,
@@ -122,6 +135,7 @@ bool OrvaneService::grantConsoleUserFullControl(const std::wstring& objectName, 
 }
 
 DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
+                                          HANDLE object,
                                           SE_OBJECT_TYPE objectType,
                                           PSID sid,
                                           TRUSTEE_FORM trusteeForm,
@@ -130,14 +144,23 @@ DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
                                           DWORD inheritance) {
     PACL currentAcl = nullptr;
     PSECURITY_DESCRIPTOR rawDescriptor = nullptr;
-    const DWORD readResult = GetNamedSecurityInfoW(objectName.c_str(),
-                                                   objectType,
-                                                   DACL_SECURITY_INFORMATION,
-                                                   nullptr,
-                                                   nullptr,
-                                                   &currentAcl,
-                                                   nullptr,
-                                                   &rawDescriptor);
+    // A held object is read and written through its handle, never by its name again.
+    const DWORD readResult = object != nullptr ? GetSecurityInfo(object,
+                                                                 objectType,
+                                                                 DACL_SECURITY_INFORMATION,
+                                                                 nullptr,
+                                                                 nullptr,
+                                                                 &currentAcl,
+                                                                 nullptr,
+                                                                 &rawDescriptor)
+                                               : GetNamedSecurityInfoW(objectName.c_str(),
+                                                                       objectType,
+                                                                       DACL_SECURITY_INFORMATION,
+                                                                       nullptr,
+                                                                       nullptr,
+                                                                       &currentAcl,
+                                                                       nullptr,
+                                                                       &rawDescriptor);
     // The list read lies inside the descriptor: freeing the descriptor frees both.
     ScopedLocalMemory<void> descriptor(rawDescriptor);
     if (readResult != ERROR_SUCCESS) {
@@ -179,8 +202,20 @@ DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
     // The call takes the name as writable text.
     std::vector<WCHAR> name(objectName.begin(), objectName.end());
     name.push_back(L'\0');
-    const DWORD writeResult = SetNamedSecurityInfoW(
-        name.data(), objectType, DACL_SECURITY_INFORMATION, nullptr, sid, newAcl.get(), nullptr);
+    const DWORD writeResult = object != nullptr ? SetSecurityInfo(object,
+                                                                  objectType,
+                                                                  DACL_SECURITY_INFORMATION,
+                                                                  nullptr,
+                                                                  sid,
+                                                                  newAcl.get(),
+                                                                  nullptr)
+                                                : SetNamedSecurityInfoW(name.data(),
+                                                                        objectType,
+                                                                        DACL_SECURITY_INFORMATION,
+                                                                        nullptr,
+                                                                        sid,
+                                                                        newAcl.get(),
+                                                                        nullptr);
     if (writeResult == ERROR_SUCCESS) {
         return ERROR_SUCCESS;
     }

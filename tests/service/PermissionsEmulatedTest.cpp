@@ -186,13 +186,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, PermissionFailureTest, ::testing::Values(
                  "grfAccessPermissions=268435456, grfAccessMode=1, grfInheritance=3, "
                  "Trustee.TrusteeForm=0, Trustee.TrusteeType=1; SID: ?"}}},
     FailureCase{"AlreadySet",
-        [](Win32Emu::Machine& m) { m.failNext("SetNamedSecurityInfoW", ERROR_BAD_INHERITANCE_ACL); },
+        [](Win32Emu::Machine& m) { m.failNext("SetSecurityInfo", ERROR_BAD_INHERITANCE_ACL); },
         GameFolder, true,
         {{Info, "Probably correct permissions for resource C:\\Games\\Mine is already set. "
                 "Skipping."},
          {Info, DirectoryOk}}},
     FailureCase{"WritingTheList",
-        [](Win32Emu::Machine& m) { m.failNext("SetNamedSecurityInfoW", ERROR_ACCESS_DENIED); },
+        [](Win32Emu::Machine& m) { m.failNext("SetSecurityInfo", ERROR_ACCESS_DENIED); },
         GameFolder, false,
         {{Error, "SetNamedSecurityInfo Error 5"}, {Warning, DirectoryFailed}, {Info, GamesOk}}},
     FailureCase{"AccountLookup",
@@ -249,6 +249,46 @@ INSTANTIATE_TEST_SUITE_P(Cases, PermissionFailureTest, ::testing::Values(
         GameFolder, false,
         {{Warning, "Refusing to grant full control of C:\\Games\\Mine: outside the library roots "
                    "and the user's profile"}}},
+    FailureCase{"JunctionInside",
+        [](Win32Emu::Machine& m) {
+            m.setReparsePoint(GameFolder + "\\levels\\j", "C:\\Windows\\System32");
+        },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of C:\\Games\\Mine: the folder holds a junction "
+                   "or symbolic link (C:\\Games\\Mine\\levels\\j)"},
+         {Warning, DirectoryFailed}, {Info, GamesOk}}},
+    FailureCase{"DirectorySymbolicLinkInside",
+        [](Win32Emu::Machine& m) { m.setReparsePoint(GameFolder + "\\s", "C:\\Windows", false); },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of C:\\Games\\Mine: the folder holds a junction "
+                   "or symbolic link (C:\\Games\\Mine\\s)"}}},
+    FailureCase{"HardLinkedFileInside",
+        [](Win32Emu::Machine& m) {
+            Win32Emu::FileEntry linked;
+            linked.links = 2;
+            m.setFile(GameFolder + "\\levels\\hosts", linked);
+        },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of C:\\Games\\Mine: the folder holds a file "
+                   "with more than one hard link (C:\\Games\\Mine\\levels\\hosts)"}}},
+    FailureCase{"RegistryLinkInsideTheGamesKey",
+        [](Win32Emu::Machine& m) {
+            m.setRegistryLink(GamesKey + "\\Sub", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes");
+        },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games: the "
+                   "key is or holds a registry link (HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games\\Sub)"},
+         {Warning, "Setting registry permissions for games FAILED"},
+         {Info, DirectoryOk}, {Info, ClientOk}}},
+    FailureCase{"TheClientKeyIsALink",
+        [](Win32Emu::Machine& m) {
+            m.deleteRegistryKey(ClientKey);
+            m.setRegistryLink(ClientKey, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes");
+        },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient: "
+                   "the key is or holds a registry link (HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient)"},
+         {Warning, "Setting registry permissions for client FAILED"}, {Info, GamesOk}}},
     FailureCase{"AnotherProfile", Nothing, "C:\\Users\\Admin\\Games", false,
         {{Warning, "Refusing to grant full control of C:\\Users\\Admin\\Games: the profiles "
                    "folder or the profile of another user"}}}),
@@ -266,6 +306,19 @@ TEST_F(PermissionsTest, AFolderInARootAndOneInTheOwnProfileAreGranted) {
                   static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
     }
     EXPECT_TRUE(machine().accessOf(starfall + "\\Starfall.exe", UserSid).inherited);
+}
+
+TEST_F(PermissionsTest, AJunctionPlantedBetweenCheckAndGrantDoesNotReachItsTarget) {
+    Poco::File(hostRoot() + "/C/Windows/System32").createDirectories();
+    // Between reading the folder's list and writing the new one, the name is made a junction.
+    machine().beforeCall("SetEntriesInAclA", [this] {
+        machine().setReparsePoint(GameFolder, "C:\\Windows\\System32");
+    });
+
+    EXPECT_TRUE(fix(GameFolder)) << capture->dump();
+
+    EXPECT_EQ(machine().accessOf("C:\\Windows\\System32", UserSid).allowed, 0u);
+    EXPECT_FALSE(machine().accessOf("C:\\Windows\\System32", UserSid).inheritable);
 }
 
 TEST_F(PermissionsTest, ARefusedDirectoryKeepsItsList) {
