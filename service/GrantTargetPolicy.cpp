@@ -36,8 +36,8 @@ std::optional<std::string> FormRefusal(const std::string& directory,
     if (directory.empty()) {
         return std::string("the path is empty");
     }
-    if (std::optional<std::string> reason = NonLocalPathReason(directory)) {
-        return reason;
+    if (std::optional<std::string> form = NonLocalPathForm(directory)) {
+        return "the path " + *form;
     }
     if (!IsDrivePath(directory)) {
         return std::string("the path is not absolute");

@@ -26,19 +26,21 @@ bool IsDrivePath(const std::string& path) {
            path[1] == ':' && IsPathSeparator(path[2]);
 }
 
-std::optional<std::string> NonLocalPathReason(const std::string& path) {
+std::optional<std::string> NonLocalPathForm(const std::string& path) {
     if (path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
         // "\\?\" and "\\.\" reach the object namespace; "\\?\UNC\" and "\\server" the network.
         const bool device =
             path.size() >= 4 && (path[2] == '?' || path[2] == '.') && IsPathSeparator(path[3]);
-        return std::string(device ? "the path is a device or namespace path"
-                                  : "the path is a UNC path");
+        const bool network = device && path.size() >= 8 &&
+                             Poco::UTF8::icompare(path.substr(4, 3), std::string("UNC")) == 0 &&
+                             IsPathSeparator(path[7]);
+        return std::string(device && !network ? "is a device or namespace path" : "is a UNC path");
     }
     // A drive letter's colon is the second character; any other colon opens a stream.
     const bool drive =
         path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
     if (path.find(':', drive ? 2 : 0) != std::string::npos) {
-        return std::string("the path names a stream");
+        return std::string("names a stream");
     }
     return std::nullopt;
 }
