@@ -130,9 +130,9 @@ TEST_F(DirectoryHandlesTest, TheFinalPathReportsTheSizeItNeedsAndBadHandles) {
 
 TEST_F(DirectoryHandlesTest, InformationByHandleGivesLinksAndReparseTags) {
     Poco::FileOutputStream(hostRoot() + "/C/Games/Mine/linked.dat") << "x";
-    Win32Emu::FileEntry linked;
-    linked.links = 2;
-    machine().setFile("C:\\Games\\Mine\\linked.dat", linked);
+    // A profile's file marks, the reparse point laid anew on the machine it makes.
+    machine().loadProfileJson(R"({ "files": { "C:\\Games\\Mine\\linked.dat": { "links": 2 } } })");
+    machine().setReparsePoint("C:\\Games\\Link", "C:\\Windows\\System32");
     HANDLE file = open(L"C:\\Games\\Mine\\linked.dat", 0, BackupLink);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     FILE_STANDARD_INFO standard = {};

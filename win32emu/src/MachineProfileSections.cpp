@@ -206,6 +206,8 @@ void MachineProfile::overlayFiles(const Object& entries) {
                 file.second.heldOpen = booleanOf(value, where + "." + name);
             } else if (name == "unreadable") {
                 file.second.unreadable = booleanOf(value, where + "." + name);
+            } else if (name == "links") {
+                file.second.links = static_cast<DWORD>(integerOf(value, where + ".links", 1, 1024));
             } else {
                 invalid(where + "." + name, "is not a member of a file");
             }
