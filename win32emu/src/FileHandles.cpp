@@ -23,7 +23,7 @@ LONGLONG hostSize(const FileObject& file) {
         return 0;
     }
     try {
-        const Poco::File host(Model().drives.hostPath(DrivePathOf(file.components)));
+        const Poco::File host(Model().drives.hostPath(file.finalPath));
         return host.exists() ? static_cast<LONGLONG>(host.getSize()) : 0;
     } catch (const Poco::Exception&) {
         return 0;

@@ -80,7 +80,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
         SetLastError(object.error);
         return INVALID_HANDLE_VALUE;
     }
-    const std::string resolved = DrivePathOf(object.components);
+    // Not redirected: the path as given names the object, in the caller's spelling.
+    const bool asGiven = SplitDrivePath(*fullPath) == object.components;
+    const std::string resolved = asGiven ? *fullPath : DrivePathOf(object.components);
     const DWORD tag = openLink ? Model().security.reparseTag(*fullPath) : 0;
     const PathLookup lookup =
         tag != 0 ? PathLookup{PathKind::Directory, FileEntry()} : LookUpPath(resolved);
@@ -108,7 +110,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
     }
     auto file = std::make_shared<FileObject>(key, dwShareMode & 7);
     file->components = object.components;
-    file->finalPath = SpelledPath(object.components);
+    file->finalPath = SpelledPath(object.components, asGiven ? *fullPath : std::string());
     file->directory = lookup.kind == PathKind::Directory;
     file->reparseTag = tag;
     file->marks = lookup.marks;

@@ -120,13 +120,13 @@ PathLookup LookUpPath(const std::string& fullPath) {
     return lookup;
 }
 
-std::string SpelledPath(const std::vector<std::string>& components) {
+std::string SpelledPath(const std::vector<std::string>& components, const std::string& hint) {
     const std::string upper = DrivePathOf(components);
     if (components.size() < 2) {
         return upper;
     }
     MachineModel& model = Model();
-    const std::string host = model.drives.hostPath(upper);
+    const std::string host = model.drives.hostPath(hint.empty() ? upper : hint);
     std::string spelled = upper.substr(0, 2) + host.substr(model.drives.root().size() + 2);
     std::replace(spelled.begin(), spelled.end(), '/', '\\');
     if (hostKind(upper) != HostKind::None) {

@@ -58,8 +58,9 @@ public:
     size_t next = 0;
 };
 
-// The spelling of a resolved path: a listed file's, else the host's, else as given.
-std::string SpelledPath(const std::vector<std::string>& components);
+// The spelling of a resolved path: the host's, a link's or a listed file's, else as given.
+// `hint` (may be empty) is the same path in a caller's case, which the host finds at once.
+std::string SpelledPath(const std::vector<std::string>& components, const std::string& hint);
 
 // The key of a full path: Windows compares paths without regard to case.
 std::string PathKey(const std::string& fullPath);

@@ -61,8 +61,12 @@ std::string joined(const std::vector<std::string>& components, size_t count) {
 
 // Whether the path exists on the host or through the files the machine lists (whose folders
 // exist with them).
-bool exists(const std::vector<std::string>& components, size_t count, bool* directory) {
-    const PathLookup lookup = LookUpPath(joined(components, count));
+// `spelled`, when given, is the same path in its caller's case: the host finds it at once.
+bool exists(const std::vector<std::string>& components,
+            size_t count,
+            bool* directory,
+            const std::string& spelled = std::string()) {
+    const PathLookup lookup = LookUpPath(spelled.empty() ? joined(components, count) : spelled);
     if (lookup.kind != PathKind::File && lookup.kind != PathKind::Directory) {
         return false;
     }
@@ -201,7 +205,12 @@ SecurableObject SecurityModel::resolveFile(const std::string& windowsPath, bool 
     }
     object.components = *components;
     bool directory = true;
-    if (!exists(object.components, object.components.size(), &directory)) {
+    // Not redirected: the name as given is the object's, in the caller's spelling.
+    const bool asGiven = SplitDrivePath(windowsPath) == components;
+    if (!exists(object.components,
+                object.components.size(),
+                &directory,
+                asGiven ? windowsPath : std::string())) {
         const bool parentExists = object.components.size() <= 1 ||
                                   exists(object.components, object.components.size() - 1, nullptr);
         object.error = parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
