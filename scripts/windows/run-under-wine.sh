@@ -199,13 +199,15 @@ else
         newLogLines >"$WINEPREFIX/request.log"
         pattern=${folder//\\/.}
         if [ "$folder" = 'C:\Games\Mine' ]; then
-            grep -q "Setting directory permissions for $pattern OK" "$WINEPREFIX/request.log" &&
-                [ $code -eq 0 ] && pass "fix-dir of $folder granted by Wine's calls" ||
-                { cat "$WINEPREFIX/request.log"; fail "fix-dir of $folder: exit $code, not granted"; }
+            expected="Setting directory permissions for $pattern OK" wanted=0
         else
-            grep -q "Refusing to grant full control of $pattern: outside the library roots" \
-                "$WINEPREFIX/request.log" && [ $code -eq 1 ] && pass "fix-dir of $folder refused" ||
-                { cat "$WINEPREFIX/request.log"; fail "fix-dir of $folder: exit $code, not refused"; }
+            expected="Refusing to grant full control of $pattern: outside the library roots" wanted=1
+        fi
+        if [ $code -eq $wanted ] && grep -q "$expected" "$WINEPREFIX/request.log"; then
+            pass "fix-dir of $folder: $( [ $wanted -eq 0 ] && echo "granted by Wine's calls" || echo refused)"
+        else
+            cat "$WINEPREFIX/request.log"
+            fail "fix-dir of $folder: exit $code, not as expected ($expected)"
         fi
     done
 
