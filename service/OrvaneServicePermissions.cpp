@@ -35,6 +35,21 @@ SE_OBJECT_TYPE RegistryObjectType() {
     return SE_REGISTRY_KEY;
 }
 
+// The object's access list (DACL alone) into a LocalAlloc'd descriptor. A held object is read
+// through its handle, never by its name again.
+DWORD ReadAccessList(const std::wstring& name,
+                     HANDLE object,
+                     SE_OBJECT_TYPE type,
+                     PACL* acl,
+                     PSECURITY_DESCRIPTOR* descriptor) {
+    if (object != nullptr) {
+        return GetSecurityInfo(
+            object, type, DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr, descriptor);
+    }
+    return GetNamedSecurityInfoW(
+        name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr, descriptor);
+}
+
 }  // namespace
 
 bool OrvaneService::fixDirectoryPrivileges(const char* directory, size_t /*length*/) {
@@ -144,23 +159,8 @@ DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
                                           DWORD inheritance) {
     PACL currentAcl = nullptr;
     PSECURITY_DESCRIPTOR rawDescriptor = nullptr;
-    // A held object is read and written through its handle, never by its name again.
-    const DWORD readResult = object != nullptr ? GetSecurityInfo(object,
-                                                                 objectType,
-                                                                 DACL_SECURITY_INFORMATION,
-                                                                 nullptr,
-                                                                 nullptr,
-                                                                 &currentAcl,
-                                                                 nullptr,
-                                                                 &rawDescriptor)
-                                               : GetNamedSecurityInfoW(objectName.c_str(),
-                                                                       objectType,
-                                                                       DACL_SECURITY_INFORMATION,
-                                                                       nullptr,
-                                                                       nullptr,
-                                                                       &currentAcl,
-                                                                       nullptr,
-                                                                       &rawDescriptor);
+    const DWORD readResult =
+        ReadAccessList(objectName, object, objectType, &currentAcl, &rawDescriptor);
     // The list read lies inside the descriptor: freeing the descriptor frees both.
     ScopedLocalMemory<void> descriptor(rawDescriptor);
     if (readResult != ERROR_SUCCESS) {

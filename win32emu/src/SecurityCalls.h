@@ -27,6 +27,11 @@ DWORD ReadSecurity(const SecurableObject& object,
                    PACL* sacl,
                    PSECURITY_DESCRIPTOR* descriptor,
                    const char* call);
+// The write calls' checks of what they were given, before the object: no audit list, valid
+// SIDs for the owner and group asked for, a DACL that is there and well formed (its entries
+// into `given`).
+DWORD CheckSecurityToWrite(
+    SECURITY_INFORMATION info, PSID owner, PSID group, PACL dacl, std::vector<AccessEntry>& given);
 DWORD WriteSecurity(const SecurableObject& object,
                     const std::string& name,
                     SECURITY_INFORMATION info,

@@ -93,26 +93,16 @@ DWORD WINAPI SetSecurityInfo(HANDLE handle,
     if (const DWORD error = fileObjectOf(handle, ObjectType, object, access, name)) {
         return error;
     }
-    if ((SecurityInfo & SACL_SECURITY_INFORMATION) != 0) {
-        return ERROR_PRIVILEGE_NOT_HELD;
-    }
-    const bool withOwner = (SecurityInfo & OWNER_SECURITY_INFORMATION) != 0;
-    const bool withGroup = (SecurityInfo & GROUP_SECURITY_INFORMATION) != 0;
-    const bool withDacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
-    if ((withOwner && !IsValidSid(psidOwner)) || (withGroup && !IsValidSid(psidGroup))) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (withDacl && pDacl == nullptr) {
-        return ERROR_CALL_NOT_IMPLEMENTED;
-    }
     std::vector<AccessEntry> given;
-    if (withDacl) {
-        if (const DWORD error = EntriesOfAcl(pDacl, given)) {
-            return error;
-        }
+    if (const DWORD error =
+            CheckSecurityToWrite(SecurityInfo, psidOwner, psidGroup, pDacl, given)) {
+        return error;
     }
+    const bool withDacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
+    const bool withOwnerOrGroup =
+        (SecurityInfo & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION)) != 0;
     if ((withDacl && (access & WRITE_DAC) == 0) ||
-        ((withOwner || withGroup) && (access & WRITE_OWNER) == 0)) {
+        (withOwnerOrGroup && (access & WRITE_OWNER) == 0)) {
         return ERROR_ACCESS_DENIED;
     }
     return WriteSecurity(object, name, SecurityInfo, psidOwner, psidGroup, given);
