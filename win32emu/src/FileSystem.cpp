@@ -126,10 +126,11 @@ std::string SpelledPath(const std::vector<std::string>& components, const std::s
         return upper;
     }
     MachineModel& model = Model();
-    const std::string host = model.drives.hostPath(hint.empty() ? upper : hint);
+    const std::string& lookup = hint.empty() ? upper : hint;
+    const std::string host = model.drives.hostPath(lookup);
     std::string spelled = upper.substr(0, 2) + host.substr(model.drives.root().size() + 2);
     std::replace(spelled.begin(), spelled.end(), '/', '\\');
-    if (hostKind(upper) != HostKind::None) {
+    if (hostKind(lookup) != HostKind::None) {
         return spelled;
     }
     const std::string link = model.security.reparseSpelling(components);
