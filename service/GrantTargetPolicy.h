@@ -3,9 +3,8 @@
 // Which directories the console user may be given full control of. The user may be a standard
 // user: full control of a folder that the system, the service (which runs as LocalSystem) or
 // another installed service executes from, or of a path that a link redirects there, would make
-// them administrator. The rules live here and nowhere else.
-
-#include "core/windows/Win32Api.h"
+// them administrator. The rules live here and nowhere else; MachineLocations.h finds what they
+// are applied to.
 
 #include <functional>
 #include <optional>
@@ -24,29 +23,28 @@ struct ProtectedLocations {
     std::string ownProfileDirectory;  // the console user's; empty when unknown
     // Folders that hold the executable of an installed service or driver.
     std::vector<std::string> serviceImageDirectories;
+    // The client's data folder, which holds the service's logs.
+    std::string clientDataDirectory;
+    // The folders an administrator listed as game libraries; with the user's own profile, the
+    // only places a grant may reach.
+    std::vector<std::string> libraryRoots;
 };
 
 // What a path is on disk, as far as the refusal rules care.
 enum class PathState { Missing, Present, ReparsePoint, Unknown };
 using PathProbe = std::function<PathState(const std::string& path)>;
 
-// Why `directory` (UTF-8) must not be granted, or none when it may be. `probe` is asked about
-// each component of the path from the drive down, until one is missing.
-std::optional<std::string> GrantRefusalReason(const std::string& directory,
-                                              const ProtectedLocations& locations,
-                                              const PathProbe& probe);
+// What the rules decided: a reason to refuse, or the path they approved in canonical form
+// ("C:/Games/Mine/" -> "C:\Games\Mine"), which is the one the grant must act on.
+struct GrantVerdict {
+    std::optional<std::string> refusal;
+    std::string approvedPath;
+};
 
-// The locations of this machine, found through the shell folders, the module path and the
-// services' ImagePath values; `userToken` (may be null) names the console user for their own
-// profile. None, with `failure` saying what could not be had, when a location is unknown.
-std::optional<ProtectedLocations> FindProtectedLocations(HANDLE userToken, std::string& failure);
-
-// GetFileAttributesW as a PathProbe.
-PathState ProbePath(const std::string& path);
-
-// The folder of the executable an ImagePath value names ("\"C:\a b\x.exe\" -k",
-// "%SystemRoot%\system32\svchost.exe -k netsvcs", "\SystemRoot\System32\drivers\x.sys",
-// "system32\drivers\x.sys"); empty when it names none on a drive.
-std::string ImageDirectory(const std::string& imagePath, const std::string& windowsDirectory);
+// The verdict on `directory` (UTF-8). `probe` is asked about each component of the path from
+// the drive down, until one is missing.
+GrantVerdict JudgeGrantTarget(const std::string& directory,
+                              const ProtectedLocations& locations,
+                              const PathProbe& probe);
 
 }  // namespace OrvaneClient

@@ -2,6 +2,7 @@
 
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/Win32Api.h"
+#include "service/GrantTargetPolicy.h"
 #include "service/IOrvaneService.h"
 #include "service/ServiceServer.h"
 
@@ -84,15 +85,20 @@ private:
     // Granting the console user full control (OrvaneServicePermissions.cpp). Each true only when
     // the user's SID now holds the inheritable full-control entry on the object; the shell token
     // and SID are had anew and released on every path.
-    bool setDirectoryPermissions(const std::wstring& directory);
+    // The folder is the one `directory` names, held open since it was checked.
+    bool setDirectoryPermissions(HANDLE folder, const std::wstring& directory);
     bool setRegistryPermissions(const std::wstring& objectName);
     // What both grants do: the shell user's account and SID, then an inheritable full-control
-    // entry for that SID on a folder, or on a key in the process's registry view.
-    bool grantConsoleUserFullControl(const std::wstring& objectName, bool registryKey);
+    // entry for that SID on a folder (through `object`, its handle), or on a key in the
+    // process's registry view (`object` null: by name).
+    bool grantConsoleUserFullControl(const std::wstring& objectName,
+                                     bool registryKey,
+                                     HANDLE object);
     // Adds the entry to the object's access list (its DACL alone). A Win32 error code, 0 for
     // success; ERROR_BAD_INHERITANCE_ACL from the write counts as success (already in place).
     // Logs each failure at error level.
     DWORD setObjectPermissions(const std::wstring& objectName,
+                               HANDLE object,
                                SE_OBJECT_TYPE objectType,
                                PSID sid,
                                TRUSTEE_FORM trusteeForm,
@@ -101,8 +107,20 @@ private:
                                DWORD inheritance);
     // "DOMAIN/name" of the SID, or "?" after an error line.
     std::string getSidAccountName(PSID sid);
-    // Why the directory must not be granted, or none (the rules of GrantTargetPolicy.h).
-    std::optional<std::string> directoryRefusal(const std::string& directory);
+    // The rules of GrantTargetPolicy.h applied to the directory on this machine.
+    GrantVerdict judgeDirectory(const std::string& directory);
+    // The checks before a directory grant (OrvaneServiceGrantTarget.cpp): the rules on the path
+    // as sent, then the folder opened once into `folder` and the rules again on its final path
+    // (`grantPath`), and what it holds. A refusal reason, or none; none with `folder` empty when
+    // the folder could not be opened (logged as the read of its access list failing).
+    std::optional<std::string> prepareDirectoryGrant(const std::string& directory,
+                                                     ScopedHandle& folder,
+                                                     std::string& grantPath);
+    // Why the key (a registry constant, "HKEY_LOCAL_MACHINE\...") must not be granted: it is, or
+    // holds, a registry link, which would carry the inheritable entry elsewhere.
+    std::optional<std::string> registryLinkRefusal(const std::string& key);
+    // The refusal check, the grant and its refusal line for one of the two keys.
+    bool grantRegistryKey(const std::string& key);
 
     static void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
     static void WINAPI ServiceControlHandler(DWORD control);

@@ -4,10 +4,13 @@
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/WideString.h"
 #include "service/OrvaneService.h"
+#include "service/PathForms.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Path.h>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace OrvaneClient {
@@ -48,6 +51,19 @@ bool DefaultWorkingDirectory(const std::string& processPath,
         reason = error.displayText();
         return false;
     }
+}
+
+// Why the launch must not touch its paths at all, or none.
+std::optional<std::string> NonLocalLaunchReason(const char* processPath, const char* workingDir) {
+    if (std::optional<std::string> form = NonLocalPathForm(processPath)) {
+        return "the process path " + *form;
+    }
+    if (*workingDir != '\0') {
+        if (std::optional<std::string> form = NonLocalPathForm(workingDir)) {
+            return "the working directory " + *form;
+        }
+    }
+    return std::nullopt;
 }
 
 // A zero-terminated copy: CreateProcessAsUserW may write into its command line.
@@ -144,6 +160,11 @@ bool OrvaneService::launchProcess(const char* processPath,
                                   const char* workingDir,
                                   bool elevated,
                                   uint32_t* processId) {
+    // Before any token is taken or file touched: nothing of this reaches another host or a pipe.
+    if (const std::optional<std::string> refusal = NonLocalLaunchReason(processPath, workingDir)) {
+        LogWarning("Refusing to launch %s: %s", processPath, refusal->c_str());
+        return false;
+    }
     HANDLE consoleToken = nullptr;
     if (!queryConsoleUserToken(&consoleToken)) {
         return false;

@@ -6,6 +6,7 @@
 #include "core/windows/UserIdentity.h"
 #include "core/windows/WideString.h"
 #include "service/GrantTargetPolicy.h"
+#include "service/MachineLocations.h"
 #include "service/OrvaneService.h"
 
 #include <Poco/String.h>
@@ -35,14 +36,33 @@ SE_OBJECT_TYPE RegistryObjectType() {
     return SE_REGISTRY_KEY;
 }
 
+// The object's access list (DACL alone) into a LocalAlloc'd descriptor. A held object is read
+// through its handle, never by its name again.
+DWORD ReadAccessList(const std::wstring& name,
+                     HANDLE object,
+                     SE_OBJECT_TYPE type,
+                     PACL* acl,
+                     PSECURITY_DESCRIPTOR* descriptor) {
+    if (object != nullptr) {
+        return GetSecurityInfo(
+            object, type, DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr, descriptor);
+    }
+    return GetNamedSecurityInfoW(
+        name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr, descriptor);
+}
+
 }  // namespace
 
 bool OrvaneService::fixDirectoryPrivileges(const char* directory, size_t /*length*/) {
     bool directoryGranted = false;
-    if (const std::optional<std::string> refusal = directoryRefusal(directory)) {
+    ScopedHandle folder;
+    std::string grantPath;
+    if (const std::optional<std::string> refusal =
+            prepareDirectoryGrant(directory, folder, grantPath)) {
         LogWarning("Refusing to grant full control of %s: %s", directory, refusal->c_str());
-    } else {
-        directoryGranted = setDirectoryPermissions(Utf8ToWide(directory));
+    } else if (folder.isValid()) {
+        // The grant acts on the folder the rules approved, through the handle they looked at.
+        directoryGranted = setDirectoryPermissions(folder.get(), Utf8ToWide(grantPath));
     }
     if (directoryGranted) {
         LogInfo("Setting directory permissions for %s OK", directory);
@@ -50,14 +70,14 @@ bool OrvaneService::fixDirectoryPrivileges(const char* directory, size_t /*lengt
         LogWarning("Setting directory permissions for %s FAILED", directory);
     }
 
-    const bool gamesGranted = setRegistryPermissions(RegistryObjectName(GamesRegistryKey));
+    const bool gamesGranted = grantRegistryKey(GamesRegistryKey);
     if (gamesGranted) {
         LogInfo("Setting registry permissions for games OK");
     } else {
         LogWarning("Setting registry permissions for games FAILED");
     }
 
-    const bool clientGranted = setRegistryPermissions(RegistryObjectName(ClientRegistryKey));
+    const bool clientGranted = grantRegistryKey(ClientRegistryKey);
     if (clientGranted) {
         LogInfo("Setting registry permissions for client OK");
     } else {
@@ -66,7 +86,7 @@ bool OrvaneService::fixDirectoryPrivileges(const char* directory, size_t /*lengt
     return directoryGranted && gamesGranted && clientGranted;
 }
 
-std::optional<std::string> OrvaneService::directoryRefusal(const std::string& directory) {
+GrantVerdict OrvaneService::judgeDirectory(const std::string& directory) {
     // The console user's own profile may be granted; their session token names them without a
     // log line of its own (the grant that follows logs what is missing).
     ScopedHandle userToken;
@@ -75,20 +95,30 @@ std::optional<std::string> OrvaneService::directoryRefusal(const std::string& di
     const std::optional<ProtectedLocations> locations =
         FindProtectedLocations(userToken.get(), failure);
     if (!locations) {
-        return failure;
+        return GrantVerdict{failure, std::string()};
     }
-    return GrantRefusalReason(directory, *locations, ProbePath);
+    return JudgeGrantTarget(directory, *locations, ProbePath);
 }
 
-bool OrvaneService::setDirectoryPermissions(const std::wstring& directory) {
-    return grantConsoleUserFullControl(directory, false);
+bool OrvaneService::grantRegistryKey(const std::string& key) {
+    if (const std::optional<std::string> refusal = registryLinkRefusal(key)) {
+        LogWarning("Refusing to grant full control of %s: %s", key.c_str(), refusal->c_str());
+        return false;
+    }
+    return setRegistryPermissions(RegistryObjectName(key));
+}
+
+bool OrvaneService::setDirectoryPermissions(HANDLE folder, const std::wstring& directory) {
+    return grantConsoleUserFullControl(directory, false, folder);
 }
 
 bool OrvaneService::setRegistryPermissions(const std::wstring& objectName) {
-    return grantConsoleUserFullControl(objectName, true);
+    return grantConsoleUserFullControl(objectName, true, nullptr);
 }
 
-bool OrvaneService::grantConsoleUserFullControl(const std::wstring& objectName, bool registryKey) {
+bool OrvaneService::grantConsoleUserFullControl(const std::wstring& objectName,
+                                                bool registryKey,
+                                                HANDLE object) {
     ScopedHandle shellToken(getShellUserToken());
     if (!shellToken.isValid()) {
         return false;
@@ -108,6 +138,7 @@ bool OrvaneService::grantConsoleUserFullControl(const std::wstring& objectName, 
     // The WOW64 question is asked only now, once there is something to grant.
     const SE_OBJECT_TYPE objectType = registryKey ? RegistryObjectType() : SE_FILE_OBJECT;
     return setObjectPermissions(objectName,
+                                object,
                                 objectType,
                                 sid->get(),
                                 TRUSTEE_IS_SID,
@@ -117,6 +148,7 @@ bool OrvaneService::grantConsoleUserFullControl(const std::wstring& objectName, 
 }
 
 DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
+                                          HANDLE object,
                                           SE_OBJECT_TYPE objectType,
                                           PSID sid,
                                           TRUSTEE_FORM trusteeForm,
@@ -125,14 +157,8 @@ DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
                                           DWORD inheritance) {
     PACL currentAcl = nullptr;
     PSECURITY_DESCRIPTOR rawDescriptor = nullptr;
-    const DWORD readResult = GetNamedSecurityInfoW(objectName.c_str(),
-                                                   objectType,
-                                                   DACL_SECURITY_INFORMATION,
-                                                   nullptr,
-                                                   nullptr,
-                                                   &currentAcl,
-                                                   nullptr,
-                                                   &rawDescriptor);
+    const DWORD readResult =
+        ReadAccessList(objectName, object, objectType, &currentAcl, &rawDescriptor);
     // The list read lies inside the descriptor: freeing the descriptor frees both.
     ScopedLocalMemory<void> descriptor(rawDescriptor);
     if (readResult != ERROR_SUCCESS) {
@@ -174,8 +200,20 @@ DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
     // The call takes the name as writable text.
     std::vector<WCHAR> name(objectName.begin(), objectName.end());
     name.push_back(L'\0');
-    const DWORD writeResult = SetNamedSecurityInfoW(
-        name.data(), objectType, DACL_SECURITY_INFORMATION, nullptr, sid, newAcl.get(), nullptr);
+    const DWORD writeResult = object != nullptr ? SetSecurityInfo(object,
+                                                                  objectType,
+                                                                  DACL_SECURITY_INFORMATION,
+                                                                  nullptr,
+                                                                  sid,
+                                                                  newAcl.get(),
+                                                                  nullptr)
+                                                : SetNamedSecurityInfoW(name.data(),
+                                                                        objectType,
+                                                                        DACL_SECURITY_INFORMATION,
+                                                                        nullptr,
+                                                                        sid,
+                                                                        newAcl.get(),
+                                                                        nullptr);
     if (writeResult == ERROR_SUCCESS) {
         return ERROR_SUCCESS;
     }

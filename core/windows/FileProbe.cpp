@@ -8,8 +8,14 @@ namespace OrvaneClient {
 
 bool CanOpenFileExclusively(const std::string& path) {
     const std::wstring widePath = Utf8ToWide(path);
-    ScopedHandle file(
-        CreateFileW(widePath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    // Identification only: should the name reach a pipe server, it cannot act as the service.
+    ScopedHandle file(CreateFileW(widePath.c_str(),
+                                  GENERIC_READ,
+                                  0,
+                                  nullptr,
+                                  OPEN_EXISTING,
+                                  SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                  nullptr));
     return file.isValid();
 }
 

@@ -194,6 +194,9 @@ else
     for key in 'HKLM\SOFTWARE\Qovex\Games' 'HKLM\SOFTWARE\Qovex\OrvaneClient'; do
         "$wine" reg add "$key" /f >/dev/null 2>&1 || fail "reg add $key"
     done
+    # fix-dir grants only inside the library roots an administrator lists (and the profile).
+    "$wine" reg add 'HKLM\SYSTEM\CurrentControlSet\Services\Orvane Client Service\Parameters' \
+        /v LibraryRoots /t REG_MULTI_SZ /d 'C:\Games' /f >/dev/null 2>&1 || fail "reg add LibraryRoots"
     for request in "library-info" "auth-info" "launch C:\\windows\\system32\\cmd.exe --args /c" \
                    "fix-dir C:\\Games\\Mine" "fix-dir C:\\orvane"; do
         # shellcheck disable=SC2086
@@ -218,6 +221,25 @@ else
             pass "${request%% *} answered (exit $code)"
         else
             fail "${request%% *} not answered (exit $code)"
+        fi
+    done
+
+    section "fix-dir: a folder in a library root granted, one outside refused"
+    mkdir -p "$WINEPREFIX/drive_c/Outside/Mine"
+    for folder in 'C:\Games\Mine' 'C:\Outside\Mine'; do
+        set +e; client fix-dir "$folder" >/dev/null; code=$?; set -e
+        newLogLines >"$WINEPREFIX/request.log"
+        pattern=${folder//\\/.}
+        if [ "$folder" = 'C:\Games\Mine' ]; then
+            expected="Setting directory permissions for $pattern OK" wanted=0
+        else
+            expected="Refusing to grant full control of $pattern: outside the library roots" wanted=1
+        fi
+        if [ $code -eq $wanted ] && grep -q "$expected" "$WINEPREFIX/request.log"; then
+            pass "fix-dir of $folder: $( [ $wanted -eq 0 ] && echo "granted by Wine's calls" || echo refused)"
+        else
+            cat "$WINEPREFIX/request.log"
+            fail "fix-dir of $folder: exit $code, not as expected ($expected)"
         fi
     done
 

@@ -2,6 +2,7 @@
 // grants.
 
 #include "service/GrantTargetPolicy.h"
+#include "service/MachineLocations.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,17 @@ ProtectedLocations Machine() {
     locations.ownProfileDirectory = "C:\\Users\\Player";
     locations.serviceImageDirectories = {"C:\\Windows\\system32",
                                          "C:\\Program Files (x86)\\Common Files\\Vendor\\Update"};
+    locations.clientDataDirectory = "C:\\ProgramData\\OrvaneClient";
+    // Whole drives, so that each rule below is what refuses its row.
+    locations.libraryRoots = {"C:\\", "D:\\"};
+    return locations;
+}
+
+// The roots as an administrator lists them.
+ProtectedLocations LibraryMachine() {
+    ProtectedLocations locations = Machine();
+    locations.libraryRoots = {
+        "C:\\Program Files (x86)\\Qovex Games", "C:\\Games", "D:\\Library\\Games"};
     return locations;
 }
 
@@ -46,7 +58,8 @@ class GrantTargetPolicyTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(GrantTargetPolicyTest, RefusesOnlyWhatHandsOverTheMachine) {
     const Case& c = GetParam();
-    const std::optional<std::string> reason = GrantRefusalReason(c.directory, Machine(), Probe);
+    const std::optional<std::string> reason =
+        JudgeGrantTarget(c.directory, Machine(), Probe).refusal;
     EXPECT_EQ(reason.has_value(), c.refused) << c.directory << ": " << reason.value_or("granted");
 }
 
@@ -82,6 +95,9 @@ INSTANTIATE_TEST_SUITE_P(Rules, GrantTargetPolicyTest, ::testing::Values(
     Case{"program files", "C:\\Program Files\\Some Game", false},
     Case{"app data", "C:\\ProgramData", true},
     Case{"app data", "C:\\ProgramData\\Some Game", false},
+    Case{"client data", "C:\\ProgramData\\OrvaneClient", true},
+    Case{"client data", "C:\\ProgramData\\OrvaneClient\\logs", true},
+    Case{"client data", "C:\\ProgramData\\OrvaneClientGames", false},
     Case{"profiles", "C:\\Users", true},
     Case{"profiles", "C:\\Users\\Admin\\Games", true},
     Case{"profiles", "C:\\Users\\Player\\Games", false},
@@ -93,6 +109,50 @@ INSTANTIATE_TEST_SUITE_P(Rules, GrantTargetPolicyTest, ::testing::Values(
     Case{"reparse", "C:\\Locked\\Mine", true},
     Case{"reparse", "C:\\Games\\Missing\\Link", false}));
 // clang-format on
+
+struct RootCase {
+    const char* directory;
+    const char* refusal;  // empty: granted
+};
+
+class GrantTargetRootsTest : public ::testing::TestWithParam<RootCase> {};
+
+TEST_P(GrantTargetRootsTest, GrantsOnlyInsideTheRootsAndTheOwnProfile) {
+    const RootCase& c = GetParam();
+    const GrantVerdict verdict = JudgeGrantTarget(c.directory, LibraryMachine(), Probe);
+    EXPECT_EQ(verdict.refusal.value_or(""), c.refusal) << c.directory;
+}
+
+const char* const Outside = "outside the library roots and the user's profile";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(AllowList, GrantTargetRootsTest, ::testing::Values(
+    RootCase{"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp", Outside},
+    RootCase{"E:\\Games", Outside},
+    RootCase{"D:\\Library", Outside},
+    RootCase{"C:\\Games Extra", Outside},
+    RootCase{"C:\\ProgramData\\OrvaneClient\\logs", "the client's data folder or a folder inside it"},
+    RootCase{"D:\\Library\\Games", ""},
+    RootCase{"d:\\library\\games\\Mine", ""},
+    RootCase{"C:\\Program Files (x86)\\Qovex Games\\Starfall", ""},
+    RootCase{"C:\\Users\\Player\\Documents\\Games", ""}));
+// clang-format on
+
+TEST(GrantTargetPolicyApprovalTest, HandsBackTheCanonicalPathItApproved) {
+    const struct {
+        const char* directory;
+        const char* approved;
+    } cases[] = {
+        {"C:\\Games\\Mine", "C:\\Games\\Mine"},
+        {"c:/Games/Mine/", "C:\\Games\\Mine"},
+        {"D:\\Games\\\xC3\xA9t\xC3\xA9", "D:\\Games\\\xC3\xA9t\xC3\xA9"},
+        {"C:\\Windows", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.directory);
+        EXPECT_EQ(JudgeGrantTarget(c.directory, Machine(), Probe).approvedPath, c.approved);
+    }
+}
 
 TEST(GrantTargetPolicyImageTest, FindsTheFolderOfEveryImagePathForm) {
     const struct {

@@ -268,6 +268,49 @@ INSTANTIATE_TEST_SUITE_P(
                   "C:foo)"}}}),
     [](const ::testing::TestParamInfo<Refused>& info) { return info.param.what; });
 
+struct NonLocal {
+    const char* what;
+    const char* path;
+    const char* directory;
+    const char* reason;
+};
+
+class LaunchNonLocalTest : public LaunchProcessTest,
+                           public ::testing::WithParamInterface<NonLocal> {};
+
+TEST_P(LaunchNonLocalTest, IsRefusedBeforeAnyTokenOrFile) {
+    const NonLocal& c = GetParam();
+    // Either would fire if the launch reached a token or a file.
+    machine().injectFault(Win32Emu::Fault("WTSQueryUserToken", ERROR_ACCESS_DENIED).always());
+    machine().injectFault(Win32Emu::Fault("CreateFileW", ERROR_ACCESS_DENIED).always());
+    processId = 0xdeadbeef;
+
+    EXPECT_FALSE(launch(c.path, "payload.exe", c.directory));
+
+    EXPECT_EQ(machine().unfiredFaults().size(), 2u);
+    machine().clearFaults();
+    EXPECT_EQ(0xdeadbeefu, processId);
+    EXPECT_TRUE(machine().launches().empty());
+    EXPECT_TRUE(
+        capture->contains(Warning, std::string("Refusing to launch ") + c.path + ": " + c.reason))
+        << capture->dump();
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(LaunchProcess, LaunchNonLocalTest, ::testing::Values(
+    NonLocal{"UncPath", "\\\\198.51.100.7\\share\\payload.exe", "",
+             "the process path is a UNC path"},
+    NonLocal{"LongUncPath", "\\\\?\\UNC\\host\\share\\payload.exe", "",
+             "the process path is a UNC path"},
+    NonLocal{"Pipe", "\\\\.\\pipe\\name", "", "the process path is a device or namespace path"},
+    NonLocal{"Namespace", "\\\\?\\C:\\Windows\\notepad.exe", "",
+             "the process path is a device or namespace path"},
+    NonLocal{"Stream", "C:\\Games\\run.exe:payload", "", "the process path names a stream"},
+    NonLocal{"UncWorkingDirectory", Game, "\\\\host\\share", "the working directory is a UNC path"},
+    NonLocal{"StreamWorkingDirectory", Game, "C:\\Games:x", "the working directory names a stream"}),
+    [](const ::testing::TestParamInfo<NonLocal>& info) { return info.param.what; });
+// clang-format on
+
 TEST_F(LaunchProcessTest, FailedReleasesAreLoggedAndTheLaunchStillSucceeds) {
     machine().injectFault(Win32Emu::Fault("CloseHandle", ERROR_INVALID_HANDLE).onObject("Thread"));
     machine().injectFault(Win32Emu::Fault("CloseHandle", ERROR_ACCESS_DENIED).onObject("Process"));

@@ -34,6 +34,8 @@ const std::string UserSid = "S-1-5-21-2254011875-3712098642-1289462413-1001";
 const std::string GamesKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games";
 const std::string ClientKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient";
 const std::string GameFolder = "C:\\Games\\Mine";
+const std::string ParametersKey =
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Orvane Client Service\\Parameters";
 constexpr int Info = Poco::Message::PRIO_INFORMATION;
 constexpr int Warning = Poco::Message::PRIO_WARNING;
 constexpr int Error = Poco::Message::PRIO_ERROR;
@@ -184,13 +186,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, PermissionFailureTest, ::testing::Values(
                  "grfAccessPermissions=268435456, grfAccessMode=1, grfInheritance=3, "
                  "Trustee.TrusteeForm=0, Trustee.TrusteeType=1; SID: ?"}}},
     FailureCase{"AlreadySet",
-        [](Win32Emu::Machine& m) { m.failNext("SetNamedSecurityInfoW", ERROR_BAD_INHERITANCE_ACL); },
+        [](Win32Emu::Machine& m) { m.failNext("SetSecurityInfo", ERROR_BAD_INHERITANCE_ACL); },
         GameFolder, true,
         {{Info, "Probably correct permissions for resource C:\\Games\\Mine is already set. "
                 "Skipping."},
          {Info, DirectoryOk}}},
     FailureCase{"WritingTheList",
-        [](Win32Emu::Machine& m) { m.failNext("SetNamedSecurityInfoW", ERROR_ACCESS_DENIED); },
+        [](Win32Emu::Machine& m) { m.failNext("SetSecurityInfo", ERROR_ACCESS_DENIED); },
         GameFolder, false,
         {{Error, "SetNamedSecurityInfo Error 5"}, {Warning, DirectoryFailed}, {Info, GamesOk}}},
     FailureCase{"AccountLookup",
@@ -233,11 +235,91 @@ INSTANTIATE_TEST_SUITE_P(Cases, PermissionFailureTest, ::testing::Values(
          {Warning, DirectoryFailed}, {Info, GamesOk}, {Info, ClientOk}}},
     FailureCase{"OwnProfile", Nothing, "C:\\Users\\Player\\Games", false,
         {{Error, "GetNamedSecurityInfo for obj name C:\\Users\\Player\\Games Error 3"}}},
+    FailureCase{"StartUpFolder", Nothing,
+        "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp", false,
+        {{Warning, "Refusing to grant full control of C:\\ProgramData\\Microsoft\\Windows\\Start "
+                   "Menu\\Programs\\StartUp: outside the library roots and the user's profile"}}},
+    FailureCase{"LogsFolder", Nothing, "C:\\ProgramData\\OrvaneClient\\logs", false,
+        {{Warning, "Refusing to grant full control of C:\\ProgramData\\OrvaneClient\\logs: the "
+                   "client's data folder or a folder inside it"}}},
+    FailureCase{"RootsReadOnEachRequest",
+        [](Win32Emu::Machine& m) {
+            m.setRegistryMultiString(ParametersKey, "LibraryRoots", {"D:\\Library"});
+        },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of C:\\Games\\Mine: outside the library roots "
+                   "and the user's profile"}}},
+    FailureCase{"JunctionInside",
+        [](Win32Emu::Machine& m) {
+            m.setReparsePoint(GameFolder + "\\levels\\j", "C:\\Windows\\System32");
+        },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of C:\\Games\\Mine: the folder holds a junction "
+                   "or symbolic link (C:\\Games\\Mine\\levels\\j)"},
+         {Warning, DirectoryFailed}, {Info, GamesOk}}},
+    FailureCase{"DirectorySymbolicLinkInside",
+        [](Win32Emu::Machine& m) { m.setReparsePoint(GameFolder + "\\s", "C:\\Windows", false); },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of C:\\Games\\Mine: the folder holds a junction "
+                   "or symbolic link (C:\\Games\\Mine\\s)"}}},
+    FailureCase{"HardLinkedFileInside",
+        [](Win32Emu::Machine& m) {
+            Win32Emu::FileEntry linked;
+            linked.links = 2;
+            m.setFile(GameFolder + "\\levels\\hosts", linked);
+        },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of C:\\Games\\Mine: the folder holds a file "
+                   "with more than one hard link (C:\\Games\\Mine\\levels\\hosts)"}}},
+    FailureCase{"RegistryLinkInsideTheGamesKey",
+        [](Win32Emu::Machine& m) {
+            m.setRegistryLink(GamesKey + "\\Sub", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes");
+        },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games: the "
+                   "key is or holds a registry link (HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games\\Sub)"},
+         {Warning, "Setting registry permissions for games FAILED"},
+         {Info, DirectoryOk}, {Info, ClientOk}}},
+    FailureCase{"TheClientKeyIsALink",
+        [](Win32Emu::Machine& m) {
+            m.deleteRegistryKey(ClientKey);
+            m.setRegistryLink(ClientKey, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes");
+        },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient: "
+                   "the key is or holds a registry link (HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient)"},
+         {Warning, "Setting registry permissions for client FAILED"}, {Info, GamesOk}}},
     FailureCase{"AnotherProfile", Nothing, "C:\\Users\\Admin\\Games", false,
         {{Warning, "Refusing to grant full control of C:\\Users\\Admin\\Games: the profiles "
                    "folder or the profile of another user"}}}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 // clang-format on
+
+TEST_F(PermissionsTest, AFolderInARootAndOneInTheOwnProfileAreGranted) {
+    // The first exists only through the files the machine lists in it.
+    const std::string starfall = "C:\\Program Files (x86)\\Qovex Games\\Starfall";
+    Poco::File(hostRoot() + "/C/Users/Player/Games").createDirectories();
+    for (const std::string& folder : {starfall, std::string("C:\\Users\\Player\\Games")}) {
+        SCOPED_TRACE(folder);
+        EXPECT_TRUE(fix(folder)) << capture->dump();
+        EXPECT_EQ(machine().accessOf(folder, UserSid).allowed,
+                  static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
+    }
+    EXPECT_TRUE(machine().accessOf(starfall + "\\Starfall.exe", UserSid).inherited);
+}
+
+TEST_F(PermissionsTest, AJunctionPlantedBetweenCheckAndGrantDoesNotReachItsTarget) {
+    Poco::File(hostRoot() + "/C/Windows/System32").createDirectories();
+    // Between reading the folder's list and writing the new one, the name is made a junction.
+    machine().beforeCall("SetEntriesInAclA", [this] {
+        machine().setReparsePoint(GameFolder, "C:\\Windows\\System32");
+    });
+
+    EXPECT_TRUE(fix(GameFolder)) << capture->dump();
+
+    EXPECT_EQ(machine().accessOf("C:\\Windows\\System32", UserSid).allowed, 0u);
+    EXPECT_FALSE(machine().accessOf("C:\\Windows\\System32", UserSid).inheritable);
+}
 
 TEST_F(PermissionsTest, ARefusedDirectoryKeepsItsList) {
     Poco::File(hostRoot() + "/C/Windows").createDirectories();

@@ -263,6 +263,37 @@ TEST_F(RegistryTest, EnumerationListsSubkeysAlphabeticallyAndValuesInCreationOrd
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(channels));
 }
 
+TEST_F(RegistryTest, ALinkIsFollowedUnlessOpenedAsItself) {
+    machine().setRegistryDword(clientKey, "loggerLevel", 3);
+    machine().setRegistryLink("HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games\\Linked", clientKey);
+    const wchar_t* const linked = L"SOFTWARE\\Qovex\\Games\\Linked";
+    const struct {
+        DWORD options;
+        const wchar_t* value;
+        DWORD type;  // REG_NONE: the value is missing
+    } cases[] = {
+        {0, L"loggerLevel", REG_DWORD},
+        {0, L"SymbolicLinkValue", REG_NONE},
+        {REG_OPTION_OPEN_LINK, L"SymbolicLinkValue", REG_LINK},
+        {REG_OPTION_OPEN_LINK, L"loggerLevel", REG_NONE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExW(HKEY_LOCAL_MACHINE, linked, c.options, KEY_READ, &key));
+        DWORD type = REG_NONE;
+        const LSTATUS status = RegQueryValueExW(key, c.value, nullptr, &type, nullptr, nullptr);
+        EXPECT_EQ(status, c.type == REG_NONE ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
+        EXPECT_EQ(type, c.type);
+        RegCloseKey(key);
+    }
+    HKEY key = reinterpret_cast<HKEY>(0x1);
+    EXPECT_EQ(ERROR_CALL_NOT_IMPLEMENTED,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, linked, REG_OPTION_BACKUP_RESTORE, KEY_READ, &key));
+    EXPECT_EQ(key, reinterpret_cast<HKEY>(0x1));
+}
+
 TEST_F(RegistryTest, InjectedFaultIsReturnedAsTheResult) {
     machine().failWhen(
         "RegOpenKeyExW", "hkey_local_machine\\software\\qovex\\games", ERROR_ACCESS_DENIED);

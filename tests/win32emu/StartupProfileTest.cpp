@@ -61,7 +61,9 @@ protected:
 TEST_F(StartupProfileTest, ProcessStartsOnTheProfileFileItNames) {
     const std::string profile = writeProfile(R"({
         "version": { "major": 5, "minor": 1, "build": 2600 },
-        "registry": { "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient": { "loggerLevel": 3 } }
+        "registry": { "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient": { "loggerLevel": 3 } },
+        "reparsePoints": { "C:\\Games\\Link": { "target": "C:\\Windows" } },
+        "security": { "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games": { "owner": "S-1-5-18" } }
     })");
     EXPECT_EQ(0, runChild(profile, root));
 }
@@ -86,6 +88,7 @@ TEST(StartupProfileChild, SeesTheProfileFile) {
     EXPECT_EQ(
         3u,
         machine.registryDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient", "loggerLevel"));
+    EXPECT_NE(0u, GetFileAttributesW(L"C:\\Games\\Link") & FILE_ATTRIBUTE_REPARSE_POINT);
     // The rest of the built-in machine is still there.
     EXPECT_EQ(1u, machine.consoleSession());
 }

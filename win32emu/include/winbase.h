@@ -36,6 +36,13 @@
 
 #define FILE_ATTRIBUTE_NORMAL       0x00000080
 #define FILE_FLAG_BACKUP_SEMANTICS  0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define SECURITY_IDENTIFICATION     0x00010000
+#define SECURITY_SQOS_PRESENT       0x00100000
+
+#define FILE_NAME_NORMALIZED        0x00000000
+#define VOLUME_NAME_DOS             0x00000000
+#define FIND_FIRST_EX_LARGE_FETCH   0x00000002
 
 #define CREATE_EVENT_MANUAL_RESET   0x00000001
 #define CREATE_EVENT_INITIAL_SET    0x00000002
@@ -52,6 +59,59 @@ typedef struct _FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 } FILETIME, *PFILETIME, *LPFILETIME;
+
+typedef union _LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
+typedef enum _FILE_INFO_BY_HANDLE_CLASS {
+    FileBasicInfo = 0,
+    FileStandardInfo = 1,
+    FileAttributeTagInfo = 9
+} FILE_INFO_BY_HANDLE_CLASS;
+
+typedef struct _FILE_STANDARD_INFO {
+    LARGE_INTEGER AllocationSize;
+    LARGE_INTEGER EndOfFile;
+    DWORD NumberOfLinks;
+    BOOLEAN DeletePending;
+    BOOLEAN Directory;
+} FILE_STANDARD_INFO, *PFILE_STANDARD_INFO;
+
+typedef struct _FILE_ATTRIBUTE_TAG_INFO {
+    DWORD FileAttributes;
+    DWORD ReparseTag;
+} FILE_ATTRIBUTE_TAG_INFO, *PFILE_ATTRIBUTE_TAG_INFO;
+
+typedef enum _FINDEX_INFO_LEVELS {
+    FindExInfoStandard,
+    FindExInfoBasic,
+    FindExInfoMaxInfoLevel
+} FINDEX_INFO_LEVELS;
+
+typedef enum _FINDEX_SEARCH_OPS {
+    FindExSearchNameMatch,
+    FindExSearchLimitToDirectories,
+    FindExSearchLimitToDevices,
+    FindExSearchMaxSearchOp
+} FINDEX_SEARCH_OPS;
+
+typedef struct _WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;  // the reparse tag of a reparse point
+    DWORD dwReserved1;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];
+} WIN32_FIND_DATAW, *PWIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
 
 typedef struct _OSVERSIONINFOA {
     DWORD dwOSVersionInfoSize;
@@ -180,6 +240,22 @@ BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName,
                               PSID_NAME_USE peUse);
 
 // Files: opening an existing file for reading (INVALID_HANDLE_VALUE on failure).
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE hFile,
+                                       LPWSTR lpszFilePath,
+                                       DWORD cchFilePath,
+                                       DWORD dwFlags);
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile,
+                                         FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                         LPVOID lpFileInformation,
+                                         DWORD dwBufferSize);
+HANDLE WINAPI FindFirstFileExW(LPCWSTR lpFileName,
+                               FINDEX_INFO_LEVELS fInfoLevelId,
+                               LPVOID lpFindFileData,
+                               FINDEX_SEARCH_OPS fSearchOp,
+                               LPVOID lpSearchFilter,
+                               DWORD dwAdditionalFlags);
+BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
+BOOL WINAPI FindClose(HANDLE hFindFile);
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
                           DWORD dwDesiredAccess,
                           DWORD dwShareMode,

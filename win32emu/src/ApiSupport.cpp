@@ -37,6 +37,7 @@ std::wstring ToWide(const std::string& utf8) {
 }
 
 bool InjectedFailure(const char* call, const std::string& argument, const std::string& objectType) {
+    Model().faults.runHooks(call);
     const std::optional<DWORD> error = Model().faults.take(call, argument, objectType);
     if (!error) {
         return false;
@@ -48,7 +49,13 @@ bool InjectedFailure(const char* call, const std::string& argument, const std::s
 std::optional<DWORD> InjectedError(const char* call,
                                    const std::string& argument,
                                    const std::string& objectType) {
+    Model().faults.runHooks(call);
     return Model().faults.take(call, argument, objectType);
+}
+
+std::string HandleTypeName(HANDLE handle) {
+    const std::optional<HandleEntry> entry = Model().handles.entry(handle);
+    return entry ? entry->object->typeName() : std::string();
 }
 
 std::vector<BYTE> WideStringData(const std::string& utf8) {

@@ -37,6 +37,8 @@ std::optional<LONG> UnmodelledCode(bool unmodelled);
 void* AllocateLocal(size_t bytes, const char* call);
 
 // A REG_SZ value's data: the UTF-8 text as wide characters with the terminating zero.
+// The kind of object an open handle stands for ("File"), empty for no open handle.
+std::string HandleTypeName(HANDLE handle);
 std::vector<BYTE> WideStringData(const std::string& utf8);
 // Wide character data back to UTF-8, up to the first zero character or the end.
 std::string Utf8FromWideData(const std::vector<BYTE>& data);

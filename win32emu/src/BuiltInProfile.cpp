@@ -5,7 +5,8 @@ namespace Win32Emu {
 // The machine every process gets unless a profile file says otherwise: Windows 7 Professional SP1
 // on x64, the 32-bit service running under WOW64, an administrator (with a UAC split token)
 // logged on at the console in session 1, the client's machine-wide keys and the refresh token the
-// client stored in that user's hive, and a few programs to launch. The desktop client runs as that
+// client stored in that user's hive, the library roots the service may grant in, and a few
+// programs to launch. The desktop client runs as that
 // user (medium integrity) and owns every loopback connection that nobody else was said to own.
 // Registry keys are named as the 32-bit service sees them.
 const char* MachineProfile::builtInJson() {
@@ -82,6 +83,12 @@ const char* MachineProfile::builtInJson() {
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games": {},
         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Orvane Client Service": {
             "ImagePath": "\"C:\\Program Files (x86)\\Orvane Client\\OrvaneService.exe\""
+        },
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Orvane Client Service\\Parameters": {
+            "LibraryRoots": {
+                "type": "REG_MULTI_SZ",
+                "data": ["C:\\Program Files (x86)\\Qovex Games", "C:\\Games"]
+            }
         },
         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Schedule": {
             "ImagePath": {

@@ -12,6 +12,30 @@ void FaultInjector::arm(const Fault& fault) {
 void FaultInjector::clear() {
     std::lock_guard<std::mutex> guard(lock);
     faults.clear();
+    hooks.clear();
+}
+
+void FaultInjector::hookBefore(const std::string& call, std::function<void()> action) {
+    std::lock_guard<std::mutex> guard(lock);
+    hooks.push_back(Hook{call, std::move(action)});
+}
+
+void FaultInjector::runHooks(const std::string& call) {
+    std::function<void()> action;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (auto hook = hooks.begin(); hook != hooks.end(); ++hook) {
+            if (hook->call == call) {
+                action = std::move(hook->action);
+                hooks.erase(hook);
+                break;
+            }
+        }
+    }
+    // Run unlocked: the action drives the machine, and may make emulated calls.
+    if (action) {
+        action();
+    }
 }
 
 bool FaultInjector::matches(const Fault& fault,
@@ -62,6 +86,9 @@ std::vector<std::string> FaultInjector::unfired() const {
         if (!armed.fired) {
             descriptions.push_back(armed.fault.describe());
         }
+    }
+    for (const Hook& hook : hooks) {
+        descriptions.push_back("an action before " + hook.call);
     }
     return descriptions;
 }

@@ -9,6 +9,7 @@
 
 #include "Win32Emu/Machine.h"
 
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -28,6 +29,9 @@ public:
                               const std::string& objectType);
     // The faults armed since the last clear() that have not fired, described for a test report.
     std::vector<std::string> unfired() const;
+    // `action` runs once, when the next call of that name starts (before its own faults).
+    void hookBefore(const std::string& call, std::function<void()> action);
+    void runHooks(const std::string& call);
 
 private:
     struct Armed {
@@ -41,8 +45,14 @@ private:
                         const std::string& argument,
                         const std::string& objectType);
 
+    struct Hook {
+        std::string call;
+        std::function<void()> action;
+    };
+
     mutable std::mutex lock;
     std::vector<Armed> faults;
+    std::vector<Hook> hooks;  // not yet run
 };
 
 }  // namespace Win32Emu

@@ -1,8 +1,9 @@
-// Opening files: CreateFileW, for reading an existing file.
+// Opening files: CreateFileW, for reading an existing file or its security, and directories.
 
 #include "ApiSupport.h"
 #include "FileSystem.h"
 #include "MachineModel.h"
+#include "SecurityCalls.h"
 
 using namespace Win32Emu;
 
@@ -14,14 +15,19 @@ constexpr DWORD FileReadEa         = 0x0008;
 constexpr DWORD FileReadAttributes = 0x0080;
 constexpr DWORD FileGenericRead    = STANDARD_RIGHTS_READ | FileReadData | FileReadAttributes |
                                      FileReadEa | SYNCHRONIZE;
+constexpr DWORD ModelledAccess = GENERIC_READ | READ_CONTROL | WRITE_DAC | FileReadAttributes;
+constexpr DWORD ModelledFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS |
+                                FILE_FLAG_OPEN_REPARSE_POINT | SECURITY_SQOS_PRESENT |
+                                SECURITY_IDENTIFICATION;
 // clang-format on
 
 // Whether an open handle to the same file keeps this open out: either side refusing to share
-// what the other does. Only readers exist here, so reading is all there is to share.
+// what the other does. Only readers exist here, so reading is all there is to share; a handle
+// without access to the data takes no part, as on Windows.
 bool sharingConflict(const std::string& key, DWORD shareMode) {
     for (const auto& open : Model().handles.entries()) {
         const auto file = std::dynamic_pointer_cast<FileObject>(open.second.object);
-        if (file && file->key == key &&
+        if (file && file->key == key && (open.second.access & FILE_READ_DATA) != 0 &&
             ((shareMode & FILE_SHARE_READ) == 0 || (file->shareMode & FILE_SHARE_READ) == 0)) {
             return true;
         }
@@ -48,12 +54,12 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    // Only reading what exists is emulated: no writing, creating, templates or descriptors.
-    if (dwCreationDisposition != OPEN_EXISTING || (dwDesiredAccess & ~GENERIC_READ) != 0 ||
+    // Only opening what exists is emulated: no writing, creating, templates or descriptors.
+    if (dwCreationDisposition != OPEN_EXISTING || (dwDesiredAccess & ~ModelledAccess) != 0 ||
         hTemplateFile != nullptr ||
         (lpSecurityAttributes != nullptr &&
          lpSecurityAttributes->lpSecurityDescriptor != nullptr) ||
-        (dwFlagsAndAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) != 0) {
+        (dwFlagsAndAttributes & ~ModelledFlags) != 0) {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return INVALID_HANDLE_VALUE;
     }
@@ -67,35 +73,50 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return INVALID_HANDLE_VALUE;
     }
-    const PathLookup lookup = LookUpPath(*fullPath);
-    switch (lookup.kind) {
-        case PathKind::Missing:
-            SetLastError(ERROR_FILE_NOT_FOUND);
-            return INVALID_HANDLE_VALUE;
-        case PathKind::MissingFolder:
-            SetLastError(ERROR_PATH_NOT_FOUND);
-            return INVALID_HANDLE_VALUE;
-        case PathKind::Directory:
-            // A directory opens only with FILE_FLAG_BACKUP_SEMANTICS.
-            SetLastError(ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        case PathKind::File:
-            break;
+    // Links on the way are followed; the last one too, unless the link itself is asked for.
+    const bool openLink = (dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    const SecurableObject object = Model().security.resolveFile(*fullPath, !openLink);
+    if (object.error != ERROR_SUCCESS) {
+        SetLastError(object.error);
+        return INVALID_HANDLE_VALUE;
     }
-    // Access is checked before sharing, as Windows does.
-    if (lookup.marks.unreadable && (dwDesiredAccess & GENERIC_READ) != 0) {
+    // Not redirected: the path as given names the object, in the caller's spelling.
+    const bool asGiven = SplitDrivePath(*fullPath) == object.components;
+    const std::string resolved = asGiven ? *fullPath : DrivePathOf(object.components);
+    const DWORD tag = openLink ? Model().security.reparseTag(*fullPath) : 0;
+    const PathLookup lookup =
+        tag != 0 ? PathLookup{PathKind::Directory, FileEntry()} : LookUpPath(resolved);
+    if (lookup.kind == PathKind::Directory &&
+        (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+        // A directory opens only with FILE_FLAG_BACKUP_SEMANTICS.
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    const std::string key = PathKey(*fullPath);
+    // Access is checked before sharing, as Windows does.
+    const bool denied =
+        (lookup.marks.unreadable && (dwDesiredAccess & GENERIC_READ) != 0) ||
+        ((dwDesiredAccess & READ_CONTROL) != 0 && !CallerMay(object, READ_CONTROL)) ||
+        ((dwDesiredAccess & WRITE_DAC) != 0 && !CallerMay(object, WRITE_DAC));
+    if (denied) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::string key = PathKey(resolved);
     // Sharing governs access to the data; an open that asks for none is not refused.
-    if (dwDesiredAccess != 0 && (lookup.marks.heldOpen || sharingConflict(key, dwShareMode))) {
+    const bool readsData = (dwDesiredAccess & GENERIC_READ) != 0;
+    if (readsData && (lookup.marks.heldOpen || sharingConflict(key, dwShareMode))) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
-    const DWORD granted = (dwDesiredAccess & GENERIC_READ) != 0 ? FileGenericRead : 0;
-    return Model().handles.insert(
-        std::make_shared<FileObject>(key, dwShareMode & 7), "CreateFileW", granted);
+    auto file = std::make_shared<FileObject>(key, dwShareMode & 7);
+    file->components = object.components;
+    file->finalPath = SpelledPath(object.components, asGiven ? *fullPath : std::string());
+    file->directory = lookup.kind == PathKind::Directory;
+    file->reparseTag = tag;
+    file->marks = lookup.marks;
+    const DWORD granted = (readsData ? FileGenericRead : 0) |
+                          (dwDesiredAccess & (READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES));
+    return Model().handles.insert(file, "CreateFileW", granted);
 }
 
 }  // extern "C"

@@ -7,6 +7,7 @@
 #include <Poco/File.h>
 #include <Poco/UTF8String.h>
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -117,6 +118,36 @@ PathLookup LookUpPath(const std::string& fullPath) {
     const std::string parent = fullPath.substr(0, last == 2 ? 3 : last);
     lookup.kind = !atRoot && isDirectory(parent) ? PathKind::Missing : PathKind::MissingFolder;
     return lookup;
+}
+
+std::string SpelledPath(const std::vector<std::string>& components, const std::string& hint) {
+    const std::string upper = DrivePathOf(components);
+    if (components.size() < 2) {
+        return upper;
+    }
+    MachineModel& model = Model();
+    const std::string& lookup = hint.empty() ? upper : hint;
+    const std::string host = model.drives.hostPath(lookup);
+    std::string spelled = upper.substr(0, 2) + host.substr(model.drives.root().size() + 2);
+    std::replace(spelled.begin(), spelled.end(), '/', '\\');
+    if (hostKind(lookup) != HostKind::None) {
+        return spelled;
+    }
+    const std::string link = model.security.reparseSpelling(components);
+    if (!link.empty()) {
+        return link;
+    }
+    // A listed file at or below the path spells it as it was listed.
+    std::lock_guard<std::mutex> guard(model.lock);
+    const std::string key = PathKey(upper);
+    const auto listed = model.configuration.files.lower_bound(key);
+    if (listed != model.configuration.files.end() &&
+        listed->first.compare(0, key.size(), key) == 0 &&
+        (listed->first.size() == key.size() || listed->first[key.size()] == '\\') &&
+        listed->second.path.size() >= key.size()) {
+        return listed->second.path.substr(0, key.size());
+    }
+    return spelled;
 }
 
 }  // namespace Win32Emu

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Win32Emu {
 
@@ -32,7 +33,8 @@ struct PathLookup {
 // What a full path (FullWindowsPath) names now.
 PathLookup LookUpPath(const std::string& fullPath);
 
-// An open file: the key its path is compared by, and what it lets others do.
+// An open file or directory: the object it reached (through links, unless opened as the link),
+// the key its path is compared by, and what it lets others do.
 class FileObject : public KernelObject {
 public:
     FileObject(std::string key, DWORD shareMode) : key(std::move(key)), shareMode(shareMode) {}
@@ -40,7 +42,25 @@ public:
 
     const std::string key;  // the full path in lower case
     const DWORD shareMode;
+    std::vector<std::string> components;  // the object's resolved path, upper case
+    std::string finalPath;                // that path as the file system spells it
+    bool directory = false;
+    DWORD reparseTag = 0;  // opened as the link itself
+    FileEntry marks;
 };
+
+// A directory listing that FindFirstFileExW took, handed out entry by entry.
+class FindObject : public KernelObject {
+public:
+    const char* typeName() const override { return "Find"; }
+
+    std::vector<WIN32_FIND_DATAW> entries;
+    size_t next = 0;
+};
+
+// The spelling of a resolved path: the host's, a link's or a listed file's, else as given.
+// `hint` (may be empty) is the same path in a caller's case, which the host finds at once.
+std::string SpelledPath(const std::vector<std::string>& components, const std::string& hint);
 
 // The key of a full path: Windows compares paths without regard to case.
 std::string PathKey(const std::string& fullPath);

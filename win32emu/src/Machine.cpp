@@ -31,6 +31,9 @@ namespace {
 
 // Set once by the constructor of the one Machine; the emulated calls reach the model through it.
 MachineModel* theModel = nullptr;
+// Set while the constructor loads the profile: the calls it makes reach the model that is being
+// built, not Machine::instance(), whose initialisation is still under way on this thread.
+thread_local bool loadingProfile = false;
 
 std::string defaultHostRoot() {
     const std::string home = Poco::Environment::get("HOME", "");
@@ -87,7 +90,9 @@ void requireSid(const std::string& sid, bool emptyAllowed) {
 }  // namespace
 
 MachineModel& Model() {
-    Machine::instance();
+    if (!loadingProfile) {
+        Machine::instance();
+    }
     return *theModel;
 }
 
@@ -102,6 +107,7 @@ Machine::Machine() : state(new State) {
     const std::string root = Poco::Environment::get("WIN32EMU_ROOT", "");
     setHostRoot(root.empty() ? defaultHostRoot() : root);
     const std::string profile = Poco::Environment::get("WIN32EMU_PROFILE", "");
+    loadingProfile = true;
     try {
         if (profile.empty()) {
             loadDefaultProfile();
@@ -116,6 +122,7 @@ Machine::Machine() : state(new State) {
                      error.displayText().c_str());
         std::exit(EXIT_FAILURE);
     }
+    loadingProfile = false;
 }
 
 Machine::~Machine() {
@@ -186,6 +193,13 @@ void Machine::failNext(const std::string& call, DWORD error) {
 
 void Machine::failWhen(const std::string& call, const std::string& argument, DWORD error) {
     injectFault(Fault(call, error).withArgument(argument).always());
+}
+
+void Machine::beforeCall(const std::string& call, std::function<void()> action) {
+    if (!IsFaultableCall(call)) {
+        throw Poco::InvalidArgumentException("Not an emulated call", call);
+    }
+    state->model.faults.hookBefore(call, std::move(action));
 }
 
 std::vector<std::string> Machine::unfiredFaults() const {
@@ -375,6 +389,39 @@ void Machine::setRegistryDword(const std::string& key, const std::string& name, 
     const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
     registry.setValue(
         node, name, RegistryValue{REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof(value))});
+}
+
+void Machine::setRegistryLink(const std::string& key, const std::string& target) {
+    const KeyAddress address = resolveKeyPath(state->model, key);
+    const KeyAddress to = resolveKeyPath(state->model, target);
+    RegistryKeyPtr node;
+    RegistryModel& registry = state->model.registry;
+    registry.openKey(registry.hive(address.hive), address.path, true, node, nullptr, true);
+    registry.makeLink(node, to.hive, to.path);
+    std::string name = to.hive == Hive::Users ? "\\REGISTRY\\USER" : "\\REGISTRY\\MACHINE";
+    for (const std::string& component : to.path) {
+        name += "\\" + component;
+    }
+    // The target's NT name, without a terminating zero.
+    std::vector<BYTE> data = WideStringData(name);
+    data.resize(data.size() - sizeof(WCHAR));
+    registry.setValue(node, "SymbolicLinkValue", RegistryValue{REG_LINK, data});
+}
+
+void Machine::setRegistryMultiString(const std::string& key,
+                                     const std::string& name,
+                                     const std::vector<std::string>& strings) {
+    std::vector<BYTE> data;
+    for (const std::string& text : strings) {
+        const std::vector<BYTE> one = WideStringData(text);
+        data.insert(data.end(), one.begin(), one.end());
+    }
+    data.resize(data.size() + sizeof(WCHAR), 0);
+    const KeyAddress address = resolveKeyPath(state->model, key);
+    RegistryKeyPtr node;
+    RegistryModel& registry = state->model.registry;
+    registry.openKey(registry.hive(address.hive), address.path, true, node);
+    registry.setValue(node, name, RegistryValue{REG_MULTI_SZ, data});
 }
 
 std::optional<std::string> Machine::registryString(const std::string& key,

@@ -192,6 +192,8 @@ void MachineProfile::applyTo(Machine& machine) const {
         for (const RegistryValueEntry& value : key.values) {
             if (value.type == REG_DWORD) {
                 machine.setRegistryDword(key.path, value.name, value.number);
+            } else if (value.type == REG_MULTI_SZ) {
+                machine.setRegistryMultiString(key.path, value.name, value.strings);
             } else {
                 machine.setRegistryString(key.path, value.name, value.text, value.type);
             }

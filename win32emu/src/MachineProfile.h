@@ -31,6 +31,7 @@ private:
         DWORD type = REG_SZ;
         std::string text;
         DWORD number = 0;
+        std::vector<std::string> strings;  // REG_MULTI_SZ
     };
     struct RegistryKeyEntry {
         std::string path;

@@ -5,6 +5,7 @@
 #include "ProfileJson.h"
 #include "SidText.h"
 
+#include <Poco/JSON/Array.h>
 #include <Poco/UTF8String.h>
 
 #include <algorithm>
@@ -26,7 +27,10 @@ DWORD registryTypeOf(const std::string& name, const std::string& where) {
     if (name == "REG_DWORD") {
         return REG_DWORD;
     }
-    invalid(where, "type must be REG_SZ, REG_EXPAND_SZ or REG_DWORD");
+    if (name == "REG_MULTI_SZ") {
+        return REG_MULTI_SZ;
+    }
+    invalid(where, "type must be REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ or REG_DWORD");
 }
 
 // Sessions, accounts and processes name users by SID; the machine builds the SID's bytes from it.
@@ -202,6 +206,8 @@ void MachineProfile::overlayFiles(const Object& entries) {
                 file.second.heldOpen = booleanOf(value, where + "." + name);
             } else if (name == "unreadable") {
                 file.second.unreadable = booleanOf(value, where + "." + name);
+            } else if (name == "links") {
+                file.second.links = static_cast<DWORD>(integerOf(value, where + ".links", 1, 1024));
             } else {
                 invalid(where + "." + name, "is not a member of a file");
             }
@@ -267,6 +273,15 @@ void MachineProfile::overlayRegistry(const Object& keys) {
             }
             if (parsed.type == REG_DWORD) {
                 parsed.number = dwordOf(data, valueWhere);
+            } else if (parsed.type == REG_MULTI_SZ) {
+                if (data.type() != typeid(Poco::JSON::Array::Ptr)) {
+                    invalid(valueWhere + ".data", "must be an array of strings");
+                }
+                const auto array = data.extract<Poco::JSON::Array::Ptr>();
+                for (size_t i = 0; i < array->size(); ++i) {
+                    parsed.strings.push_back(
+                        textOf(array->get(i), valueWhere + ".data[" + std::to_string(i) + "]"));
+                }
             } else {
                 parsed.text = textOf(data, valueWhere);
             }

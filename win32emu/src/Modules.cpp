@@ -58,6 +58,11 @@ const Export exportTable[] = {
     {"kernel32.dll", "CloseHandle", procedure(&CloseHandle)},
     {"kernel32.dll", "CreateEventW", procedure(&CreateEventW)},
     {"kernel32.dll", "CreateFileW", procedure(&CreateFileW)},
+    {"kernel32.dll", "FindClose", procedure(&FindClose)},
+    {"kernel32.dll", "FindFirstFileExW", procedure(&FindFirstFileExW)},
+    {"kernel32.dll", "FindNextFileW", procedure(&FindNextFileW)},
+    {"kernel32.dll", "GetFileInformationByHandleEx", procedure(&GetFileInformationByHandleEx)},
+    {"kernel32.dll", "GetFinalPathNameByHandleW", procedure(&GetFinalPathNameByHandleW)},
     {"kernel32.dll", "CreateMutexA", procedure(&CreateMutexA)},
     {"kernel32.dll", "CreateToolhelp32Snapshot", procedure(&CreateToolhelp32Snapshot)},
     {"kernel32.dll", "ExpandEnvironmentStringsW", procedure(&ExpandEnvironmentStringsW)},
@@ -98,6 +103,7 @@ const Export exportTable[] = {
     {"advapi32.dll", "EqualSid", procedure(&EqualSid)},
     {"advapi32.dll", "GetLengthSid", procedure(&GetLengthSid)},
     {"advapi32.dll", "GetNamedSecurityInfoW", procedure(&GetNamedSecurityInfoW)},
+    {"advapi32.dll", "GetSecurityInfo", procedure(&GetSecurityInfo)},
     {"advapi32.dll", "GetSidSubAuthority", procedure(&GetSidSubAuthority)},
     {"advapi32.dll", "GetSidSubAuthorityCount", procedure(&GetSidSubAuthorityCount)},
     {"advapi32.dll", "GetTokenInformation", procedure(&GetTokenInformation)},
@@ -120,6 +126,7 @@ const Export exportTable[] = {
     {"advapi32.dll", "RegisterServiceCtrlHandlerA", procedure(&RegisterServiceCtrlHandlerA)},
     {"advapi32.dll", "SetEntriesInAclA", procedure(&SetEntriesInAclA)},
     {"advapi32.dll", "SetNamedSecurityInfoW", procedure(&SetNamedSecurityInfoW)},
+    {"advapi32.dll", "SetSecurityInfo", procedure(&SetSecurityInfo)},
     {"advapi32.dll", "SetServiceStatus", procedure(&SetServiceStatus)},
     {"advapi32.dll", "StartServiceCtrlDispatcherA", procedure(&StartServiceCtrlDispatcherA)},
     {"userenv.dll", "CreateEnvironmentBlock", procedure(&CreateEnvironmentBlock)},
@@ -235,7 +242,7 @@ bool IsFaultableCall(const std::string& function) {
 
 bool IsObjectTypeName(const std::string& type) {
     for (const char* name :
-         {"Event", "Mutex", "Key", "Token", "Process", "Thread", "File", "Snapshot"}) {
+         {"Event", "Mutex", "Key", "Token", "Process", "Thread", "File", "Find", "Snapshot"}) {
         if (type == name) {
             return true;
         }

@@ -78,7 +78,8 @@ LONG openOrCreate(HKEY hKey,
                   REGSAM samDesired,
                   bool create,
                   PHKEY phkResult,
-                  LPDWORD disposition) {
+                  LPDWORD disposition,
+                  bool openLink = false) {
     const char* call = create ? "RegCreateKeyExW" : "RegOpenKeyExW";
     KeyHandle base;
     const LONG resolved = resolve(hKey, base);
@@ -103,7 +104,7 @@ LONG openOrCreate(HKEY hKey,
     RegistryModel& registry = Model().registry;
     RegistryKeyPtr key;
     bool created = false;
-    LONG result = registry.openKey(base.key, path, false, key);
+    LONG result = registry.openKey(base.key, path, false, key, nullptr, openLink);
     if (result == ERROR_FILE_NOT_FOUND && create) {
         if ((base.access & KEY_CREATE_SUB_KEY) == 0) {
             return ERROR_ACCESS_DENIED;
@@ -191,8 +192,17 @@ extern "C" {
 
 LSTATUS WINAPI
 RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
-    static_cast<void>(ulOptions);
-    return openOrCreate(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
+    // Opening a link as itself is the one option emulated.
+    if ((ulOptions & ~static_cast<DWORD>(REG_OPTION_OPEN_LINK)) != 0) {
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+    return openOrCreate(hKey,
+                        lpSubKey,
+                        samDesired,
+                        false,
+                        phkResult,
+                        nullptr,
+                        (ulOptions & REG_OPTION_OPEN_LINK) != 0);
 }
 
 LSTATUS WINAPI RegCreateKeyExW(HKEY hKey,

@@ -63,14 +63,20 @@ LONG RegistryModel::openKey(const RegistryKeyPtr& base,
                             const std::vector<std::string>& path,
                             bool create,
                             RegistryKeyPtr& key,
-                            bool* created) {
+                            bool* created,
+                            bool openLink) {
     std::lock_guard<std::mutex> guard(lock);
     if (base->deleted) {
         return ERROR_KEY_DELETED;
     }
     RegistryKeyPtr current = base;
     bool madeNew = false;
-    for (const std::string& component : path) {
+    for (size_t at = 0; at < path.size(); ++at) {
+        const std::string& component = path[at];
+        // A link on the way leads to its target (which is not followed further).
+        if (current->isLink && !(current = linkTargetLocked(*current))) {
+            return ERROR_FILE_NOT_FOUND;
+        }
         RegistryKeyPtr next = findSubKey(*current, component);
         if (!next) {
             if (!create) {
@@ -90,11 +96,31 @@ LONG RegistryModel::openKey(const RegistryKeyPtr& base,
         }
         current = next;
     }
+    if (current->isLink && !openLink && !(current = linkTargetLocked(*current))) {
+        return ERROR_FILE_NOT_FOUND;
+    }
     key = current;
     if (created != nullptr) {
         *created = madeNew;
     }
     return ERROR_SUCCESS;
+}
+
+RegistryKeyPtr RegistryModel::linkTargetLocked(const RegistryKeyNode& link) const {
+    RegistryKeyPtr target = link.linkHive == static_cast<int>(Hive::Users) ? users : localMachine;
+    for (const std::string& name : link.linkTarget) {
+        target = target ? findSubKey(*target, name) : nullptr;
+    }
+    return target;
+}
+
+void RegistryModel::makeLink(const RegistryKeyPtr& key,
+                             Hive hive,
+                             const std::vector<std::string>& target) {
+    std::lock_guard<std::mutex> guard(lock);
+    key->isLink = true;
+    key->linkHive = static_cast<int>(hive);
+    key->linkTarget = target;
 }
 
 LONG RegistryModel::deleteKey(const RegistryKeyPtr& base,

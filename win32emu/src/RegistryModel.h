@@ -25,6 +25,10 @@ struct RegistryKeyNode {
     bool deleted = false;
     std::vector<std::shared_ptr<RegistryKeyNode>> subKeys;
     std::vector<std::pair<std::string, RegistryValue>> values;
+    // A registry link (created with REG_OPTION_CREATE_LINK): the key its name leads to.
+    bool isLink = false;
+    int linkHive = 0;  // Hive
+    std::vector<std::string> linkTarget;
 };
 
 using RegistryKeyPtr = std::shared_ptr<RegistryKeyNode>;
@@ -49,11 +53,16 @@ public:
 
     // ERROR_SUCCESS with `key` set, ERROR_FILE_NOT_FOUND (a missing key, unless `create`), or
     // ERROR_KEY_DELETED for a deleted `base`. `created` tells whether the last key was new.
+    // Links on the way are followed; the last one too unless `openLink`. A link whose target is
+    // missing: ERROR_FILE_NOT_FOUND.
     LONG openKey(const RegistryKeyPtr& base,
                  const std::vector<std::string>& path,
                  bool create,
                  RegistryKeyPtr& key,
-                 bool* created = nullptr);
+                 bool* created = nullptr,
+                 bool openLink = false);
+    // Makes `key` a link to `target` in `hive`.
+    void makeLink(const RegistryKeyPtr& key, Hive hive, const std::vector<std::string>& target);
     // Deletes the key at `path` below `base` (`base` itself for an empty path). A key with subkeys
     // fails with ERROR_ACCESS_DENIED unless `withSubKeys`; so does a hive's root.
     LONG deleteKey(const RegistryKeyPtr& base,
@@ -78,6 +87,8 @@ public:
 
 private:
     static void markDeleted(const RegistryKeyPtr& key);
+    // The key a link leads to, or null when it is missing; `lock` held.
+    RegistryKeyPtr linkTargetLocked(const RegistryKeyNode& link) const;
 
     mutable std::mutex lock;
     RegistryKeyPtr localMachine;

@@ -7,14 +7,12 @@
 #include "MachineModel.h"
 #include "SecurityCalls.h"
 #include "SidText.h"
-#include "Win32Emu/MachineEvent.h"
 
 #include <Poco/String.h>
 #include <Poco/UTF8String.h>
 
 #include <aclapi.h>
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -24,38 +22,6 @@ namespace {
 
 constexpr BYTE SettableInheritFlags =
     OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | NO_PROPAGATE_INHERIT_ACE | INHERIT_ONLY_ACE;
-
-// Tells the SCM's watcher about a changed entry: "event acl object=... trustee=DOMAIN\name
-// access=0x... type=allow|deny inheritance=CI|OI|NP|IO".
-void reportAccessChange(const AccessChange& change) {
-    std::string trustee = change.trustee;
-    {
-        MachineModel& model = Model();
-        std::lock_guard<std::mutex> guard(model.lock);
-        const auto found = model.configuration.accounts.find(Poco::toUpper(change.trustee));
-        if (found != model.configuration.accounts.end()) {
-            trustee = found->second.domain + "\\" + found->second.name;
-        }
-    }
-    char access[16];
-    std::snprintf(access, sizeof(access), "0x%08X", static_cast<unsigned>(change.mask));
-    std::string inheritance;
-    const std::pair<BYTE, const char*> names[] = {{CONTAINER_INHERIT_ACE, "CI"},
-                                                  {OBJECT_INHERIT_ACE, "OI"},
-                                                  {NO_PROPAGATE_INHERIT_ACE, "NP"},
-                                                  {INHERIT_ONLY_ACE, "IO"}};
-    for (const auto& [flag, name] : names) {
-        if ((change.flags & flag) != 0) {
-            inheritance += (inheritance.empty() ? "" : "|") + std::string(name);
-        }
-    }
-    ReportMachineEvent("acl",
-                       {{"object", change.object},
-                        {"trustee", trustee},
-                        {"access", access},
-                        {"type", change.allowed ? "allow" : "deny"},
-                        {"inheritance", inheritance.empty() ? "none" : inheritance}});
-}
 
 // The SIDs the emulated process acts as: its user and the groups every such account is in.
 std::set<std::string> callerSids() {
@@ -76,9 +42,11 @@ std::set<std::string> callerSids() {
     return sids;
 }
 
-// Whether the emulated process may use `right` on the object: the owner may always read and
-// write the access list; else the first entry naming one of its SIDs for that right decides.
-bool callerMay(const SecurableObject& object, ACCESS_MASK right) {
+}  // namespace
+
+// The owner may always read and write the access list; else the first entry naming one of the
+// process's SIDs for that right decides.
+bool CallerMay(const SecurableObject& object, ACCESS_MASK right) {
     const std::set<std::string> sids = callerSids();
     if (sids.count(Poco::toUpper(Model().security.stored(object).owner)) > 0 &&
         (right & ~static_cast<ACCESS_MASK>(READ_CONTROL | WRITE_DAC)) == 0) {
@@ -93,6 +61,8 @@ bool callerMay(const SecurableObject& object, ACCESS_MASK right) {
     }
     return false;
 }
+
+namespace {
 
 // A file name made absolute as Windows makes it: against the current directory, or its drive.
 std::optional<std::string> absoluteFilePath(const std::string& name, DWORD& error) {
@@ -256,61 +226,17 @@ DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR pObjectName,
     if (object.error != ERROR_SUCCESS) {
         return object.error;
     }
-    if (!callerMay(object, READ_CONTROL)) {
+    if (!CallerMay(object, READ_CONTROL)) {
         return ERROR_ACCESS_DENIED;
     }
-    const ObjectSecurity security = Model().security.stored(object);
-    const bool withOwner = (SecurityInfo & OWNER_SECURITY_INFORMATION) != 0;
-    const bool withGroup = (SecurityInfo & GROUP_SECURITY_INFORMATION) != 0;
-    const bool withDacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
-
-    // One self-relative block: header, owner, group, access list.
-    std::vector<BYTE> block(sizeof(SECURITY_DESCRIPTOR_RELATIVE));
-    SECURITY_DESCRIPTOR_RELATIVE header = {};
-    header.Revision = SECURITY_DESCRIPTOR_REVISION;
-    header.Control = SE_SELF_RELATIVE;
-    const auto append = [&block](const std::vector<BYTE>& part) {
-        const DWORD at = static_cast<DWORD>(block.size());
-        block.insert(block.end(), part.begin(), part.end());
-        return at;
-    };
-    if (withOwner) {
-        header.Owner = append(SidFromText(security.owner));
-    }
-    if (withGroup) {
-        header.Group = append(SidFromText(security.group));
-    }
-    if (withDacl) {
-        header.Control |= SE_DACL_PRESENT | SE_DACL_AUTO_INHERITED;
-        if (security.isProtected) {
-            header.Control |= SE_DACL_PROTECTED;
-        }
-        header.Dacl = append(AclBytes(Model().security.effectiveEntries(object)));
-    }
-    std::memcpy(block.data(), &header, sizeof(header));
-
-    if (ppSecurityDescriptor == nullptr) {
-        return ERROR_SUCCESS;
-    }
-    auto* descriptor = static_cast<BYTE*>(AllocateLocal(block.size(), "GetNamedSecurityInfoW"));
-    if (descriptor == nullptr) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    std::memcpy(descriptor, block.data(), block.size());
-    *ppSecurityDescriptor = descriptor;
-    if (ppsidOwner != nullptr) {
-        *ppsidOwner = withOwner ? descriptor + header.Owner : nullptr;
-    }
-    if (ppsidGroup != nullptr) {
-        *ppsidGroup = withGroup ? descriptor + header.Group : nullptr;
-    }
-    if (ppDacl != nullptr) {
-        *ppDacl = withDacl ? reinterpret_cast<PACL>(descriptor + header.Dacl) : nullptr;
-    }
-    if (ppSacl != nullptr) {
-        *ppSacl = nullptr;
-    }
-    return ERROR_SUCCESS;
+    return ReadSecurity(object,
+                        SecurityInfo,
+                        ppsidOwner,
+                        ppsidGroup,
+                        ppDacl,
+                        ppSacl,
+                        ppSecurityDescriptor,
+                        "GetNamedSecurityInfoW");
 }
 
 DWORD WINAPI SetNamedSecurityInfoW(LPWSTR pObjectName,
@@ -328,78 +254,24 @@ DWORD WINAPI SetNamedSecurityInfoW(LPWSTR pObjectName,
     if (pObjectName == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    if ((SecurityInfo & SACL_SECURITY_INFORMATION) != 0) {
-        return ERROR_PRIVILEGE_NOT_HELD;
-    }
-    const bool withOwner = (SecurityInfo & OWNER_SECURITY_INFORMATION) != 0;
-    const bool withGroup = (SecurityInfo & GROUP_SECURITY_INFORMATION) != 0;
-    const bool withDacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
-    if ((withOwner && !IsValidSid(psidOwner)) || (withGroup && !IsValidSid(psidGroup))) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (withDacl && pDacl == nullptr) {
-        // A null DACL (everyone may do anything) is not emulated.
-        return ERROR_CALL_NOT_IMPLEMENTED;
-    }
     std::vector<AccessEntry> given;
-    if (withDacl) {
-        if (const DWORD error = EntriesOfAcl(pDacl, given)) {
-            return error;
-        }
+    if (const DWORD error =
+            CheckSecurityToWrite(SecurityInfo, psidOwner, psidGroup, pDacl, given)) {
+        return error;
     }
+    const bool withDacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
+    const bool withOwnerOrGroup =
+        (SecurityInfo & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION)) != 0;
     const SecurableObject object = ResolveSecurable(name, ObjectType);
     if (object.error != ERROR_SUCCESS) {
         return object.error;
     }
-    if ((withDacl && !callerMay(object, WRITE_DAC)) ||
-        ((withOwner || withGroup) && !callerMay(object, WRITE_OWNER))) {
+    if ((withDacl && !CallerMay(object, WRITE_DAC)) ||
+        (withOwnerOrGroup && !CallerMay(object, WRITE_OWNER))) {
         return ERROR_ACCESS_DENIED;
     }
 
-    ObjectSecurity security = Model().security.stored(object);
-    if (withOwner) {
-        security.owner = SidToText(static_cast<const SID*>(psidOwner));
-    }
-    if (withGroup) {
-        security.group = SidToText(static_cast<const SID*>(psidGroup));
-    }
-    if ((SecurityInfo & PROTECTED_DACL_SECURITY_INFORMATION) != 0) {
-        security.isProtected = true;
-    } else if ((SecurityInfo & UNPROTECTED_DACL_SECURITY_INFORMATION) != 0) {
-        security.isProtected = false;
-    }
-    std::vector<AccessChange> changes;
-    if (withDacl) {
-        // Inherited entries in the list given are recomputed from the parent, not stored.
-        std::vector<AccessEntry> explicitEntries;
-        for (AccessEntry entry : given) {
-            if ((entry.flags & INHERITED_ACE) == 0) {
-                entry.mask = MapGenericRights(entry.mask, object.isKey);
-                explicitEntries.push_back(entry);
-            }
-        }
-        const std::vector<AccessEntry> before =
-            security.hasEntries ? security.explicitEntries : std::vector<AccessEntry>();
-        for (const AccessEntry& entry : explicitEntries) {
-            const bool unchanged =
-                std::any_of(before.begin(), before.end(), [&](const AccessEntry& old) {
-                    return old.allowed == entry.allowed && old.mask == entry.mask &&
-                           old.flags == entry.flags && Poco::icompare(old.sid, entry.sid) == 0;
-                });
-            if (!unchanged) {
-                changes.push_back(
-                    AccessChange{name, entry.sid, entry.mask, entry.flags, entry.allowed});
-            }
-        }
-        security.explicitEntries = explicitEntries;
-        security.hasEntries = true;
-    }
-    Model().security.store(object, security);
-    for (const AccessChange& change : changes) {
-        Model().security.recordChange(change);
-        reportAccessChange(change);
-    }
-    return ERROR_SUCCESS;
+    return WriteSecurity(object, name, SecurityInfo, psidOwner, psidGroup, given);
 }
 
 DWORD WINAPI SetEntriesInAclA(ULONG cCountOfExplicitEntries,

@@ -13,6 +13,31 @@ namespace Win32Emu {
 // The object a security call names: a file path (relative ones against the current directory)
 // or "MACHINE\..." / "USERS\..." in the view the object type picks.
 SecurableObject ResolveSecurable(const std::string& name, SE_OBJECT_TYPE type);
+// Whether the emulated process may use `right` on the object (its owner may always read and
+// write the access list).
+bool CallerMay(const SecurableObject& object, ACCESS_MASK right);
+// The two halves of the Get/Set...SecurityInfo calls once the object is resolved and the
+// caller's rights checked: the descriptor asked for (a counted LocalAlloc block), and writing
+// the parts given, recording each changed entry under `name`.
+DWORD ReadSecurity(const SecurableObject& object,
+                   SECURITY_INFORMATION info,
+                   PSID* owner,
+                   PSID* group,
+                   PACL* dacl,
+                   PACL* sacl,
+                   PSECURITY_DESCRIPTOR* descriptor,
+                   const char* call);
+// The write calls' checks of what they were given, before the object: no audit list, valid
+// SIDs for the owner and group asked for, a DACL that is there and well formed (its entries
+// into `given`).
+DWORD CheckSecurityToWrite(
+    SECURITY_INFORMATION info, PSID owner, PSID group, PACL dacl, std::vector<AccessEntry>& given);
+DWORD WriteSecurity(const SecurableObject& object,
+                    const std::string& name,
+                    SECURITY_INFORMATION info,
+                    PSID owner,
+                    PSID group,
+                    const std::vector<AccessEntry>& given);
 // An ACL in Windows' binary layout (revision 2), and back; EntriesOfAcl gives ERROR_INVALID_ACL
 // for a list that is not well formed.
 std::vector<BYTE> AclBytes(const std::vector<AccessEntry>& entries);

@@ -1,11 +1,12 @@
 #include "SecurityModel.h"
 
+#include "FileSystem.h"
 #include "MachineModel.h"
 
 #include <Poco/Exception.h>
-#include <Poco/File.h>
 #include <Poco/UTF8String.h>
 
+#include <algorithm>
 #include <cctype>
 #include <winreg.h>
 
@@ -58,19 +59,21 @@ std::string joined(const std::vector<std::string>& components, size_t count) {
     return count == 1 ? path + "\\" : path;
 }
 
-bool hostExists(const std::vector<std::string>& components, size_t count, bool* directory) {
-    try {
-        Poco::File file(Model().drives.hostPath(joined(components, count)));
-        if (!file.exists()) {
-            return false;
-        }
-        if (directory != nullptr) {
-            *directory = file.isDirectory();
-        }
-        return true;
-    } catch (const Poco::Exception&) {
+// Whether the path exists on the host or through the files the machine lists (whose folders
+// exist with them).
+// `spelled`, when given, is the same path in its caller's case: the host finds it at once.
+bool exists(const std::vector<std::string>& components,
+            size_t count,
+            bool* directory,
+            const std::string& spelled = std::string()) {
+    const PathLookup lookup = LookUpPath(spelled.empty() ? joined(components, count) : spelled);
+    if (lookup.kind != PathKind::File && lookup.kind != PathKind::Directory) {
         return false;
     }
+    if (directory != nullptr) {
+        *directory = lookup.kind == PathKind::Directory;
+    }
+    return true;
 }
 
 }  // namespace
@@ -158,8 +161,43 @@ std::optional<std::vector<std::string>> SecurityModel::resolveComponents(
     return std::nullopt;
 }
 
-SecurableObject SecurityModel::resolveFile(const std::string& windowsPath) const {
+std::string DrivePathOf(const std::vector<std::string>& components) {
+    return joined(components, components.size());
+}
+
+std::string SecurityModel::reparseSpelling(const std::vector<std::string>& components) const {
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = reparsePoints.find(fileKey(components));
+    return found == reparsePoints.end() ? std::string() : found->second.spelling;
+}
+
+std::vector<std::pair<std::string, DWORD>> SecurityModel::reparsePointsIn(
+    const std::vector<std::string>& folder) const {
+    std::vector<std::pair<std::string, DWORD>> inside;
+    std::lock_guard<std::mutex> guard(lock);
+    for (const auto& [path, point] : reparsePoints) {
+        const std::optional<std::vector<std::string>> components = SplitDrivePath(path);
+        if (components && components->size() == folder.size() + 1 &&
+            std::equal(folder.begin(), folder.end(), components->begin())) {
+            const std::string& spelled = point.spelling;
+            inside.emplace_back(
+                spelled.substr(spelled.find_last_of('\\') + 1),
+                point.junction ? IO_REPARSE_TAG_MOUNT_POINT : IO_REPARSE_TAG_SYMLINK);
+        }
+    }
+    return inside;
+}
+
+SecurableObject SecurityModel::resolveFile(const std::string& windowsPath, bool followLast) const {
     SecurableObject object;
+    if (!followLast && reparseTag(windowsPath) != 0) {
+        // The link itself: its folder resolved, its own name kept.
+        const std::optional<std::vector<std::string>> split = SplitDrivePath(windowsPath);
+        std::vector<std::string> parent(split->begin(), split->end() - 1);
+        object.components = *resolveComponents(joined(parent, parent.size()));
+        object.components.push_back(split->back());
+        return object;
+    }
     const std::optional<std::vector<std::string>> components = resolveComponents(windowsPath);
     if (!components) {
         object.error = ERROR_INVALID_NAME;
@@ -167,10 +205,14 @@ SecurableObject SecurityModel::resolveFile(const std::string& windowsPath) const
     }
     object.components = *components;
     bool directory = true;
-    if (!hostExists(object.components, object.components.size(), &directory)) {
-        const bool parentExists =
-            object.components.size() <= 1 ||
-            hostExists(object.components, object.components.size() - 1, nullptr);
+    // Not redirected: the name as given is the object's, in the caller's spelling.
+    const bool asGiven = SplitDrivePath(windowsPath) == components;
+    if (!exists(object.components,
+                object.components.size(),
+                &directory,
+                asGiven ? windowsPath : std::string())) {
+        const bool parentExists = object.components.size() <= 1 ||
+                                  exists(object.components, object.components.size() - 1, nullptr);
         object.error = parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
         return object;
     }
@@ -249,7 +291,12 @@ void SecurityModel::setReparsePoint(const std::string& windowsPath,
         return;
     }
     std::lock_guard<std::mutex> guard(lock);
-    reparsePoints[fileKey(*from)] = ReparsePoint{*to, junction};
+    std::string spelling = windowsPath;
+    std::replace(spelling.begin(), spelling.end(), '/', '\\');
+    if (spelling.back() == '\\') {
+        spelling.pop_back();
+    }
+    reparsePoints[fileKey(*from)] = ReparsePoint{*to, junction, spelling};
 }
 
 DWORD SecurityModel::reparseTag(const std::string& windowsPath) const {

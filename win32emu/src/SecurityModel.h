@@ -42,7 +42,8 @@ public:
 
     // "C:\a\b" (or with /): reached through reparse points; ERROR_FILE_NOT_FOUND,
     // ERROR_PATH_NOT_FOUND (a missing folder on the way) or ERROR_INVALID_NAME otherwise.
-    SecurableObject resolveFile(const std::string& windowsPath) const;
+    // With `followLast` false a reparse point named last is the object itself.
+    SecurableObject resolveFile(const std::string& windowsPath, bool followLast = true) const;
     // `path` below the hive's root, already in the view wanted.
     SecurableObject resolveKey(Hive hive, const std::vector<std::string>& path) const;
 
@@ -54,6 +55,11 @@ public:
     void setReparsePoint(const std::string& windowsPath, const std::string& target, bool junction);
     // The reparse tag of a path (not resolved through its last component), 0 for none.
     DWORD reparseTag(const std::string& windowsPath) const;
+    // The path of a reparse point as it was set, or empty when there is none at `components`.
+    std::string reparseSpelling(const std::vector<std::string>& components) const;
+    // The reparse points directly inside a resolved folder: name (as set) and tag.
+    std::vector<std::pair<std::string, DWORD>> reparsePointsIn(
+        const std::vector<std::string>& folder) const;
 
     void recordChange(const AccessChange& change);
     std::vector<AccessChange> changes() const;
@@ -62,6 +68,7 @@ private:
     struct ReparsePoint {
         std::vector<std::string> target;
         bool junction = true;
+        std::string spelling;  // the path as it was set
     };
 
     static std::string fileKey(const std::vector<std::string>& components);
@@ -75,6 +82,8 @@ private:
     std::vector<AccessChange> recorded;
 };
 
+// Components back to a path: {"C:"} -> "C:\", {"C:", "A"} -> "C:\A".
+std::string DrivePathOf(const std::vector<std::string>& components);
 // Upper-case components of "X:\a\..\b" with "." and ".." resolved; none for any other form.
 std::optional<std::vector<std::string>> SplitDrivePath(const std::string& windowsPath);
 // The rights an object's generic rights stand for.

@@ -5,7 +5,9 @@
 #include "tests/support/OrvaneScSession.h"
 
 #include <Poco/File.h>
+#include <Poco/FileStream.h>
 #include <Poco/Format.h>
+#include <Poco/TemporaryFile.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -70,6 +72,28 @@ TEST(FixDirectoryProcessTest, AGameFolderIsGrantedAndTheWindowsDirectoryRefused)
          }) {
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
     }
+}
+
+TEST(FixDirectoryProcessTest, OnAMachineWithAJunctionTheGrantThroughItIsRefused) {
+    Poco::TemporaryFile profile;
+    Poco::FileOutputStream(profile.path())
+        << R"({ "reparsePoints": { "C:\\Games\\Link": { "target": "C:\\Windows" } } })";
+    OrvaneScSession session(ServicePath, {}, profile.path());
+    ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
+    Poco::File(session.root() + "/C/Windows/Temp").createDirectories();
+
+    const auto refused = FixDirectory("C:\\Games\\Link\\Temp");
+    EXPECT_EQ(refused.exitCode, ClientExitErrorReply) << refused.output << refused.errorOutput;
+    EXPECT_NE(refused.output.find("500"), std::string::npos) << refused.output;
+
+    EXPECT_EQ(session.command({"stop"}).exitCode, 0);
+    EXPECT_EQ(session.waitForExit(20s), 0);
+    const std::string log = OrvaneScSession::readServiceLog(session.root());
+    // The rules see where the folder opened really is.
+    const char* const line =
+        "[Warning]: Refusing to grant full control of C:\\Games\\Link\\Temp: the Windows "
+        "directory or a folder inside it\n";
+    EXPECT_NE(log.find(line), std::string::npos) << log;
 }
 
 }  // namespace

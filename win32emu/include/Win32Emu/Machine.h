@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,6 +79,9 @@ struct FileEntry {
     bool heldOpen = false;
     // Its access list denies the emulated process reading it: ERROR_ACCESS_DENIED.
     bool unreadable = false;
+    // Its hard links (FILE_STANDARD_INFO.NumberOfLinks): more than one, and another folder
+    // names the same file.
+    DWORD links = 1;
 };
 
 // A process that CreateProcessAsUserW started (Machine::launches). Text in UTF-8.
@@ -206,6 +210,9 @@ public:
     void injectFault(const Fault& fault);
     void failNext(const std::string& call, DWORD error);
     void failWhen(const std::string& call, const std::string& argument, DWORD error);
+    // `action` runs once, when the next call of that name (an emulated export) starts: what
+    // another process does between two calls. One that never ran is listed as unfired.
+    void beforeCall(const std::string& call, std::function<void()> action);
     // The faults injected since the last clearFaults() (or reset) that never fired, described.
     std::vector<std::string> unfiredFaults() const;
     void clearFaults();
@@ -249,6 +256,13 @@ public:
                            const std::string& value,
                            DWORD type = REG_SZ);
     void setRegistryDword(const std::string& key, const std::string& name, DWORD value);
+    // Makes `key` a registry link to `target` (both named as above, in the same view), as
+    // REG_OPTION_CREATE_LINK and its REG_LINK value SymbolicLinkValue make one.
+    void setRegistryLink(const std::string& key, const std::string& target);
+    // REG_MULTI_SZ: each string zero-terminated, then one more zero.
+    void setRegistryMultiString(const std::string& key,
+                                const std::string& name,
+                                const std::vector<std::string>& strings);
 
     // Reading back what the emulated calls wrote (key addressed as above). Empty when the key or
     // value is missing or of another type; strings end at their first zero character.

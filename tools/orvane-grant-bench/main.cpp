@@ -1,0 +1,131 @@
+// orvane-grant-bench: the directory grant of fix-dir on a folder of many files beside a plain
+// listing of the same tree (FindFirstFileExW, and the host's own walk), in the same run. Prints
+// the time of each and the ratio grant / listing. The tree is made under the folder first and
+// left there.
+// Usage: orvane-grant-bench [folder, default C:\Games\GrantBench] [folders, default 1000]
+//        [files per folder, default 100]
+
+#include "core/windows/HostPath.h"
+#include "core/windows/ScopedFindHandle.h"
+#include "core/windows/WideString.h"
+#include "core/windows/Win32Api.h"
+#include "service/OrvaneService.h"
+
+#include <Poco/DirectoryIterator.h>
+#include <Poco/File.h>
+#include <Poco/FileStream.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Timespan.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void MakeTree(const std::string& hostFolder, int folders, int filesPerFolder) {
+    for (int f = 0; f < folders; ++f) {
+        const std::string folder = hostFolder + "/folder" + std::to_string(f);
+        Poco::File(folder).createDirectories();
+        for (int i = 0; i < filesPerFolder; ++i) {
+            const std::string file = folder + "/file" + std::to_string(i) + ".dat";
+            if (!Poco::File(file).exists()) {
+                Poco::FileOutputStream(file) << "x";
+            }
+        }
+    }
+}
+
+// Every entry below `folder` through FindFirstFileExW, as the grant's walk lists them.
+size_t ListWithFind(const std::wstring& folder) {
+    size_t entries = 0;
+    std::vector<std::wstring> pending{folder};
+    while (!pending.empty()) {
+        const std::wstring directory = pending.back();
+        pending.pop_back();
+        WIN32_FIND_DATAW entry = {};
+        OrvaneClient::ScopedFindHandle find(FindFirstFileExW((directory + L"\\*").c_str(),
+                                                             FindExInfoBasic,
+                                                             &entry,
+                                                             FindExSearchNameMatch,
+                                                             nullptr,
+                                                             FIND_FIRST_EX_LARGE_FETCH));
+        if (!find.isValid()) {
+            continue;
+        }
+        do {
+            const std::wstring name(entry.cFileName);
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            ++entries;
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                pending.push_back(directory + L"\\" + name);
+            }
+        } while (FindNextFileW(find.get(), &entry));
+    }
+    return entries;
+}
+
+size_t ListOnHost(const std::string& hostFolder) {
+    size_t entries = 0;
+    std::vector<std::string> pending{hostFolder};
+    while (!pending.empty()) {
+        const std::string directory = pending.back();
+        pending.pop_back();
+        for (Poco::DirectoryIterator it(directory), end; it != end; ++it) {
+            ++entries;
+            if (it->isDirectory()) {
+                pending.push_back(it->path());
+            }
+        }
+    }
+    return entries;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string folder = argc > 1 ? argv[1] : "C:\\Games\\GrantBench";
+    const int folders = argc > 2 ? std::atoi(argv[2]) : 1000;
+    const int filesPerFolder = argc > 3 ? std::atoi(argv[3]) : 100;
+    const std::string hostFolder = OrvaneClient::HostPathFromWindowsPath(folder);
+    std::printf("tree: %d folders of %d files under %s (%s)\n",
+                folders,
+                filesPerFolder,
+                folder.c_str(),
+                hostFolder.c_str());
+    MakeTree(hostFolder, folders, filesPerFolder);
+
+    // The service on an ephemeral port: only its grant is used.
+    OrvaneClient::OrvaneService service(Poco::Net::SocketAddress("127.0.0.1", 0),
+                                        Poco::Timespan(30, 0));
+
+    Clock::time_point start = Clock::now();
+    const size_t hostEntries = ListOnHost(hostFolder);
+    const double host = SecondsSince(start);
+
+    start = Clock::now();
+    const size_t findEntries = ListWithFind(OrvaneClient::Utf8ToWide(folder));
+    const double find = SecondsSince(start);
+
+    start = Clock::now();
+    const bool granted = service.fixDirectoryPrivileges(folder.c_str(), folder.size());
+    const double grant = SecondsSince(start);
+
+    std::printf("%-34s %10s %10s\n", "", "entries", "seconds");
+    std::printf("%-34s %10zu %10.3f\n", "host walk", hostEntries, host);
+    std::printf("%-34s %10zu %10.3f\n", "FindFirstFileExW walk", findEntries, find);
+    std::printf(
+        "%-34s %10s %10.3f\n", granted ? "fix-dir (granted)" : "fix-dir (NOT granted)", "", grant);
+    std::printf("fix-dir / FindFirstFileExW walk: %.2fx\n", find > 0 ? grant / find : 0.0);
+    return granted ? EXIT_SUCCESS : EXIT_FAILURE;
+}

@@ -1,0 +1,165 @@
+// Listing a directory: FindFirstFileExW, FindNextFileW, FindClose. The listing is taken whole
+// when the search starts: the host's entries, the files the machine lists and its reparse
+// points, in the order NTFS gives them (by upper-case name), "." and ".." first below a root.
+
+#include "ApiSupport.h"
+#include "FileSystem.h"
+#include "MachineModel.h"
+
+#include <Poco/DirectoryIterator.h>
+#include <Poco/Exception.h>
+#include <Poco/UTF8String.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+using namespace Win32Emu;
+
+namespace {
+
+WIN32_FIND_DATAW entryOf(const std::string& name, DWORD attributes, DWORD tag) {
+    WIN32_FIND_DATAW data = {};
+    data.dwFileAttributes = attributes;
+    data.dwReserved0 = tag;
+    const std::wstring wide = ToWide(name);
+    const size_t length = std::min<size_t>(wide.size(), MAX_PATH - 1);
+    std::copy(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(length), data.cFileName);
+    return data;
+}
+
+// Everything directly inside the resolved folder, by upper-case name.
+std::map<std::string, WIN32_FIND_DATAW> listing(const std::vector<std::string>& folder) {
+    std::map<std::string, WIN32_FIND_DATAW> entries;
+    const std::string path = DrivePathOf(folder);
+    try {
+        for (Poco::DirectoryIterator it(Model().drives.hostPath(path)), end; it != end; ++it) {
+            const bool directory = it->isDirectory();
+            entries.emplace(
+                Poco::UTF8::toUpper(it.name()),
+                entryOf(
+                    it.name(), directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE, 0));
+        }
+    } catch (const Poco::Exception&) {
+        // Not on the host: only what the machine lists is there.
+    }
+    {
+        MachineModel& model = Model();
+        std::lock_guard<std::mutex> guard(model.lock);
+        const std::string prefix = PathKey(folder.size() == 1 ? path : path + "\\");
+        for (auto it = model.configuration.files.lower_bound(prefix);
+             it != model.configuration.files.end() &&
+             it->first.compare(0, prefix.size(), prefix) == 0;
+             ++it) {
+            const std::string rest = it->second.path.substr(prefix.size());
+            const size_t separator = rest.find('\\');
+            const std::string name = rest.substr(0, separator);
+            entries.emplace(Poco::UTF8::toUpper(name),
+                            entryOf(name,
+                                    separator == std::string::npos ? FILE_ATTRIBUTE_ARCHIVE
+                                                                   : FILE_ATTRIBUTE_DIRECTORY,
+                                    0));
+        }
+    }
+    for (const auto& [name, tag] : Model().security.reparsePointsIn(folder)) {
+        entries[Poco::UTF8::toUpper(name)] =
+            entryOf(name, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, tag);
+    }
+    return entries;
+}
+
+BOOL nextEntry(const std::shared_ptr<FindObject>& find, LPWIN32_FIND_DATAW data) {
+    if (find->next >= find->entries.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    *data = find->entries[find->next++];
+    return TRUE;
+}
+
+}  // namespace
+
+extern "C" {
+
+HANDLE WINAPI FindFirstFileExW(LPCWSTR lpFileName,
+                               FINDEX_INFO_LEVELS fInfoLevelId,
+                               LPVOID lpFindFileData,
+                               FINDEX_SEARCH_OPS fSearchOp,
+                               LPVOID lpSearchFilter,
+                               DWORD dwAdditionalFlags) {
+    const std::string name = ToUtf8(lpFileName);
+    if (InjectedFailure("FindFirstFileExW", name)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    if (lpFileName == nullptr || lpFindFileData == nullptr || fInfoLevelId < FindExInfoStandard ||
+        fInfoLevelId >= FindExInfoMaxInfoLevel || fSearchOp < FindExSearchNameMatch ||
+        fSearchOp >= FindExSearchMaxSearchOp) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Listing a whole folder ("C:\x\*") is what is emulated: no other pattern or search.
+    const bool wholeFolder = name.size() > 2 && name.compare(name.size() - 2, 2, "\\*") == 0;
+    if (!wholeFolder || fSearchOp != FindExSearchNameMatch || lpSearchFilter != nullptr ||
+        (dwAdditionalFlags & ~static_cast<DWORD>(FIND_FIRST_EX_LARGE_FETCH)) != 0) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::optional<std::string> folder = FullWindowsPath(name.substr(0, name.size() - 2));
+    if (!folder) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return INVALID_HANDLE_VALUE;
+    }
+    const SecurableObject object = Model().security.resolveFile(*folder);
+    if (object.error != ERROR_SUCCESS) {
+        SetLastError(object.error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : object.error);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!object.container) {
+        SetLastError(ERROR_DIRECTORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto find = std::make_shared<FindObject>();
+    if (object.components.size() > 1) {
+        find->entries.push_back(entryOf(".", FILE_ATTRIBUTE_DIRECTORY, 0));
+        find->entries.push_back(entryOf("..", FILE_ATTRIBUTE_DIRECTORY, 0));
+    }
+    for (const auto& entry : listing(object.components)) {
+        find->entries.push_back(entry.second);
+    }
+    if (find->entries.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    nextEntry(find, static_cast<LPWIN32_FIND_DATAW>(lpFindFileData));
+    return Model().handles.insert(find, "FindFirstFileExW");
+}
+
+BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
+    if (InjectedFailure("FindNextFileW", std::string(), HandleTypeName(hFindFile))) {
+        return FALSE;
+    }
+    const auto find = Model().handles.findAs<FindObject>(hFindFile);
+    if (!find) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (lpFindFileData == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return nextEntry(find, lpFindFileData);
+}
+
+BOOL WINAPI FindClose(HANDLE hFindFile) {
+    if (InjectedFailure("FindClose", std::string(), HandleTypeName(hFindFile))) {
+        return FALSE;
+    }
+    if (!Model().handles.findAs<FindObject>(hFindFile)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    Model().handles.remove(hFindFile);
+    return TRUE;
+}
+
+}  // extern "C"

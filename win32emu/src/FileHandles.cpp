@@ -1,0 +1,115 @@
+// What an open file handle tells: GetFinalPathNameByHandleW, GetFileInformationByHandleEx.
+
+#include "ApiSupport.h"
+#include "FileSystem.h"
+#include "MachineModel.h"
+
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+
+#include <algorithm>
+#include <cstring>
+
+using namespace Win32Emu;
+
+namespace {
+
+constexpr DWORD ArchiveOrDirectory(const FileObject& file) {
+    return file.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+LONGLONG hostSize(const FileObject& file) {
+    if (file.directory) {
+        return 0;
+    }
+    try {
+        const Poco::File host(Model().drives.hostPath(file.finalPath));
+        return host.exists() ? static_cast<LONGLONG>(host.getSize()) : 0;
+    } catch (const Poco::Exception&) {
+        return 0;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD WINAPI GetFinalPathNameByHandleW(HANDLE hFile,
+                                       LPWSTR lpszFilePath,
+                                       DWORD cchFilePath,
+                                       DWORD dwFlags) {
+    if (InjectedFailure("GetFinalPathNameByHandleW", std::string(), HandleTypeName(hFile))) {
+        return 0;
+    }
+    const auto file = Model().handles.findAs<FileObject>(hFile);
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    // Only the normalized name on its drive letter is emulated (no GUID or NT volume names).
+    if (dwFlags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    const std::wstring path = L"\\\\?\\" + ToWide(file->finalPath);
+    // Too small: the size needed, its terminating zero included, and nothing written.
+    if (lpszFilePath == nullptr || cchFilePath <= path.size()) {
+        return static_cast<DWORD>(path.size() + 1);
+    }
+    std::copy(path.begin(), path.end(), lpszFilePath);
+    lpszFilePath[path.size()] = L'\0';
+    return static_cast<DWORD>(path.size());
+}
+
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile,
+                                         FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                         LPVOID lpFileInformation,
+                                         DWORD dwBufferSize) {
+    if (InjectedFailure("GetFileInformationByHandleEx",
+                        std::to_string(static_cast<int>(FileInformationClass)),
+                        HandleTypeName(hFile))) {
+        return FALSE;
+    }
+    const std::optional<HandleEntry> entry = Model().handles.entry(hFile);
+    const auto file = entry ? std::dynamic_pointer_cast<FileObject>(entry->object) : nullptr;
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (FileInformationClass == FileStandardInfo) {
+        // Needs no access of the handle's.
+        if (lpFileInformation == nullptr || dwBufferSize < sizeof(FILE_STANDARD_INFO)) {
+            SetLastError(ERROR_BAD_LENGTH);
+            return FALSE;
+        }
+        FILE_STANDARD_INFO info = {};
+        info.EndOfFile.QuadPart = hostSize(*file);
+        info.AllocationSize.QuadPart = (info.EndOfFile.QuadPart + 4095) / 4096 * 4096;
+        info.NumberOfLinks = file->directory ? 1 : std::max<DWORD>(1, file->marks.links);
+        info.Directory = file->directory ? 1 : 0;
+        std::memcpy(lpFileInformation, &info, sizeof(info));
+        return TRUE;
+    }
+    if (FileInformationClass == FileAttributeTagInfo) {
+        if (lpFileInformation == nullptr || dwBufferSize < sizeof(FILE_ATTRIBUTE_TAG_INFO)) {
+            SetLastError(ERROR_BAD_LENGTH);
+            return FALSE;
+        }
+        if ((entry->access & FILE_READ_ATTRIBUTES) == 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        FILE_ATTRIBUTE_TAG_INFO info = {};
+        info.FileAttributes = ArchiveOrDirectory(*file);
+        if (file->reparseTag != 0) {
+            info.FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            info.ReparseTag = file->reparseTag;
+        }
+        std::memcpy(lpFileInformation, &info, sizeof(info));
+        return TRUE;
+    }
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+
+}  // extern "C"
