@@ -52,9 +52,14 @@ TEST_P(OrvaneClientAgainstServerTest, PrintsTheServedReply) {
     std::vector<std::string> arguments = clientCase.arguments;
     arguments.insert(arguments.end(),
                      {"--host", "127.0.0.1", "--port", std::to_string(server->port())});
+    // The server in this process plays the service's process.
+    std::string problem;
+    const DWORD self = ServiceClient::ListeningProcess("127.0.0.1", server->port(), problem);
+    ServiceClientSettings settings;
+    settings.serviceProcess = [self](std::string&) { return self; };
     std::ostringstream out;
     std::ostringstream err;
-    EXPECT_EQ(RunClient(arguments, out, err), clientCase.exitCode) << err.str();
+    EXPECT_EQ(RunClient(arguments, out, err, settings), clientCase.exitCode) << err.str();
 
     const std::map<std::string, std::string> printed = PrintedFields(out.str());
     for (const auto& [label, value] : clientCase.printed) {

@@ -89,15 +89,17 @@ ParsedClientOptions ParseClientOptions(const std::vector<std::string>& arguments
         const std::string name = argument.substr(0, equals);
         const bool hasInlineValue = equals != std::string::npos;
 
-        if (name == "--elevated" || name == "--verbose") {
+        if (name == "--elevated" || name == "--verbose" || name == "--no-start") {
             if (hasInlineValue) {
                 return Failure("option " + name + " takes no value");
             }
             if (name == "--elevated") {
                 options.elevated = true;
                 launchOptionSeen = true;
-            } else {
+            } else if (name == "--verbose") {
                 options.verbose = true;
+            } else {
+                options.noStart = true;
             }
             continue;
         }
@@ -187,7 +189,9 @@ ParsedClientOptions ParseClientOptions(const std::vector<std::string>& arguments
 std::string ClientUsage() {
     return "Usage: orvane-client [options] <command> [operand]\n"
            "\n"
-           "Sends one request to the Orvane Client service and prints its reply.\n"
+           "Sends one request to the Orvane Client service and prints its reply and who\n"
+           "answered. When nothing listens it starts the service first. Requests other than\n"
+           "library-info go only to the service's own process.\n"
            "\n"
            "Commands:\n"
            "  library-info            ask where the service is installed\n"
@@ -204,6 +208,7 @@ std::string ClientUsage() {
            "  --oseq <number>         sequence number of the request (default 1)\n"
            "  --timeout <seconds>     how long to wait for the connection and the reply\n"
            "                          (default 5; fractions allowed)\n"
+           "  --no-start              do not start the service when nothing listens\n"
            "  --verbose               write the protocol's log lines to stderr\n"
            "  -h, --help              show this text\n"
            "\n"
@@ -231,7 +236,13 @@ std::string ClientUsage() {
            "  the reply was not of the type that answers the request\n"
            "  " +
            std::to_string(ClientExitCode::UnparsableReply) +
-           "  the reply's header or body did not parse\n";
+           "  the reply's header or body did not parse\n"
+           "  " +
+           std::to_string(ClientExitCode::NotTheService) +
+           "  another process listens on the port: nothing was sent to it\n"
+           "  " +
+           std::to_string(ClientExitCode::ServiceNotStarted) +
+           "  nothing listened and the service could not be started\n";
 }
 
 }  // namespace OrvaneClient

@@ -24,6 +24,8 @@ struct ClientOptions {
     double timeoutSeconds = 5.0;
     bool verbose = false;
     bool help = false;
+    // Do not start the service when nothing listens.
+    bool noStart = false;
 
     // launch
     std::string processPath;

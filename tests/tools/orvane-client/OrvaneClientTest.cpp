@@ -1,5 +1,6 @@
 #include "core/messaging/ProtobufReader.h"
 #include "core/messaging/ProtobufSender.h"
+#include "core/messaging/ServiceClient.h"
 #include "tests/support/LoopbackPair.h"
 #include "tools/orvane-client/ClientApplication.h"
 #include "tools/orvane-client/ClientExitCode.h"
@@ -105,13 +106,42 @@ struct ClientRun {
     std::string err;
 };
 
-ClientRun RunAgainst(LoopbackResponder& responder, std::vector<std::string> arguments) {
+// The process the client takes for the service's: `servicePid` (0: the service is stopped).
+ServiceClientSettings ServiceRunsAs(DWORD servicePid) {
+    ServiceClientSettings settings;
+    settings.serviceProcess = [servicePid](std::string& problem) {
+        if (servicePid == 0) {
+            problem = "the service is not running";
+        }
+        return servicePid;
+    };
+    return settings;
+}
+
+// Who owns the responder's socket (this process), as the TCP table names it.
+DWORD ResponderProcess(const LoopbackResponder& responder) {
+    std::string problem;
+    return ServiceClient::ListeningProcess(
+        "127.0.0.1", static_cast<std::uint16_t>(std::stoi(responder.port())), problem);
+}
+
+// By default the responder plays the service.
+ClientRun RunAgainst(LoopbackResponder& responder,
+                     std::vector<std::string> arguments,
+                     std::optional<ServiceClientSettings> settings = std::nullopt) {
+    if (!settings) {
+        settings = ServiceRunsAs(ResponderProcess(responder));
+    }
     arguments.insert(arguments.begin(), {"--port", responder.port()});
     std::ostringstream out;
     std::ostringstream err;
-    const int exitCode = RunClient(arguments, out, err);
+    const int exitCode = RunClient(arguments, out, err, *settings);
     responder.join();
     return {exitCode, out.str(), err.str()};
+}
+
+std::string VerifiedResponderLine(const LoopbackResponder& responder) {
+    return "answered by    pid " + std::to_string(ResponderProcess(responder)) + ", the service\n";
 }
 
 // One request type and what the client makes of each kind of answer.
@@ -140,7 +170,8 @@ TEST_P(OrvaneClientReplyTest, PrintsTheDecodedReplyAndExitsWithItsCode) {
     ASSERT_TRUE(responder.gotRequest);
     EXPECT_EQ(responder.request.type(), c.requestType);
     EXPECT_EQ(responder.request.oseq(), 7u);
-    std::string expectedOut;
+    // Who answered comes first, when anybody did.
+    std::string expectedOut = c.outLines.empty() ? "" : VerifiedResponderLine(responder);
     for (const std::string& line : c.outLines) {
         expectedOut += line + "\n";
     }
@@ -363,10 +394,92 @@ TEST(OrvaneClient, RefusedConnectionIsAConnectionFailure) {
     }
     std::ostringstream out;
     std::ostringstream err;
-    EXPECT_EQ(RunClient({"--port", port, "--timeout", "2", "auth-info"}, out, err),
+    EXPECT_EQ(RunClient({"--port", port, "--timeout", "2", "--no-start", "auth-info"}, out, err),
               ClientExitCode::ConnectionFailed);
     EXPECT_EQ(out.str(), "");
     EXPECT_NE(err.str().find("orvane-client: cannot connect to 127.0.0.1:" + port + ": "),
+              std::string::npos)
+        << err.str();
+}
+
+// A listener that is not the service's process: it gets nothing but library-info.
+struct SquatterCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool serviceRunning;  // as another process; else stopped
+    int exitCode;
+    std::string errText;
+};
+
+class OrvaneClientSquatterTest : public ::testing::TestWithParam<SquatterCase> {};
+
+TEST_P(OrvaneClientSquatterTest, SendsOnlyWhatAnyoneMayAnswer) {
+    const SquatterCase& c = GetParam();
+    LoopbackResponder squatter([](auto&, ProtobufSender& sender, const Header& request, auto&) {
+        sender.sendLibraryInfoResponse(Rseq(request), "C:\\Squatter");
+    });
+    const DWORD self = ResponderProcess(squatter);
+    ASSERT_NE(self, 0u);
+    const DWORD servicePid = c.serviceRunning ? self + 4 : 0;
+    // Refused, the client closes its connection without sending anything.
+    const ClientRun attempt = RunAgainst(squatter, c.arguments, ServiceRunsAs(servicePid));
+    EXPECT_EQ(attempt.exitCode, c.exitCode) << attempt.out << attempt.err;
+    EXPECT_EQ(squatter.gotRequest, c.exitCode != ClientExitCode::NotTheService);
+    EXPECT_NE(attempt.err.find(c.errText), std::string::npos) << attempt.err;
+    const std::string who =
+        "pid " + std::to_string(self) +
+        (servicePid == 0 ? ", not verified as the service"
+                         : ", not the service (pid " + std::to_string(servicePid) + ")");
+    EXPECT_NE((attempt.out + attempt.err).find(who), std::string::npos)
+        << attempt.out << attempt.err;
+}
+
+const SquatterCase SquatterCases[] = {
+    {"AuthInfoWhileStopped",
+     {"auth-info"},
+     false,
+     ClientExitCode::NotTheService,
+     "orvane-client: refused to send auth-info to 127.0.0.1:"},
+    {"LaunchToAnotherProcess",
+     {"launch", "C:\\Windows\\notepad.exe"},
+     true,
+     ClientExitCode::NotTheService,
+     "refused to send launch"},
+    {"FixDirToAnotherProcess",
+     {"fix-dir", "C:\\Games"},
+     true,
+     ClientExitCode::NotTheService,
+     "refused to send fix-dir"},
+    {"LibraryInfoIsAnsweredAndTheListenerNamed",
+     {"library-info"},
+     true,
+     ClientExitCode::Success,
+     ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(EachRequest,
+                         OrvaneClientSquatterTest,
+                         ::testing::ValuesIn(SquatterCases),
+                         [](const ::testing::TestParamInfo<SquatterCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(OrvaneClient, RefusedConnectionStartsTheServiceOrSaysWhyNot) {
+    std::string port;
+    {
+        Poco::Net::ServerSocket probe;
+        probe.bind(Poco::Net::SocketAddress("127.0.0.1", 0), true, false);
+        port = std::to_string(probe.address().port());
+    }
+    // A service no machine has: the start fails at the SCM, wherever the suite runs.
+    ServiceClientSettings settings;
+    settings.serviceName = "Orvane Test Service Never Installed";
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(RunClient({"--port", port, "auth-info"}, out, err, settings),
+              ClientExitCode::ServiceNotStarted);
+    EXPECT_NE(err.str().find("orvane-client: nothing listens on 127.0.0.1:" + port +
+                             " and the service could not be started: "),
               std::string::npos)
         << err.str();
 }
@@ -385,7 +498,7 @@ TEST(OrvaneClient, UsageErrorsAndHelp) {
     EXPECT_EQ(RunClient({"--help"}, helpOut, helpErr), ClientExitCode::Success);
     EXPECT_EQ(helpErr.str(), "");
     // Every exit code is documented.
-    for (int code = ClientExitCode::Success; code <= ClientExitCode::UnparsableReply; ++code) {
+    for (int code = ClientExitCode::Success; code <= ClientExitCode::ServiceNotStarted; ++code) {
         SCOPED_TRACE(code);
         EXPECT_NE(helpOut.str().find("\n  " + std::to_string(code) + "  "), std::string::npos);
     }
