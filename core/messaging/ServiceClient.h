@@ -91,6 +91,8 @@ struct ServiceClientSettings {
     bool startService = true;
     Poco::Timespan startTimeout = Poco::Timespan(30, 0);
     std::string serviceName = "Orvane Client Service";
+    // Send only to the service's own process (library-info goes to anyone).
+    bool requireService = true;
     // Where the service's process id comes from; empty: the SCM's status of `serviceName`. A
     // test names the process that plays the service. Sets `problem` when it returns 0.
     std::function<DWORD(std::string& problem)> serviceProcess;

@@ -90,7 +90,8 @@ newLogLines() {
     logMark=$(stat -c %s "$logFile")
 }
 sc() { "$wine" sc "$@" 2>/dev/null | tr -d '\r'; }
-client() { "$wine" 'C:\orvane\orvane-client.exe' "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+# The service is registered here as OrvaneService: the client checks its listener against that.
+client() { "$wine" 'C:\orvane\orvane-client.exe' --service OrvaneService "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 serviceState() { sc query OrvaneService | sed -n 's/^ *STATE *: [0-9a-f]* *\([A-Z_]*\).*/\1/p'; }
 exitCodes() {
     sc query OrvaneService |
@@ -209,7 +210,8 @@ else
     else
         fail "orvane-client.exe not served (exit $code)"
     fi
-    set +e; answer=$("$linuxClient" auth-info 2>&1); code=$?; set -e
+    # It cannot ask Wine's SCM who the service is: it sends anyway, to meet the service's check.
+    set +e; answer=$("$linuxClient" --trust-any-listener auth-info 2>&1); code=$?; set -e
     echo "-- Linux orvane-client auth-info: exit $code"
     echo "$answer" | sed 's/^/    /'
     newLogLines >"$WINEPREFIX/refused.log"; cat "$WINEPREFIX/refused.log"

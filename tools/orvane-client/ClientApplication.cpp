@@ -331,6 +331,8 @@ int RunClient(const std::vector<std::string>& arguments,
     settings.port = options.port;
     settings.timeout = timeout;
     settings.startService = !options.noStart;
+    settings.serviceName = options.serviceName;
+    settings.requireService = !options.trustAnyListener;
     ServiceClient client(settings);
     const ExchangeResult result = client.exchange(RequestFrom(options));
     if (result.status != ExchangeStatus::Replied) {

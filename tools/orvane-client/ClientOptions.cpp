@@ -89,7 +89,8 @@ ParsedClientOptions ParseClientOptions(const std::vector<std::string>& arguments
         const std::string name = argument.substr(0, equals);
         const bool hasInlineValue = equals != std::string::npos;
 
-        if (name == "--elevated" || name == "--verbose" || name == "--no-start") {
+        if (name == "--elevated" || name == "--verbose" || name == "--no-start" ||
+            name == "--trust-any-listener") {
             if (hasInlineValue) {
                 return Failure("option " + name + " takes no value");
             }
@@ -98,13 +99,15 @@ ParsedClientOptions ParseClientOptions(const std::vector<std::string>& arguments
                 launchOptionSeen = true;
             } else if (name == "--verbose") {
                 options.verbose = true;
-            } else {
+            } else if (name == "--no-start") {
                 options.noStart = true;
+            } else {
+                options.trustAnyListener = true;
             }
             continue;
         }
         if (name != "--host" && name != "--port" && name != "--oseq" && name != "--timeout" &&
-            name != "--args" && name != "--dir") {
+            name != "--args" && name != "--dir" && name != "--service") {
             return Failure("unknown option " + name);
         }
 
@@ -137,6 +140,11 @@ ParsedClientOptions ParseClientOptions(const std::vector<std::string>& arguments
             if (!ParseSeconds(value, options.timeoutSeconds)) {
                 return Failure("invalid timeout '" + value + "' (seconds, 0.001 to 3600)");
             }
+        } else if (name == "--service") {
+            if (value.empty()) {
+                return Failure("option --service needs the service's name");
+            }
+            options.serviceName = value;
         } else if (name == "--args") {
             options.commandLineArgs = value;
             launchOptionSeen = true;
@@ -209,6 +217,10 @@ std::string ClientUsage() {
            "  --timeout <seconds>     how long to wait for the connection and the reply\n"
            "                          (default 5; fractions allowed)\n"
            "  --no-start              do not start the service when nothing listens\n"
+           "  --service <name>        the service to start and to check the listener against\n"
+           "                          (default \"Orvane Client Service\")\n"
+           "  --trust-any-listener    send the request whoever listens (to try the service's\n"
+           "                          own checks of its callers from elsewhere)\n"
            "  --verbose               write the protocol's log lines to stderr\n"
            "  -h, --help              show this text\n"
            "\n"

@@ -26,6 +26,10 @@ struct ClientOptions {
     bool help = false;
     // Do not start the service when nothing listens.
     bool noStart = false;
+    // The service to start and to check the listener against, as the SCM names it.
+    std::string serviceName = "Orvane Client Service";
+    // Send whatever the listener is: for trying the service's own checks of its callers.
+    bool trustAnyListener = false;
 
     // launch
     std::string processPath;

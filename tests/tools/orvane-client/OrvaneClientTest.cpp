@@ -455,6 +455,12 @@ const SquatterCase SquatterCases[] = {
      true,
      ClientExitCode::Success,
      ""},
+    // The squatter answers library-info whatever it is asked.
+    {"TrustingAnyListenerSendsAnyway",
+     {"--trust-any-listener", "auth-info"},
+     false,
+     ClientExitCode::UnexpectedReplyType,
+     "does not answer the request"},
 };
 
 INSTANTIATE_TEST_SUITE_P(EachRequest,
@@ -472,12 +478,13 @@ TEST(OrvaneClient, RefusedConnectionStartsTheServiceOrSaysWhyNot) {
         port = std::to_string(probe.address().port());
     }
     // A service no machine has: the start fails at the SCM, wherever the suite runs.
-    ServiceClientSettings settings;
-    settings.serviceName = "Orvane Test Service Never Installed";
     std::ostringstream out;
     std::ostringstream err;
-    EXPECT_EQ(RunClient({"--port", port, "auth-info"}, out, err, settings),
-              ClientExitCode::ServiceNotStarted);
+    EXPECT_EQ(
+        RunClient({"--port", port, "--service", "Orvane Test Service Never Installed", "auth-info"},
+                  out,
+                  err),
+        ClientExitCode::ServiceNotStarted);
     EXPECT_NE(err.str().find("orvane-client: nothing listens on 127.0.0.1:" + port +
                              " and the service could not be started: "),
               std::string::npos)
