@@ -80,20 +80,7 @@ const char* CommandName(ClientCommand command) {
 
 ServiceRequest RequestFrom(const ClientOptions& options) {
     ServiceRequest request;
-    switch (options.command) {
-        case ClientCommand::LibraryInfo:
-            request.kind = RequestKind::LibraryInfo;
-            break;
-        case ClientCommand::AuthInfo:
-            request.kind = RequestKind::AuthInfo;
-            break;
-        case ClientCommand::Launch:
-            request.kind = RequestKind::Launch;
-            break;
-        case ClientCommand::FixDirectory:
-            request.kind = RequestKind::FixDirectory;
-            break;
-    }
+    request.kind = options.command;
     request.oseq = options.oseq;
     request.processPath = options.processPath;
     request.commandLineArgs = options.commandLineArgs;

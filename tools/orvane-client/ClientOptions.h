@@ -2,18 +2,16 @@
 
 // Command line of orvane-client: which request to send, and where.
 
+#include "core/messaging/ServiceClient.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace OrvaneClient {
 
-enum class ClientCommand {
-    LibraryInfo,
-    AuthInfo,
-    Launch,
-    FixDirectory,
-};
+// The commands are the requests of the core library's client.
+using ClientCommand = RequestKind;
 
 struct ClientOptions {
     ClientCommand command = ClientCommand::LibraryInfo;
