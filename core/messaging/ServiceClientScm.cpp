@@ -138,23 +138,43 @@ DWORD ServiceClient::queryServicePid(std::string& problem) const {
     return status.dwProcessId;
 }
 
-DWORD ServiceClient::ListeningProcess(const std::string& host,
-                                      std::uint16_t port,
-                                      std::string& problem) {
-    std::vector<unsigned char> buffer;
+namespace {
+
+// The IPv4 TCP table with owners; false with `problem` set.
+bool ReadTcpTable(std::vector<unsigned char>& buffer, std::string& problem) {
     DWORD size = 0;
     DWORD error = ERROR_INSUFFICIENT_BUFFER;
     // The table may grow between the two calls: ask again with the size it now needs.
     for (int attempt = 0; attempt < 4 && error == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
         buffer.resize(std::max<DWORD>(size, sizeof(MIB_TCPTABLE_OWNER_PID)));
         size = static_cast<DWORD>(buffer.size());
-        error = GetExtendedTcpTable(
-            buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0);
+        error =
+            GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
     }
     if (error != NO_ERROR) {
         problem = ErrorText("GetExtendedTcpTable", error);
-        return 0;
+        return false;
     }
+    return true;
+}
+
+Poco::UInt16 RowPort(DWORD port) {
+    return Poco::ByteOrder::fromNetwork(static_cast<Poco::UInt16>(port));
+}
+
+bool SameEndpoint(DWORD address, DWORD port, const Poco::Net::SocketAddress& endpoint) {
+    return Poco::Net::IPAddress(&address, sizeof address) == endpoint.host() &&
+           RowPort(port) == endpoint.port();
+}
+
+// The owner of the listening socket, 0 with `problem` set; `unnamed` when a listener was found
+// that the table names no owner for.
+DWORD ListenerOwner(const std::string& host,
+                    std::uint16_t port,
+                    std::string& problem,
+                    bool& unnamed) {
+    unnamed = false;
+    std::vector<unsigned char> buffer;
     Poco::Net::IPAddress serviceAddress;
     try {
         serviceAddress = Poco::Net::SocketAddress(host, port).host();
@@ -162,27 +182,85 @@ DWORD ServiceClient::ListeningProcess(const std::string& host,
         problem = exception.displayText();
         return 0;
     }
+    if (!ReadTcpTable(buffer, problem)) {
+        return 0;
+    }
     const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
     DWORD owner = 0;
+    bool found = false;
     for (DWORD i = 0; i < table->dwNumEntries; ++i) {
         const MIB_TCPROW_OWNER_PID& row = table->table[i];
-        const auto rowPort =
-            Poco::ByteOrder::fromNetwork(static_cast<Poco::UInt16>(row.dwLocalPort));
         const Poco::Net::IPAddress address(&row.dwLocalAddr, sizeof row.dwLocalAddr);
         // A listener on the wildcard address takes the service's connections as well.
-        if (rowPort != port || (address != serviceAddress && !address.isWildcard())) {
+        if (row.dwState != MIB_TCP_STATE_LISTEN || RowPort(row.dwLocalPort) != port ||
+            (address != serviceAddress && !address.isWildcard())) {
             continue;
         }
-        if (owner != 0 && row.dwOwningPid != owner) {
+        if (found && row.dwOwningPid != owner) {
             problem = "more than one process listens on port " + std::to_string(port);
             return 0;
         }
+        found = true;
         owner = row.dwOwningPid;
     }
-    if (owner == 0) {
+    if (!found) {
         problem = "no listening socket on port " + std::to_string(port) + " was found";
+    } else if (owner == 0) {
+        unnamed = true;
+        problem =
+            "the TCP table names no owner of the listening socket on port " + std::to_string(port);
     }
     return owner;
+}
+
+}  // namespace
+
+DWORD ServiceClient::ListeningProcess(const std::string& host,
+                                      std::uint16_t port,
+                                      std::string& problem,
+                                      bool* unnamed) {
+    bool ownerless = false;
+    const DWORD owner = ListenerOwner(host, port, problem, ownerless);
+    if (unnamed != nullptr) {
+        *unnamed = ownerless;
+    }
+    return owner;
+}
+
+DWORD ServiceClient::AcceptingProcess(const Poco::Net::StreamSocket& socket,
+                                      Poco::Timespan wait,
+                                      std::string& problem) {
+    Poco::Net::SocketAddress ours;
+    Poco::Net::SocketAddress theirs;
+    try {
+        ours = socket.address();
+        theirs = socket.peerAddress();
+    } catch (const Poco::Exception& exception) {
+        problem = exception.displayText();
+        return 0;
+    }
+    const Poco::Timestamp began;
+    std::vector<unsigned char> buffer;
+    for (;;) {
+        if (!ReadTcpTable(buffer, problem)) {
+            return 0;
+        }
+        const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+        for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+            const MIB_TCPROW_OWNER_PID& row = table->table[i];
+            if (row.dwOwningPid != 0 && SameEndpoint(row.dwLocalAddr, row.dwLocalPort, theirs) &&
+                SameEndpoint(row.dwRemoteAddr, row.dwRemotePort, ours)) {
+                return row.dwOwningPid;
+            }
+        }
+        // Until the listener accepts, the connection waits in its backlog, owned by nobody.
+        if (Poco::Timespan(began.elapsed()) >= wait) {
+            problem = "no process accepted the connection within " +
+                      std::to_string(wait.totalMilliseconds()) + " ms";
+            return 0;
+        }
+        Sleep(20);
+    }
 }
 
 }  // namespace OrvaneClient

@@ -1,4 +1,5 @@
 #include "tests/service/ServerTestBase.h"
+#include "tests/support/ProcessInTheTable.h"
 #include "tools/orvane-client/ClientApplication.h"
 #include "tools/orvane-client/ClientExitCode.h"
 
@@ -53,8 +54,7 @@ TEST_P(OrvaneClientAgainstServerTest, PrintsTheServedReply) {
     arguments.insert(arguments.end(),
                      {"--host", "127.0.0.1", "--port", std::to_string(server->port())});
     // The server in this process plays the service's process.
-    std::string problem;
-    const DWORD self = ServiceClient::ListeningProcess("127.0.0.1", server->port(), problem);
+    const DWORD self = ProcessInTheTable();
     ServiceClientSettings settings;
     settings.serviceProcess = [self](std::string&) { return self; };
     std::ostringstream out;

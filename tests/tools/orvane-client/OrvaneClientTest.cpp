@@ -2,6 +2,7 @@
 #include "core/messaging/ProtobufSender.h"
 #include "core/messaging/ServiceClient.h"
 #include "tests/support/LoopbackPair.h"
+#include "tests/support/ProcessInTheTable.h"
 #include "tools/orvane-client/ClientApplication.h"
 #include "tools/orvane-client/ClientExitCode.h"
 
@@ -118,11 +119,9 @@ ServiceClientSettings ServiceRunsAs(DWORD servicePid) {
     return settings;
 }
 
-// Who owns the responder's socket (this process), as the TCP table names it.
-DWORD ResponderProcess(const LoopbackResponder& responder) {
-    std::string problem;
-    return ServiceClient::ListeningProcess(
-        "127.0.0.1", static_cast<std::uint16_t>(std::stoi(responder.port())), problem);
+// The responder runs in this process.
+DWORD ResponderProcess(const LoopbackResponder&) {
+    return Testing::ProcessInTheTable();
 }
 
 // By default the responder plays the service.
