@@ -107,45 +107,23 @@ ExchangeResult ServiceClient::exchange(const ServiceRequest& request) {
         }
     }
 
+    identifyResponder(socket, result.responder);
+    // Library-info asks for nothing private and changes nothing; everything else goes only to
+    // the service itself.
+    if (settings.requireService && request.kind != RequestKind::LibraryInfo &&
+        !result.responder.verified) {
+        result.status = ExchangeStatus::NotTheService;
+        return result;
+    }
+
     try {
         ProtobufReader reader(socket);
         ProtobufSender sender(socket);
-        const bool needsTheService =
-            settings.requireService && request.kind != RequestKind::LibraryInfo;
-        const bool ownerShown = identifyResponder(socket, Poco::Timespan(0), result.responder);
-        if (!ownerShown && needsTheService) {
-            // Where the table names no owner for listeners (Wine), the process that accepted
-            // shows in it only once it has used the connection: library-info first, which
-            // anyone may answer, then the owner of the accepting end.
-            ExchangeResult probe;
-            if (!sender.sendLibraryInfoRequest(request.oseq)) {
-                result.status = ExchangeStatus::SendFailed;
-                return result;
-            }
-            awaitReply(socket, reader, probe);
-            if (probe.status != ExchangeStatus::Replied) {
-                result.status = ExchangeStatus::NotTheService;
-                result.responder.problem = "it did not answer a library-info request";
-                return result;
-            }
-            identifyResponder(socket, settings.timeout, result.responder);
-        }
-        // Library-info asks for nothing private and changes nothing; everything else goes
-        // only to the service itself.
-        if (needsTheService && !result.responder.verified) {
-            result.status = ExchangeStatus::NotTheService;
-            return result;
-        }
         if (!SendRequest(sender, request)) {
             result.status = ExchangeStatus::SendFailed;
             return result;
         }
         awaitReply(socket, reader, result);
-        if (!ownerShown && result.status == ExchangeStatus::Replied &&
-            result.responder.listenerPid == 0) {
-            // Having answered, the process that accepted shows: say who it was.
-            identifyResponder(socket, Poco::Timespan(0), result.responder);
-        }
     } catch (const Poco::Exception& exception) {
         // Setting the socket options or polling failed: the connection is not usable.
         result.status = ExchangeStatus::ReadFailed;
@@ -154,10 +132,7 @@ ExchangeResult ServiceClient::exchange(const ServiceRequest& request) {
     return result;
 }
 
-// True when the table names the listener's owner. Otherwise the owner of the accepting end of
-// `socket`'s connection, waiting up to `acceptWait` for it to show.
-bool ServiceClient::identifyResponder(const Poco::Net::StreamSocket& socket,
-                                      Poco::Timespan acceptWait,
+void ServiceClient::identifyResponder(const Poco::Net::StreamSocket& socket,
                                       Responder& responder) const {
     std::string listenerProblem;
     std::string serviceProblem;
@@ -165,15 +140,15 @@ bool ServiceClient::identifyResponder(const Poco::Net::StreamSocket& socket,
     responder.listenerPid =
         ListeningProcess(settings.host, settings.port, listenerProblem, &unnamed);
     if (unnamed) {
-        responder.listenerPid = AcceptingProcess(socket, acceptWait, listenerProblem);
+        responder.listenerPid = AcceptingProcess(socket, settings.timeout, listenerProblem);
     }
     responder.servicePid = settings.serviceProcess ? settings.serviceProcess(serviceProblem)
                                                    : queryServicePid(serviceProblem);
     responder.verified =
         responder.listenerPid != 0 && responder.listenerPid == responder.servicePid;
     responder.problem = !listenerProblem.empty() ? listenerProblem : serviceProblem;
-    return !unnamed;
 }
+
 void ServiceClient::awaitReply(Poco::Net::StreamSocket& socket,
                                ProtobufReader& reader,
                                ExchangeResult& result) const {

@@ -126,9 +126,7 @@ private:
     bool connectWithin(Poco::Net::StreamSocket& socket,
                        Poco::Timespan wait,
                        ExchangeResult& result) const;
-    bool identifyResponder(const Poco::Net::StreamSocket& socket,
-                           Poco::Timespan acceptWait,
-                           Responder& responder) const;
+    void identifyResponder(const Poco::Net::StreamSocket& socket, Responder& responder) const;
     void awaitReply(Poco::Net::StreamSocket& socket,
                     ProtobufReader& reader,
                     ExchangeResult& result) const;

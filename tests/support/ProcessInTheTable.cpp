@@ -16,10 +16,6 @@ DWORD ProcessInTheTable() {
         Poco::Net::ServerSocket listener(Poco::Net::SocketAddress("127.0.0.1", 0), 1);
         Poco::Net::StreamSocket client(listener.address());
         Poco::Net::StreamSocket accepted = listener.acceptConnection();
-        // Under Wine a socket shows its owner once the owner has used it, as a server does.
-        char byte = 'x';
-        accepted.sendBytes(&byte, 1);
-        client.receiveBytes(&byte, 1);
         std::string problem;
         const DWORD owner = ServiceClient::AcceptingProcess(client, Poco::Timespan(5, 0), problem);
         EXPECT_NE(owner, 0u) << problem;
