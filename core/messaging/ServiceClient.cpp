@@ -107,7 +107,7 @@ ExchangeResult ServiceClient::exchange(const ServiceRequest& request) {
         }
     }
 
-    identifyResponder(socket, result.responder);
+    identifyResponder(result.responder);
     // Library-info asks for nothing private and changes nothing; everything else goes only to
     // the service itself.
     if (settings.requireService && request.kind != RequestKind::LibraryInfo &&
@@ -132,16 +132,11 @@ ExchangeResult ServiceClient::exchange(const ServiceRequest& request) {
     return result;
 }
 
-void ServiceClient::identifyResponder(const Poco::Net::StreamSocket& socket,
-                                      Responder& responder) const {
+void ServiceClient::identifyResponder(Responder& responder) const {
     std::string listenerProblem;
     std::string serviceProblem;
-    bool unnamed = false;
-    responder.listenerPid =
-        ListeningProcess(settings.host, settings.port, listenerProblem, &unnamed);
-    if (unnamed) {
-        responder.listenerPid = AcceptingProcess(socket, settings.timeout, listenerProblem);
-    }
+    // Where the table names no owner for listening sockets (Wine), nobody can be verified.
+    responder.listenerPid = ListeningProcess(settings.host, settings.port, listenerProblem);
     responder.servicePid = settings.serviceProcess ? settings.serviceProcess(serviceProblem)
                                                    : queryServicePid(serviceProblem);
     responder.verified =

@@ -109,24 +109,15 @@ public:
 
     // The process that owns the listening socket for `host`:`port` (or the wildcard address),
     // as GetExtendedTcpTable names it; 0 with `problem` set when none, or more than one, does.
-    // `unnamed`, when given, tells whether a listener was found that the table names no owner
-    // for.
     static DWORD ListeningProcess(const std::string& host,
                                   std::uint16_t port,
-                                  std::string& problem,
-                                  bool* unnamed = nullptr);
-    // The process that owns the accepting end of `socket`'s connection, waiting up to `wait`
-    // for it to be accepted: where the table names no owner for listeners (Wine), the process
-    // that took the connection is the one that answers it.
-    static DWORD AcceptingProcess(const Poco::Net::StreamSocket& socket,
-                                  Poco::Timespan wait,
                                   std::string& problem);
 
 private:
     bool connectWithin(Poco::Net::StreamSocket& socket,
                        Poco::Timespan wait,
                        ExchangeResult& result) const;
-    void identifyResponder(const Poco::Net::StreamSocket& socket, Responder& responder) const;
+    void identifyResponder(Responder& responder) const;
     void awaitReply(Poco::Net::StreamSocket& socket,
                     ProtobufReader& reader,
                     ExchangeResult& result) const;

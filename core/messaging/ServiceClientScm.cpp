@@ -162,18 +162,8 @@ Poco::UInt16 RowPort(DWORD port) {
     return Poco::ByteOrder::fromNetwork(static_cast<Poco::UInt16>(port));
 }
 
-bool SameEndpoint(DWORD address, DWORD port, const Poco::Net::SocketAddress& endpoint) {
-    return Poco::Net::IPAddress(&address, sizeof address) == endpoint.host() &&
-           RowPort(port) == endpoint.port();
-}
-
-// The owner of the listening socket, 0 with `problem` set; `unnamed` when a listener was found
-// that the table names no owner for.
-DWORD ListenerOwner(const std::string& host,
-                    std::uint16_t port,
-                    std::string& problem,
-                    bool& unnamed) {
-    unnamed = false;
+// The owner of the listening socket, 0 with `problem` set.
+DWORD ListenerOwner(const std::string& host, std::uint16_t port, std::string& problem) {
     std::vector<unsigned char> buffer;
     Poco::Net::IPAddress serviceAddress;
     try {
@@ -206,7 +196,6 @@ DWORD ListenerOwner(const std::string& host,
     if (!found) {
         problem = "no listening socket on port " + std::to_string(port) + " was found";
     } else if (owner == 0) {
-        unnamed = true;
         problem =
             "the TCP table names no owner of the listening socket on port " + std::to_string(port);
     }
@@ -217,50 +206,8 @@ DWORD ListenerOwner(const std::string& host,
 
 DWORD ServiceClient::ListeningProcess(const std::string& host,
                                       std::uint16_t port,
-                                      std::string& problem,
-                                      bool* unnamed) {
-    bool ownerless = false;
-    const DWORD owner = ListenerOwner(host, port, problem, ownerless);
-    if (unnamed != nullptr) {
-        *unnamed = ownerless;
-    }
-    return owner;
-}
-
-DWORD ServiceClient::AcceptingProcess(const Poco::Net::StreamSocket& socket,
-                                      Poco::Timespan wait,
                                       std::string& problem) {
-    Poco::Net::SocketAddress ours;
-    Poco::Net::SocketAddress theirs;
-    try {
-        ours = socket.address();
-        theirs = socket.peerAddress();
-    } catch (const Poco::Exception& exception) {
-        problem = exception.displayText();
-        return 0;
-    }
-    const Poco::Timestamp began;
-    std::vector<unsigned char> buffer;
-    for (;;) {
-        if (!ReadTcpTable(buffer, problem)) {
-            return 0;
-        }
-        const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
-        for (DWORD i = 0; i < table->dwNumEntries; ++i) {
-            const MIB_TCPROW_OWNER_PID& row = table->table[i];
-            if (row.dwOwningPid != 0 && SameEndpoint(row.dwLocalAddr, row.dwLocalPort, theirs) &&
-                SameEndpoint(row.dwRemoteAddr, row.dwRemotePort, ours)) {
-                return row.dwOwningPid;
-            }
-        }
-        // Until the listener accepts, the connection waits in its backlog, owned by nobody.
-        if (Poco::Timespan(began.elapsed()) >= wait) {
-            problem = "no process accepted the connection within " +
-                      std::to_string(wait.totalMilliseconds()) + " ms";
-            return 0;
-        }
-        Sleep(20);
-    }
+    return ListenerOwner(host, port, problem);
 }
 
 }  // namespace OrvaneClient

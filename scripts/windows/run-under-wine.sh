@@ -90,8 +90,9 @@ newLogLines() {
     logMark=$(stat -c %s "$logFile")
 }
 sc() { "$wine" sc "$@" 2>/dev/null | tr -d '\r'; }
-# The service is registered here as OrvaneService: the client checks its listener against that.
-client() { "$wine" 'C:\orvane\orvane-client.exe' --service OrvaneService "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+# Wine's TCP table names no owner for a listening socket, so the client cannot tell the service
+# from another listener here: it sends anyway (msi-under-wine.sh has a squatter refused).
+client() { "$wine" 'C:\orvane\orvane-client.exe' --trust-any-listener "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 serviceState() { sc query OrvaneService | sed -n 's/^ *STATE *: [0-9a-f]* *\([A-Z_]*\).*/\1/p'; }
 exitCodes() {
     sc query OrvaneService |
