@@ -107,13 +107,17 @@ ExchangeResult ServiceClient::exchange(const ServiceRequest& request) {
         }
     }
 
-    identifyResponder(result.responder);
     // Library-info asks for nothing private and changes nothing; everything else goes only to
-    // the service itself.
-    if (settings.requireService && request.kind != RequestKind::LibraryInfo &&
-        !result.responder.verified) {
-        result.status = ExchangeStatus::NotTheService;
-        return result;
+    // the service itself, checked before it is sent. Otherwise who answered is looked up after
+    // the reply, so that the request goes out at once.
+    const bool needsTheService =
+        settings.requireService && request.kind != RequestKind::LibraryInfo;
+    if (needsTheService) {
+        identifyResponder(result.responder);
+        if (!result.responder.verified) {
+            result.status = ExchangeStatus::NotTheService;
+            return result;
+        }
     }
 
     try {
@@ -121,13 +125,16 @@ ExchangeResult ServiceClient::exchange(const ServiceRequest& request) {
         ProtobufSender sender(socket);
         if (!SendRequest(sender, request)) {
             result.status = ExchangeStatus::SendFailed;
-            return result;
+        } else {
+            awaitReply(socket, reader, result);
         }
-        awaitReply(socket, reader, result);
     } catch (const Poco::Exception& exception) {
         // Setting the socket options or polling failed: the connection is not usable.
         result.status = ExchangeStatus::ReadFailed;
         result.detail = exception.displayText();
+    }
+    if (!needsTheService) {
+        identifyResponder(result.responder);
     }
     return result;
 }
