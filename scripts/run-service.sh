@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks, builds the service and its tools (2 jobs) and
-# runs OrvaneService under the emulated service control manager on the built-in machine
-# profile. Arguments go to `orvane-sc run` (for example --profile FILE or --root DIR).
-# Ctrl-C stops the service.
+# runs the emulated machine's service control manager with OrvaneService installed on the
+# built-in machine profile: the first request of orvane-client starts the service, and the
+# next one after it has stopped itself starts it again. Arguments go to `orvane-sc serve` (for
+# example --profile FILE or --root DIR). Ctrl-C ends it, stopping a running service.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default --target OrvaneService orvane-sc orvane-client
-exec build/default/tools/orvane-sc/orvane-sc run "$@"
+exec build/default/tools/orvane-sc/orvane-sc serve "$@"

@@ -5,8 +5,9 @@
 #   scripts/test.sh all         both, one after the other
 #   scripts/test.sh fuzz        the libFuzzer targets (clang 14), each for ORVANE_FUZZ_SECONDS
 #                               (60) from its committed seeds; fails on a crash or sanitizer report
-#   scripts/test.sh windows     cross-builds for Windows and runs it under Wine (after the others:
-#                               it binds 127.0.0.1:9977 too)
+#   scripts/test.sh windows     cross-builds for Windows and runs it under Wine, then builds the
+#                               signed MSI and tries it there (after the others: it binds
+#                               127.0.0.1:9977 too)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,7 +17,11 @@ if [ "${1:-}" = windows ]; then
     bash scripts/install-deps.sh
     cmake --preset default >/dev/null
     cmake --build --preset default --target orvane-client
-    exec bash scripts/windows/run-under-wine.sh
+    status=0
+    bash scripts/windows/run-under-wine.sh || status=$?
+    # The installer in a prefix of its own: install, start on demand, squatter, uninstall.
+    bash scripts/windows/msi-under-wine.sh || status=$?
+    exit "$status"
 fi
 
 if [ "${1:-}" = fuzz ]; then

@@ -5,6 +5,7 @@
 
 // clang-format off
 #include <windows.h>
+#include <winsvc.h>
 #include <wtsapi32.h>
 #include <userenv.h>
 #include <aclapi.h>

@@ -160,14 +160,15 @@ std::optional<OrvaneScSession::Status> OrvaneScSession::parseStatus(const std::s
 OrvaneScSession::OrvaneScSession(const std::string& service,
                                  const std::vector<std::string>& environment,
                                  const std::string& profile,
-                                 const std::string& sc)
+                                 const std::string& sc,
+                                 const std::string& mode)
     : scPath(sc) {
     char pattern[] = "/tmp/orvane-sc-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
         throw std::runtime_error("cannot create a temporary host root");
     }
     hostRoot = pattern;
-    std::vector<std::string> arguments = {scPath, "run", "--root", hostRoot, "--exe", service};
+    std::vector<std::string> arguments = {scPath, mode, "--root", hostRoot, "--exe", service};
     if (!profile.empty()) {
         arguments.insert(arguments.end(), {"--profile", profile});
     }

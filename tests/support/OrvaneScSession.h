@@ -1,6 +1,6 @@
 #pragma once
 
-// One `orvane-sc run` of a service executable, in a fresh temporary host root, for
+// One `orvane-sc run` (or `serve`) of a service executable, in a fresh temporary host root, for
 // process-level tests: read what orvane-sc prints with deadlines, stop or interrogate the
 // service, signal orvane-sc, wait for its exit. The destructor kills whatever still runs and
 // removes the root. Linux only (the emulated SCM).
@@ -40,13 +40,14 @@ public:
     // (C:\ProgramData\OrvaneClient\logs\OrvaneService.log); empty while there is none.
     static std::string readServiceLog(const std::string& root);
 
-    // Starts `orvane-sc run --root <new temporary directory> --exe service` (and --profile when
-    // given), with `environment` ("NAME=value") added to this process's environment. Throws
-    // std::runtime_error when orvane-sc cannot be started.
+    // Starts `orvane-sc <mode> --root <new temporary directory> --exe service` (and --profile
+    // when given), with `environment` ("NAME=value") added to this process's environment; mode
+    // "run" or "serve". Throws std::runtime_error when orvane-sc cannot be started.
     OrvaneScSession(const std::string& service,
                     const std::vector<std::string>& environment = {},
                     const std::string& profile = std::string(),
-                    const std::string& scPath = defaultScPath());
+                    const std::string& scPath = defaultScPath(),
+                    const std::string& mode = "run");
     ~OrvaneScSession();
     OrvaneScSession(const OrvaneScSession&) = delete;
     OrvaneScSession& operator=(const OrvaneScSession&) = delete;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -40,6 +41,30 @@ TEST(ScmMessageTest, EveryKindSurvivesItsLine) {
     EXPECT_EQ(1061u, done->result);
 
     EXPECT_EQ("control 4\n", ScmMessage::control(SERVICE_CONTROL_INTERROGATE).toLine());
+
+    const std::string openLine =
+        ScmMessage::open(SERVICE_START | SERVICE_QUERY_STATUS, {"S-1-5-4", "S-1-1-0"}, "My Svc")
+            .toLine();
+    EXPECT_EQ("open 20 S-1-5-4,S-1-1-0 My Svc\n", openLine);
+    const auto open = ScmMessage::parse(openLine.substr(0, openLine.size() - 1));
+    ASSERT_TRUE(open);
+    EXPECT_EQ(ScmMessage::Kind::Open, open->kind);
+    EXPECT_EQ(20u, open->code);
+    EXPECT_EQ((std::vector<std::string>{"S-1-5-4", "S-1-1-0"}), open->sids);
+    EXPECT_EQ("My Svc", open->serviceName);
+
+    const auto start = ScmMessage::parse("start Orvane Client Service");
+    ASSERT_TRUE(start);
+    EXPECT_EQ(ScmMessage::Kind::Start, start->kind);
+    EXPECT_EQ("Orvane Client Service", start->serviceName);
+
+    status.dwCurrentState = SERVICE_RUNNING;
+    const std::string processLine = ScmMessage::process(4242, status).toLine();
+    EXPECT_EQ("process 4242 16 4 0 1066 4294967295 3 4\n", processLine);
+    const auto process = ScmMessage::parse(processLine.substr(0, processLine.size() - 1));
+    ASSERT_TRUE(process);
+    EXPECT_EQ(4242u, process->processId);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), process->statusReport.dwCurrentState);
 }
 
 TEST(ScmMessageTest, MalformedLinesAreRejected) {
@@ -70,7 +95,13 @@ TEST(ScmMessageTest, MalformedLinesAreRejected) {
                              "event launch a=1 ",
                              "event launch a=",      // empty values are quoted
                              "event launch a=x%22",  // bare values carry no escapes
-                             "event lau/nch a=1"}) {
+                             "event lau/nch a=1",
+                             "start ",  // a request names its service
+                             "query ",
+                             "open 20 S-1-5-4",  // no service name
+                             "open x S-1-5-4 Svc",
+                             "open 20 S-1-5-4,,S-1-1-0 Svc",
+                             "process 1 16 4 0 0 0 0"}) {  // a field short
         SCOPED_TRACE(line);
         EXPECT_FALSE(ScmMessage::parse(line));
     }

@@ -2,9 +2,9 @@
 
 #include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
 #include "core/messaging/ProtobufReader.h"
+#include "core/messaging/ServiceClient.h"
 #include "tools/orvane-client/ClientExitCode.h"
 #include "tools/orvane-client/ClientOptions.h"
-#include "tools/orvane-client/ServiceClient.h"
 
 #include <Poco/AutoPtr.h>
 #include <Poco/ConsoleChannel.h>
@@ -62,6 +62,49 @@ std::uint32_t RequestType(ClientCommand command) {
             return desktop::FIX_DIRECTORY_PRIVILEGES_REQUEST;
     }
     return desktop::UNKNOWN_MESSAGE;
+}
+
+const char* CommandName(ClientCommand command) {
+    switch (command) {
+        case ClientCommand::LibraryInfo:
+            return "library-info";
+        case ClientCommand::AuthInfo:
+            return "auth-info";
+        case ClientCommand::Launch:
+            return "launch";
+        case ClientCommand::FixDirectory:
+            return "fix-dir";
+    }
+    return "request";
+}
+
+ServiceRequest RequestFrom(const ClientOptions& options) {
+    ServiceRequest request;
+    request.kind = options.command;
+    request.oseq = options.oseq;
+    request.processPath = options.processPath;
+    request.commandLineArgs = options.commandLineArgs;
+    request.workingDir = options.workingDir;
+    request.elevated = options.elevated;
+    request.directory = options.directory;
+    return request;
+}
+
+// "pid 4242, the service" and the like: who was listening on the port.
+std::string ResponderText(const Responder& responder) {
+    std::string text = responder.listenerPid != 0 ? "pid " + std::to_string(responder.listenerPid)
+                                                  : std::string("an unknown process");
+    if (responder.verified) {
+        text += ", the service";
+    } else if (responder.servicePid != 0) {
+        text += ", not the service (pid " + std::to_string(responder.servicePid) + ")";
+    } else {
+        text += ", not verified as the service";
+    }
+    if (!responder.problem.empty()) {
+        text += ": " + responder.problem;
+    }
+    return text + (responder.startedService ? "; started by this request" : "");
 }
 
 std::string TypeText(std::uint32_t type) {
@@ -150,8 +193,17 @@ int ReportFailure(const ExchangeResult& result, const ClientOptions& options, st
     seconds << options.timeoutSeconds;
     switch (result.status) {
         case ExchangeStatus::ConnectFailed:
-            err << Prefix << "cannot connect to " << endpoint << ": " << result.detail << "\n";
+            err << Prefix << "cannot connect to " << endpoint << ": " << result.detail
+                << (result.responder.startedService ? " (the service was started)" : "") << "\n";
             return ClientExitCode::ConnectionFailed;
+        case ExchangeStatus::StartFailed:
+            err << Prefix << "nothing listens on " << endpoint
+                << " and the service could not be started: " << result.detail << "\n";
+            return ClientExitCode::ServiceNotStarted;
+        case ExchangeStatus::NotTheService:
+            err << Prefix << "refused to send " << CommandName(options.command) << " to "
+                << endpoint << ": the listener is " << ResponderText(result.responder) << "\n";
+            return ClientExitCode::NotTheService;
         case ExchangeStatus::SendFailed:
             err << Prefix << "connected to " << endpoint
                 << " but the request could not be sent (--verbose shows why)\n";
@@ -178,6 +230,20 @@ int ReportFailure(const ExchangeResult& result, const ClientOptions& options, st
     return ClientExitCode::Success;
 }
 
+// For a failure once connected: who was listening.
+int ReportFailureAfterConnect(const ExchangeResult& result,
+                              const ClientOptions& options,
+                              std::ostream& err) {
+    const int code = ReportFailure(result, options, err);
+    const bool connected = result.status != ExchangeStatus::ConnectFailed &&
+                           result.status != ExchangeStatus::StartFailed &&
+                           result.status != ExchangeStatus::NotTheService;
+    if (connected) {
+        err << Prefix << "the listener was " << ResponderText(result.responder) << "\n";
+    }
+    return code;
+}
+
 int ReportReply(const ExchangeResult& reply,
                 const ClientOptions& options,
                 std::ostream& out,
@@ -186,6 +252,7 @@ int ReportReply(const ExchangeResult& reply,
     const std::uint64_t code = ReplyCode(header);
     const std::uint32_t rseq = header.GetExtension(Response::rseq);
 
+    PrintField(out, "answered by", ResponderText(reply.responder));
     PrintField(out, "reply", TypeText(header.type()));
     PrintField(out, "rseq", std::to_string(rseq));
     PrintField(out, "code", CodeText(code));
@@ -224,7 +291,10 @@ int ReportReply(const ExchangeResult& reply,
 
 }  // namespace
 
-int RunClient(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+int RunClient(const std::vector<std::string>& arguments,
+              std::ostream& out,
+              std::ostream& err,
+              const ServiceClientSettings& defaults) {
     const ParsedClientOptions parsed = ParseClientOptions(arguments);
     if (!parsed.ok) {
         err << Prefix << parsed.error << "\n" << Prefix << "--help lists the commands\n";
@@ -243,10 +313,17 @@ int RunClient(const std::vector<std::string>& arguments, std::ostream& out, std:
 
     const auto timeout = Poco::Timespan(static_cast<Poco::Timespan::TimeDiff>(
         options.timeoutSeconds * static_cast<double>(Poco::Timespan::SECONDS)));
-    ServiceClient client(options.host, options.port, timeout);
-    const ExchangeResult result = client.exchange(options);
+    ServiceClientSettings settings = defaults;
+    settings.host = options.host;
+    settings.port = options.port;
+    settings.timeout = timeout;
+    settings.startService = !options.noStart;
+    settings.serviceName = options.serviceName;
+    settings.requireService = !options.trustAnyListener;
+    ServiceClient client(settings);
+    const ExchangeResult result = client.exchange(RequestFrom(options));
     if (result.status != ExchangeStatus::Replied) {
-        return ReportFailure(result, options, err);
+        return ReportFailureAfterConnect(result, options, err);
     }
     return ReportReply(result, options, out, err);
 }

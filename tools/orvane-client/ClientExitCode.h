@@ -12,5 +12,7 @@ constexpr int NoReplyTimeout = 4;
 constexpr int NoReplyClosed = 5;
 constexpr int UnexpectedReplyType = 6;
 constexpr int UnparsableReply = 7;
+constexpr int NotTheService = 8;
+constexpr int ServiceNotStarted = 9;
 
 }  // namespace OrvaneClient::ClientExitCode

@@ -89,20 +89,25 @@ ParsedClientOptions ParseClientOptions(const std::vector<std::string>& arguments
         const std::string name = argument.substr(0, equals);
         const bool hasInlineValue = equals != std::string::npos;
 
-        if (name == "--elevated" || name == "--verbose") {
+        if (name == "--elevated" || name == "--verbose" || name == "--no-start" ||
+            name == "--trust-any-listener") {
             if (hasInlineValue) {
                 return Failure("option " + name + " takes no value");
             }
             if (name == "--elevated") {
                 options.elevated = true;
                 launchOptionSeen = true;
-            } else {
+            } else if (name == "--verbose") {
                 options.verbose = true;
+            } else if (name == "--no-start") {
+                options.noStart = true;
+            } else {
+                options.trustAnyListener = true;
             }
             continue;
         }
         if (name != "--host" && name != "--port" && name != "--oseq" && name != "--timeout" &&
-            name != "--args" && name != "--dir") {
+            name != "--args" && name != "--dir" && name != "--service") {
             return Failure("unknown option " + name);
         }
 
@@ -135,6 +140,11 @@ ParsedClientOptions ParseClientOptions(const std::vector<std::string>& arguments
             if (!ParseSeconds(value, options.timeoutSeconds)) {
                 return Failure("invalid timeout '" + value + "' (seconds, 0.001 to 3600)");
             }
+        } else if (name == "--service") {
+            if (value.empty()) {
+                return Failure("option --service needs the service's name");
+            }
+            options.serviceName = value;
         } else if (name == "--args") {
             options.commandLineArgs = value;
             launchOptionSeen = true;
@@ -187,7 +197,9 @@ ParsedClientOptions ParseClientOptions(const std::vector<std::string>& arguments
 std::string ClientUsage() {
     return "Usage: orvane-client [options] <command> [operand]\n"
            "\n"
-           "Sends one request to the Orvane Client service and prints its reply.\n"
+           "Sends one request to the Orvane Client service and prints its reply and who\n"
+           "answered. When nothing listens it starts the service first. Requests other than\n"
+           "library-info go only to the service's own process.\n"
            "\n"
            "Commands:\n"
            "  library-info            ask where the service is installed\n"
@@ -204,6 +216,11 @@ std::string ClientUsage() {
            "  --oseq <number>         sequence number of the request (default 1)\n"
            "  --timeout <seconds>     how long to wait for the connection and the reply\n"
            "                          (default 5; fractions allowed)\n"
+           "  --no-start              do not start the service when nothing listens\n"
+           "  --service <name>        the service to start and to check the listener against\n"
+           "                          (default \"Orvane Client Service\")\n"
+           "  --trust-any-listener    send the request whoever listens (to try the service's\n"
+           "                          own checks of its callers from elsewhere)\n"
            "  --verbose               write the protocol's log lines to stderr\n"
            "  -h, --help              show this text\n"
            "\n"
@@ -231,7 +248,13 @@ std::string ClientUsage() {
            "  the reply was not of the type that answers the request\n"
            "  " +
            std::to_string(ClientExitCode::UnparsableReply) +
-           "  the reply's header or body did not parse\n";
+           "  the reply's header or body did not parse\n"
+           "  " +
+           std::to_string(ClientExitCode::NotTheService) +
+           "  another process listens on the port: nothing was sent to it\n"
+           "  " +
+           std::to_string(ClientExitCode::ServiceNotStarted) +
+           "  nothing listened and the service could not be started\n";
 }
 
 }  // namespace OrvaneClient

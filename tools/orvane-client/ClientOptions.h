@@ -2,18 +2,16 @@
 
 // Command line of orvane-client: which request to send, and where.
 
+#include "core/messaging/ServiceClient.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace OrvaneClient {
 
-enum class ClientCommand {
-    LibraryInfo,
-    AuthInfo,
-    Launch,
-    FixDirectory,
-};
+// The commands are the requests of the core library's client.
+using ClientCommand = RequestKind;
 
 struct ClientOptions {
     ClientCommand command = ClientCommand::LibraryInfo;
@@ -24,6 +22,12 @@ struct ClientOptions {
     double timeoutSeconds = 5.0;
     bool verbose = false;
     bool help = false;
+    // Do not start the service when nothing listens.
+    bool noStart = false;
+    // The service to start and to check the listener against, as the SCM names it.
+    std::string serviceName = "Orvane Client Service";
+    // Send whatever the listener is: for trying the service's own checks of its callers.
+    bool trustAnyListener = false;
 
     // launch
     std::string processPath;

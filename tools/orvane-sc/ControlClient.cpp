@@ -1,27 +1,20 @@
 #include "ControlClient.h"
 
-#include "ControlEndpoint.h"
 #include "StatusText.h"
-#include "UniqueFd.h"
-#include "Win32Emu/ScmLineBuffer.h"
-#include "Win32Emu/ScmMessage.h"
+#include "Win32Emu/ScmRequest.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <optional>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 namespace OrvaneSc {
 
 using Win32Emu::ScmMessage;
+using Win32Emu::ScmReply;
 
 namespace {
 
-// Longer than the SCM's own wait for the service's handler, so that its answer wins.
+// Longer than the SCM's own wait for the service's handler, or for a new service process to
+// connect, so that its answer wins.
 constexpr std::chrono::seconds kAnswerTimeout(40);
 
 int fail(const std::string& text) {
@@ -29,78 +22,76 @@ int fail(const std::string& text) {
     return 1;
 }
 
-std::optional<std::string> readAnswer(int socket) {
-    Win32Emu::ScmLineBuffer buffer;
-    const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
-    for (;;) {
-        if (std::optional<std::string> line = buffer.nextLine()) {
-            return line;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || buffer.overflowed()) {
+// The answer, or empty after saying on stderr why there is none.
+std::optional<ScmMessage> ask(const std::string& root, const ScmMessage& request) {
+    const ScmReply reply =
+        Win32Emu::SendScmRequest(Win32Emu::ScmSocketPath(root), request, kAnswerTimeout);
+    switch (reply.outcome) {
+        case ScmReply::Outcome::NoScm:
+            fail("no service is running under " + root + " (no orvane-sc run or serve there)");
             return std::nullopt;
-        }
-        pollfd fd{socket, POLLIN, 0};
-        const int ready = poll(&fd, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
+        case ScmReply::Outcome::Failed:
+            fail(reply.failure);
             return std::nullopt;
-        }
-        char bytes[512];
-        const ssize_t received = recv(socket, bytes, sizeof bytes, 0);
-        if (received <= 0) {
-            return std::nullopt;
-        }
-        buffer.append(bytes, static_cast<size_t>(received));
+        case ScmReply::Outcome::Answered:
+            break;
+    }
+    if (!reply.answer) {
+        fail("unexpected answer from the service control manager");
+    }
+    return reply.answer;
+}
+
+std::string startErrorText(DWORD error) {
+    switch (error) {
+        case ERROR_SERVICE_ALREADY_RUNNING:
+            return "error 1056: the service is already running";
+        case ERROR_SERVICE_DOES_NOT_EXIST:
+            return "error 1060: no such service is installed (is this orvane-sc serve?)";
+        case ERROR_PROCESS_ABORTED:
+            return "error 1067: the service process ended before it connected";
+        default:
+            return ControlErrorText(error);
     }
 }
 
 }  // namespace
 
 int SendControl(const std::string& root, DWORD control) {
-    const std::string path = ControlEndpoint::socketPath(root);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        return fail("the socket path " + path + " is too long for a Unix socket");
+    const std::optional<ScmMessage> answer = ask(root, ScmMessage::control(control));
+    if (!answer) {
+        return 1;
     }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-
-    UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket.isValid()) {
-        return fail(std::string("cannot create a Unix socket: ") + std::strerror(errno));
-    }
-    if (connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        if (errno == ENOENT || errno == ECONNREFUSED) {
-            return fail("no service is running under " + root + " (no orvane-sc run there)");
-        }
-        return fail("cannot reach " + path + ": " + std::strerror(errno));
-    }
-    const std::string request = ScmMessage::control(control).toLine();
-    if (send(socket.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(request.size())) {
-        return fail("cannot send the control: " + std::string(std::strerror(errno)));
-    }
-    const std::optional<std::string> line = readAnswer(socket.get());
-    if (!line) {
-        return fail("no answer from the service control manager");
-    }
-    const std::optional<ScmMessage> answer = ScmMessage::parse(*line);
-    if (answer && answer->kind == ScmMessage::Kind::Status) {
+    if (answer->kind == ScmMessage::Kind::Status) {
         std::printf("status %s\n", StatusText(answer->statusReport).c_str());
         return 0;
     }
-    if (answer && answer->kind == ScmMessage::Kind::Done && answer->result == ERROR_SUCCESS) {
+    if (answer->kind == ScmMessage::Kind::Done && answer->result == ERROR_SUCCESS) {
         std::printf("control code=%s delivered\n", ControlText(control).c_str());
         return 0;
     }
-    if (answer && answer->kind == ScmMessage::Kind::Done) {
+    if (answer->kind == ScmMessage::Kind::Done) {
         return fail(ControlText(control) + " refused: " + ControlErrorText(answer->result));
     }
-    return fail("unexpected answer from the service control manager: " + *line);
+    return fail("unexpected answer from the service control manager: " + answer->toLine());
+}
+
+int StartService(const std::string& root, const std::string& serviceName) {
+    const std::optional<ScmMessage> answer = ask(root, ScmMessage::start(serviceName));
+    if (!answer) {
+        return 1;
+    }
+    if (answer->kind != ScmMessage::Kind::Done || answer->result != ERROR_SUCCESS) {
+        return fail("start refused: " + startErrorText(answer->kind == ScmMessage::Kind::Done
+                                                           ? answer->result
+                                                           : ERROR_INVALID_PARAMETER));
+    }
+    const std::optional<ScmMessage> status = ask(root, ScmMessage::query(serviceName));
+    if (!status || status->kind != ScmMessage::Kind::Process) {
+        return 1;
+    }
+    std::printf("started service=\"%s\" pid=%u\n", serviceName.c_str(), status->processId);
+    return 0;
 }
 
 }  // namespace OrvaneSc

@@ -1,5 +1,7 @@
 #include "ControlEndpoint.h"
 
+#include "Win32Emu/ScmRequest.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -11,7 +13,7 @@
 namespace OrvaneSc {
 
 std::string ControlEndpoint::socketPath(const std::string& root) {
-    return root + "/scm.sock";
+    return Win32Emu::ScmSocketPath(root);
 }
 
 ControlEndpoint::~ControlEndpoint() {

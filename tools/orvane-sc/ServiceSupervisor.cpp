@@ -29,7 +29,9 @@ constexpr std::chrono::seconds kExitTimeout(30);
 
 }  // namespace
 
-ServiceSupervisor::ServiceSupervisor(RunOptions runOptions) : options(std::move(runOptions)) {}
+ServiceSupervisor::ServiceSupervisor(RunOptions runOptions)
+    : options(std::move(runOptions)),
+      security(*ServiceSecurity::fromSddl(ServiceSecurity::kInstalledSddl)) {}
 
 int ServiceSupervisor::run() {
     std::string error;
@@ -37,7 +39,7 @@ int ServiceSupervisor::run() {
         Note(error);
         return 1;
     }
-    if (!startService(error)) {
+    if (!setupSignals(error) || !startService(error)) {
         Note(error);
         return 1;
     }
@@ -48,7 +50,7 @@ int ServiceSupervisor::run() {
     return finish();
 }
 
-bool ServiceSupervisor::startService(std::string& error) {
+bool ServiceSupervisor::setupSignals(std::string& error) {
     // Signals become readable events of the loop; the service gets them back at their defaults.
     sigset_t handled;
     sigemptyset(&handled);
@@ -62,7 +64,10 @@ bool ServiceSupervisor::startService(std::string& error) {
         error = std::string("cannot receive signals: ") + std::strerror(errno);
         return false;
     }
+    return true;
+}
 
+bool ServiceSupervisor::startService(std::string& error) {
     int pair[2] = {-1, -1};
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
         error = std::string("cannot create the SCM channel: ") + std::strerror(errno);
@@ -110,7 +115,7 @@ std::vector<std::string> ServiceSupervisor::serviceEnvironment() const {
 }
 
 void ServiceSupervisor::loop() {
-    while (process.running() || channel.isValid()) {
+    while (keepRunning()) {
         std::vector<pollfd> fds;
         fds.push_back({signals.get(), POLLIN, 0});
         fds.push_back({endpoint.listener(), POLLIN, 0});
@@ -151,11 +156,11 @@ void ServiceSupervisor::loop() {
                     }
                 }
             }
-            clients.erase(
-                std::remove_if(clients.begin(),
-                               clients.end(),
-                               [](const PendingClient& client) { return !client.socket.isValid(); }),
-                clients.end());
+            clients.erase(std::remove_if(
+                              clients.begin(),
+                              clients.end(),
+                              [](const PendingClient& client) { return !client.socket.isValid(); }),
+                          clients.end());
         }
         checkDeadlines();
     }
@@ -231,6 +236,7 @@ void ServiceSupervisor::onMessage(const ScmMessage& message) {
             if (!connected) {
                 connected = true;
                 PrintLine("connect service=\"" + message.serviceName + "\"");
+                answerStarters(ERROR_SUCCESS);
             }
             break;
         case ScmMessage::Kind::Status:
@@ -240,7 +246,11 @@ void ServiceSupervisor::onMessage(const ScmMessage& message) {
             onDone(message.code, message.result);
             break;
         case ScmMessage::Kind::Control:
-            Note("ignored a control from the service process");
+        case ScmMessage::Kind::Open:
+        case ScmMessage::Kind::Start:
+        case ScmMessage::Kind::Query:
+        case ScmMessage::Kind::Process:
+            Note("ignored a request from the service process");
             break;
         case ScmMessage::Kind::Event: {
             // Rendered again from what was parsed: the line on stdout is always well formed.
@@ -302,6 +312,9 @@ void ServiceSupervisor::onProcessEnded() {
         closeChannel();
     }
     answerRequests(ERROR_SERVICE_NOT_ACTIVE);
+    if (serving) {
+        endRun();
+    }
 }
 
 void ServiceSupervisor::checkDeadlines() {
@@ -311,6 +324,7 @@ void ServiceSupervisor::checkDeadlines() {
              std::to_string(kConnectTimeout.count()) + " s (error 1053); terminating it");
         process.kill();
         connectDeadline = Clock::time_point::max();
+        answerStarters(ERROR_SERVICE_REQUEST_TIMEOUT);
     }
     if (process.running() && exitDeadline && now >= *exitDeadline) {
         Note("the service process has not ended " + std::to_string(kExitTimeout.count()) +
@@ -336,7 +350,18 @@ void ServiceSupervisor::checkDeadlines() {
         clients.end());
 }
 
+bool ServiceSupervisor::keepRunning() const {
+    if (process.running() || channel.isValid()) {
+        return true;
+    }
+    return serving && !quitting;
+}
+
 int ServiceSupervisor::finish() {
+    return reportEnd();
+}
+
+int ServiceSupervisor::reportEnd() {
     const int code = process.exitCode();
     const std::string exitLine = process.endedBySignal()
                                      ? "exit signal=" + std::to_string(code - 128)

@@ -1,13 +1,16 @@
 #pragma once
 
-// `orvane-sc run`: the emulated service control manager for one service process. It starts the
+// The emulated service control manager. `orvane-sc run`: for one service process; it starts the
 // process with an SCM channel, prints every status report, delivers controls (from a signal or
 // from `orvane-sc stop`/`interrogate`) one at a time, as Windows' SCM does, and ends once the
-// process has ended. Single-threaded: one poll loop over the signals, the channel and the
-// control socket, with deadlines instead of sleeps.
+// process has ended. `orvane-sc serve`: services.exe for the machine; the service stays
+// installed, is started on request (`orvane-sc start`, a program's StartServiceW) as often as
+// it is asked, answers the controlling calls, and the SCM ends on a signal. Single-threaded: one
+// poll loop over the signals, the channel and the control socket, with deadlines, not sleeps.
 
 #include "ControlEndpoint.h"
 #include "ServiceProcess.h"
+#include "ServiceSecurity.h"
 #include "UniqueFd.h"
 #include "Win32Emu/ScmLineBuffer.h"
 #include "Win32Emu/ScmMessage.h"
@@ -36,6 +39,9 @@ public:
     // process's exit code after it reported SERVICE_STOPPED; otherwise that code when it is not
     // 0, else 1 (a signal that ended it counts as 128 + its number).
     int run();
+    // Serves the installed service until a signal ends orvane-sc (and a running service with
+    // it). 0, or 1 when the control socket cannot be opened.
+    int serve();
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -54,7 +60,19 @@ private:
         Clock::time_point deadline;
     };
 
+    bool setupSignals(std::string& error);
     bool startService(std::string& error);
+    bool keepRunning() const;
+    int reportEnd();
+
+    // serve: the requests of programs, and one run of the service after another.
+    void onStartRequest(UniqueFd client);
+    void onOpenRequest(UniqueFd& client, const Win32Emu::ScmMessage& request);
+    void onQueryRequest(UniqueFd& client);
+    bool isTheService(const std::string& name) const;
+    SERVICE_STATUS currentStatus() const;
+    void answerStarters(DWORD error);
+    void endRun();
     std::vector<std::string> serviceEnvironment() const;
     void loop();
     std::optional<Clock::time_point> nextDeadline() const;
@@ -85,6 +103,11 @@ private:
     int finish();
 
     RunOptions options;
+    bool serving = false;
+    bool quitting = false;
+    ServiceSecurity security;
+    std::vector<UniqueFd> starters;  // StartServiceW calls waiting for the process to connect
+    bool everStarted = false;
     ControlEndpoint endpoint;
     ServiceProcess process;
     UniqueFd signals;

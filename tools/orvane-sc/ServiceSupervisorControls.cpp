@@ -54,6 +54,8 @@ void ServiceSupervisor::onDone(DWORD control, DWORD result) {
 
 void ServiceSupervisor::onStopSignal(const std::string& name) {
     ++stopSignals;
+    // Serving, a signal ends the SCM: at once with no service running, else once it has stopped.
+    quitting = serving;
     if (!process.running()) {
         return;
     }
@@ -119,6 +121,30 @@ bool ServiceSupervisor::readClient(PendingClient& client) {
         return client.buffer.overflowed();
     }
     const std::optional<ScmMessage> request = ScmMessage::parse(*line);
+    const bool programRequest = request && (request->kind == ScmMessage::Kind::Open ||
+                                            request->kind == ScmMessage::Kind::Start ||
+                                            request->kind == ScmMessage::Kind::Query);
+    if (programRequest && !isTheService(request->serviceName)) {
+        Answer(client.socket, ScmMessage::done(0, ERROR_SERVICE_DOES_NOT_EXIST));
+        return true;
+    }
+    if (programRequest && request->kind == ScmMessage::Kind::Open) {
+        onOpenRequest(client.socket, *request);
+        return true;
+    }
+    if (programRequest && request->kind == ScmMessage::Kind::Query) {
+        onQueryRequest(client.socket);
+        return true;
+    }
+    if (programRequest && !serving) {
+        // `run` is the SCM of one run: the service is running, or on its way out.
+        Answer(client.socket, ScmMessage::done(0, ERROR_SERVICE_ALREADY_RUNNING));
+        return true;
+    }
+    if (programRequest) {
+        onStartRequest(std::move(client.socket));
+        return true;
+    }
     if (!request || request->kind != ScmMessage::Kind::Control) {
         Answer(client.socket, ScmMessage::done(0, ERROR_INVALID_PARAMETER));
         return true;

@@ -1,5 +1,6 @@
-// orvane-sc: the emulated service control manager. `run` starts the service and stays its SCM
-// until it has stopped; `stop` and `interrogate` reach that SCM from another terminal.
+// orvane-sc: the emulated service control manager. `serve` is the machine's services.exe, with
+// the service installed and started on demand; `run` starts the service once and stays its SCM
+// until it has stopped; `start`, `stop` and `interrogate` reach that SCM from another terminal.
 
 #include "ControlClient.h"
 #include "ServiceSupervisor.h"
@@ -19,13 +20,18 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: orvane-sc run [--profile FILE] [--root DIR] [--exe PATH]\n"
+    "usage: orvane-sc serve [--profile FILE] [--root DIR] [--exe PATH]\n"
+    "       orvane-sc run [--profile FILE] [--root DIR] [--exe PATH]\n"
+    "       orvane-sc start [--root DIR]\n"
     "       orvane-sc stop [--root DIR]\n"
     "       orvane-sc interrogate [--root DIR]\n"
     "\n"
+    "serve        keep \"Orvane Client Service\" installed (demand start) and start it whenever\n"
+    "             asked, printing each run's status reports; Ctrl-C ends it and a running service\n"
     "run          start OrvaneService as a service, print each status report it makes, and\n"
     "             stop it on Ctrl-C or SIGTERM; exits with the service process's exit code\n"
-    "stop         send the stop control to the service that `run` serves\n"
+    "start        start the service that `serve` keeps installed\n"
+    "stop         send the stop control to the service that `run` or `serve` runs\n"
     "interrogate  ask that service to report its status again\n"
     "\n"
     "--root DIR      the emulated machine's host root (default $WIN32EMU_ROOT, else\n"
@@ -96,7 +102,7 @@ std::vector<std::string> defaultServiceCandidates() {
     return candidates;
 }
 
-int runService(const Arguments& arguments) {
+int runService(const Arguments& arguments, bool serve) {
     OrvaneSc::RunOptions options;
     const std::string root = arguments.root.empty() ? defaultRoot() : arguments.root;
     if (root.empty()) {
@@ -142,7 +148,8 @@ int runService(const Arguments& arguments) {
                 looked);
         }
     }
-    return OrvaneSc::ServiceSupervisor(options).run();
+    OrvaneSc::ServiceSupervisor supervisor(options);
+    return serve ? supervisor.serve() : supervisor.run();
 }
 
 int sendControl(const Arguments& arguments, DWORD control) {
@@ -165,7 +172,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    const bool isRun = arguments.command == "run";
+    const bool isRun = arguments.command == "run" || arguments.command == "serve";
     for (int i = 2; i < argc; ++i) {
         const std::string option = argv[i];
         const bool takesValue =
@@ -186,7 +193,14 @@ int main(int argc, char** argv) {
         }
     }
     if (isRun) {
-        return runService(arguments);
+        return runService(arguments, arguments.command == "serve");
+    }
+    if (arguments.command == "start") {
+        const std::string root = arguments.root.empty() ? defaultRoot() : arguments.root;
+        if (root.empty()) {
+            return fail("no host root: give --root DIR, or set WIN32EMU_ROOT or HOME");
+        }
+        return OrvaneSc::StartService(absolute(root), "Orvane Client Service");
     }
     if (arguments.command == "stop") {
         return sendControl(arguments, SERVICE_CONTROL_STOP);

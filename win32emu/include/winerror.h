@@ -42,6 +42,7 @@
 #define ERROR_SEM_TIMEOUT                       121
 #define ERROR_INSUFFICIENT_BUFFER               122
 #define ERROR_INVALID_NAME                      123
+#define ERROR_INVALID_LEVEL                     124
 #define ERROR_MOD_NOT_FOUND                     126
 #define ERROR_PROC_NOT_FOUND                    127
 #define ERROR_WAIT_NO_CHILDREN                  128
@@ -83,7 +84,10 @@
 #define ERROR_EXCEPTION_IN_SERVICE              1064
 #define ERROR_SERVICE_SPECIFIC_ERROR            1066
 #define ERROR_PROCESS_ABORTED                   1067
+#define ERROR_SERVICE_NEVER_STARTED             1077
+#define RPC_S_SERVER_UNAVAILABLE                1722
 #define ERROR_INVALID_SERVICE_CONTROL           1052
+#define ERROR_SHUTDOWN_IN_PROGRESS              1115
 #define ERROR_NOT_FOUND                         1168
 #define ERROR_OLD_WIN_VERSION                   1150
 #define ERROR_NOT_ALL_ASSIGNED                  1300

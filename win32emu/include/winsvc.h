@@ -1,9 +1,10 @@
 #pragma once
 
-// Emulated Windows SDK: the service side of the service control manager (advapi32): the status
-// structure and constants, the dispatch table, and the three calls a service process makes.
-// win32emu implements them over an emulated SCM: an in-process one that a test plays
-// (Win32Emu/ServiceControlManager.h), or orvane-sc for a process that it started.
+// Emulated Windows SDK: the service control manager's calls (advapi32). The service side: the
+// status structure and constants, the dispatch table, and the three calls a service process
+// makes, over an in-process SCM that a test plays (Win32Emu/ServiceControlManager.h) or orvane-sc
+// for a process that it started. The controlling side: opening the SCM and a service, starting
+// it and querying its status, answered by `orvane-sc serve` for the host root of the machine.
 
 #include <winnt.h>
 
@@ -61,6 +62,28 @@
 #define SERVICE_CONTROL_TIMECHANGE              0x00000010
 #define SERVICE_CONTROL_TRIGGEREVENT            0x00000020
 
+// Access rights to the SCM and to a service.
+#define SC_MANAGER_CONNECT              0x0001
+#define SC_MANAGER_CREATE_SERVICE       0x0002
+#define SC_MANAGER_ENUMERATE_SERVICE    0x0004
+#define SC_MANAGER_LOCK                 0x0008
+#define SC_MANAGER_QUERY_LOCK_STATUS    0x0010
+#define SC_MANAGER_MODIFY_BOOT_CONFIG   0x0020
+#define SC_MANAGER_ALL_ACCESS           0xF003F
+#define SERVICE_QUERY_CONFIG            0x0001
+#define SERVICE_CHANGE_CONFIG           0x0002
+#define SERVICE_QUERY_STATUS            0x0004
+#define SERVICE_ENUMERATE_DEPENDENTS    0x0008
+#define SERVICE_START                   0x0010
+#define SERVICE_STOP                    0x0020
+#define SERVICE_PAUSE_CONTINUE          0x0040
+#define SERVICE_INTERROGATE             0x0080
+#define SERVICE_USER_DEFINED_CONTROL    0x0100
+#define SERVICE_ALL_ACCESS              0xF01FF
+
+#define SERVICES_ACTIVE_DATABASEW       L"ServicesActive"
+#define SERVICE_RUNS_IN_SYSTEM_PROCESS  0x00000001
+
 // clang-format on
 
 typedef struct _SERVICE_STATUS {
@@ -74,6 +97,22 @@ typedef struct _SERVICE_STATUS {
 } SERVICE_STATUS, *LPSERVICE_STATUS;
 
 DECLARE_HANDLE(SERVICE_STATUS_HANDLE);
+DECLARE_HANDLE(SC_HANDLE);
+typedef SC_HANDLE* LPSC_HANDLE;
+
+typedef enum _SC_STATUS_TYPE { SC_STATUS_PROCESS_INFO = 0 } SC_STATUS_TYPE;
+
+typedef struct _SERVICE_STATUS_PROCESS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+    DWORD dwProcessId;
+    DWORD dwServiceFlags;
+} SERVICE_STATUS_PROCESS, *LPSERVICE_STATUS_PROCESS;
 
 typedef VOID(WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD dwNumServicesArgs, LPSTR* lpServiceArgVectors);
 typedef VOID(WINAPI* LPHANDLER_FUNCTION)(DWORD dwControl);
@@ -106,5 +145,37 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpServiceName,
 // is not the running dispatcher's, ERROR_INVALID_DATA for a NULL status or an unknown state.
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
                              LPSERVICE_STATUS lpServiceStatus);
+
+// Connects to the SCM of this machine. Only SC_MANAGER_CONNECT is modelled (other rights:
+// ERROR_CALL_NOT_IMPLEMENTED), on the local machine (a machine name other than empty:
+// ERROR_CALL_NOT_IMPLEMENTED) and its active database (another name: ERROR_INVALID_NAME). NULL
+// with RPC_S_SERVER_UNAVAILABLE when no `orvane-sc serve` runs for the host root.
+SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR lpMachineName,
+                                LPCWSTR lpDatabaseName,
+                                DWORD dwDesiredAccess);
+
+// Opens an installed service (name compared without case) with the rights the service's
+// security descriptor grants the caller's token: ERROR_ACCESS_DENIED when it does not grant all
+// of dwDesiredAccess, ERROR_SERVICE_DOES_NOT_EXIST for an unknown name, ERROR_INVALID_ADDRESS
+// for a NULL name, ERROR_INVALID_HANDLE for a handle that is not the SCM's.
+SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess);
+
+// Starts a stopped service and returns once its process has connected its control dispatcher.
+// ERROR_ACCESS_DENIED without SERVICE_START on the handle, ERROR_SERVICE_ALREADY_RUNNING while
+// its process runs, ERROR_SERVICE_REQUEST_TIMEOUT when the process does not connect in 30 s,
+// ERROR_PROCESS_ABORTED when it ends before that. Start arguments: ERROR_CALL_NOT_IMPLEMENTED.
+BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCWSTR* lpServiceArgVectors);
+
+// The service's status with its process id (0 while it is stopped). ERROR_INVALID_LEVEL for a
+// level other than SC_STATUS_PROCESS_INFO, ERROR_INSUFFICIENT_BUFFER (with the size needed) for
+// a buffer smaller than SERVICE_STATUS_PROCESS, ERROR_ACCESS_DENIED without SERVICE_QUERY_STATUS.
+BOOL WINAPI QueryServiceStatusEx(SC_HANDLE hService,
+                                 SC_STATUS_TYPE InfoLevel,
+                                 LPBYTE lpBuffer,
+                                 DWORD cbBufSize,
+                                 LPDWORD pcbBytesNeeded);
+
+// Closes a handle from OpenSCManagerW or OpenServiceW; ERROR_INVALID_HANDLE for any other.
+BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 
 }  // extern "C"

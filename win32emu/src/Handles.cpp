@@ -17,7 +17,9 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (hObject == GetCurrentProcess()) {
         return TRUE;
     }
-    if (!Model().handles.remove(hObject)) {
+    // The SCM's handles are not kernel handles: only CloseServiceHandle closes them.
+    const std::string type = entry ? entry->object->typeName() : "";
+    if (type == "ScManager" || type == "Service" || !Model().handles.remove(hObject)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

@@ -112,15 +112,16 @@ std::vector<HostConnection> hostConnections() {
     return connections;
 }
 
-// The socket inodes of this host process.
-std::set<unsigned long> ownSocketInodes() {
+// The socket inodes of a host process ("self" for this one).
+std::set<unsigned long> socketInodes(const std::string& process = "self") {
     std::set<unsigned long> inodes;
-    DIR* directory = opendir("/proc/self/fd");
+    const std::string folder = "/proc/" + process + "/fd";
+    DIR* directory = opendir(folder.c_str());
     if (directory == nullptr) {
         return inodes;
     }
     while (const dirent* entry = readdir(directory)) {
-        const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+        const std::string path = folder + "/" + entry->d_name;
         char target[64] = {};
         const ssize_t length = readlink(path.c_str(), target, sizeof(target) - 1);
         unsigned long inode = 0;
@@ -130,6 +131,29 @@ std::set<unsigned long> ownSocketInodes() {
     }
     closedir(directory);
     return inodes;
+}
+
+// The host process that holds the socket `inode`, 0 when none that may be looked at does. A
+// listening socket of another program is that program's: an emulated service started by
+// orvane-sc, whose SCM reports its host process id, or any other listener.
+DWORD hostProcessHolding(unsigned long inode) {
+    DIR* directory = opendir("/proc");
+    if (directory == nullptr) {
+        return 0;
+    }
+    DWORD owner = 0;
+    while (const dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        if (socketInodes(name).count(inode) > 0) {
+            owner = static_cast<DWORD>(std::stoul(name));
+            break;
+        }
+    }
+    closedir(directory);
+    return owner;
 }
 
 WORD networkPort(WORD port) {
@@ -142,7 +166,7 @@ WORD networkPort(WORD port) {
 
 std::vector<MIB_TCPROW_OWNER_PID> ownedRows(TCP_TABLE_CLASS tableClass) {
     const std::vector<HostConnection> connections = hostConnections();
-    const std::set<unsigned long> ownInodes = ownSocketInodes();
+    const std::set<unsigned long> ownInodes = socketInodes();
     std::set<WORD> ownListeningPorts;
     for (const HostConnection& connection : connections) {
         if (connection.state == MIB_TCP_STATE_LISTEN && ownInodes.count(connection.inode) > 0) {
@@ -170,6 +194,10 @@ std::vector<MIB_TCPROW_OWNER_PID> ownedRows(TCP_TABLE_CLASS tableClass) {
                    ownInodes.count(connection.inode) > 0) {
             // The listening socket and the connections it accepted: the service's own.
             owner = configuration.currentProcessId;
+        } else if (listening && ownInodes.count(connection.inode) == 0) {
+            if (const DWORD holder = hostProcessHolding(connection.inode)) {
+                owner = holder;
+            }
         } else if (connection.state == MIB_TCP_STATE_TIME_WAIT) {
             // A connection in TIME_WAIT belongs to no process any more.
             owner = 0;

@@ -169,13 +169,76 @@ void shorten(std::string& value) {
     value = value.substr(0, length) + "...";
 }
 
+std::string statusNumbers(const SERVICE_STATUS& report) {
+    return std::to_string(report.dwServiceType) + " " + std::to_string(report.dwCurrentState) +
+           " " + std::to_string(report.dwControlsAccepted) + " " +
+           std::to_string(report.dwWin32ExitCode) + " " +
+           std::to_string(report.dwServiceSpecificExitCode) + " " +
+           std::to_string(report.dwCheckPoint) + " " + std::to_string(report.dwWaitHint);
+}
+
+SERVICE_STATUS statusFrom(const std::vector<DWORD>& numbers, size_t first) {
+    SERVICE_STATUS report{};
+    report.dwServiceType = numbers[first];
+    report.dwCurrentState = numbers[first + 1];
+    report.dwControlsAccepted = numbers[first + 2];
+    report.dwWin32ExitCode = numbers[first + 3];
+    report.dwServiceSpecificExitCode = numbers[first + 4];
+    report.dwCheckPoint = numbers[first + 5];
+    report.dwWaitHint = numbers[first + 6];
+    return report;
+}
+
+// A service name as it may stand at the end of a line.
+std::string lineSafe(const std::string& name) {
+    std::string text;
+    for (const char c : name) {
+        const bool isControl = static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+        text += isControl ? '?' : c;
+    }
+    return text;
+}
+
+std::vector<std::string> splitSids(std::string_view text) {
+    std::vector<std::string> sids;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        sids.emplace_back(text.substr(start, comma - start));
+        if (sids.back().empty()) {
+            return {};
+        }
+        start = comma + 1;
+    }
+    return sids;
+}
+
+// `open <access> <sids> <name>`; empty when malformed.
+std::optional<ScmMessage> parseOpen(std::string_view rest) {
+    const size_t first = rest.find(' ');
+    const size_t second = first == std::string_view::npos ? first : rest.find(' ', first + 1);
+    if (second == std::string_view::npos || second + 1 >= rest.size()) {
+        return std::nullopt;
+    }
+    const std::optional<DWORD> access = parseNumber(rest.substr(0, first));
+    const std::vector<std::string> sids = splitSids(rest.substr(first + 1, second - first - 1));
+    if (!access || sids.empty()) {
+        return std::nullopt;
+    }
+    return ScmMessage::open(*access, sids, std::string(rest.substr(second + 1)));
+}
+
 }  // namespace
 
-ScmMessage ScmMessage::connect(const std::string& serviceName) {
+ScmMessage ScmMessage::named(Kind kind, const std::string& serviceName) {
     ScmMessage message;
-    message.kind = Kind::Connect;
+    message.kind = kind;
     message.serviceName = serviceName;
     return message;
+}
+
+ScmMessage ScmMessage::connect(const std::string& serviceName) {
+    return named(Kind::Connect, serviceName);
 }
 
 ScmMessage ScmMessage::status(const SERVICE_STATUS& status) {
@@ -197,6 +260,39 @@ ScmMessage ScmMessage::control(DWORD code) {
     ScmMessage message;
     message.kind = Kind::Control;
     message.code = code;
+    return message;
+}
+
+ScmMessage ScmMessage::open(DWORD access,
+                            const std::vector<std::string>& callerSids,
+                            const std::string& serviceName) {
+    for (const std::string& sid : callerSids) {
+        if (sid.empty() || sid.find_first_of(" ,\n") != std::string::npos) {
+            throw std::invalid_argument("not a SID: " + sid);
+        }
+    }
+    if (callerSids.empty()) {
+        throw std::invalid_argument("an open request names the caller's SIDs");
+    }
+    ScmMessage message = named(Kind::Open, serviceName);
+    message.code = access;
+    message.sids = callerSids;
+    return message;
+}
+
+ScmMessage ScmMessage::start(const std::string& serviceName) {
+    return named(Kind::Start, serviceName);
+}
+
+ScmMessage ScmMessage::query(const std::string& serviceName) {
+    return named(Kind::Query, serviceName);
+}
+
+ScmMessage ScmMessage::process(DWORD processId, const SERVICE_STATUS& status) {
+    ScmMessage message;
+    message.kind = Kind::Process;
+    message.processId = processId;
+    message.statusReport = status;
     return message;
 }
 
@@ -247,9 +343,18 @@ std::optional<ScmMessage> ScmMessage::parse(std::string_view line) {
         }
         return message;
     }
-    constexpr std::string_view connectKeyword = "connect ";
-    if (line.substr(0, connectKeyword.size()) == connectKeyword) {
-        return connect(std::string(line.substr(connectKeyword.size())));
+    for (const auto& [keyword, kind] : {std::pair{std::string_view("connect "), Kind::Connect},
+                                        std::pair{std::string_view("start "), Kind::Start},
+                                        std::pair{std::string_view("query "), Kind::Query}}) {
+        // A dispatcher may connect without a name; a request must name its service.
+        if (line.substr(0, keyword.size()) == keyword &&
+            (kind == Kind::Connect || line.size() > keyword.size())) {
+            return named(kind, std::string(line.substr(keyword.size())));
+        }
+    }
+    constexpr std::string_view openKeyword = "open ";
+    if (line.substr(0, openKeyword.size()) == openKeyword) {
+        return parseOpen(line.substr(openKeyword.size()));
     }
     const std::vector<std::string_view> fields = splitFields(line);
     std::vector<DWORD> numbers;
@@ -258,15 +363,10 @@ std::optional<ScmMessage> ScmMessage::parse(std::string_view line) {
     }
     const std::string_view keyword = fields.front();
     if (keyword == "status" && numbers.size() == 7) {
-        SERVICE_STATUS report{};
-        report.dwServiceType = numbers[0];
-        report.dwCurrentState = numbers[1];
-        report.dwControlsAccepted = numbers[2];
-        report.dwWin32ExitCode = numbers[3];
-        report.dwServiceSpecificExitCode = numbers[4];
-        report.dwCheckPoint = numbers[5];
-        report.dwWaitHint = numbers[6];
-        return status(report);
+        return status(statusFrom(numbers, 0));
+    }
+    if (keyword == "process" && numbers.size() == 8) {
+        return process(numbers[0], statusFrom(numbers, 1));
     }
     if (keyword == "done" && numbers.size() == 2) {
         return done(numbers[0], numbers[1]);
@@ -279,22 +379,24 @@ std::optional<ScmMessage> ScmMessage::parse(std::string_view line) {
 
 std::string ScmMessage::toLine() const {
     switch (kind) {
-        case Kind::Connect: {
-            std::string line = "connect ";
-            for (const char c : serviceName) {
-                const bool isControl = static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-                line += isControl ? '?' : c;
+        case Kind::Connect:
+            return "connect " + lineSafe(serviceName) + "\n";
+        case Kind::Start:
+            return "start " + lineSafe(serviceName) + "\n";
+        case Kind::Query:
+            return "query " + lineSafe(serviceName) + "\n";
+        case Kind::Open: {
+            std::string line = "open " + std::to_string(code) + " ";
+            for (size_t i = 0; i < sids.size(); ++i) {
+                line += (i == 0 ? "" : ",") + sids[i];
             }
-            return line + "\n";
+            return line + " " + lineSafe(serviceName) + "\n";
         }
         case Kind::Status:
-            return "status " + std::to_string(statusReport.dwServiceType) + " " +
-                   std::to_string(statusReport.dwCurrentState) + " " +
-                   std::to_string(statusReport.dwControlsAccepted) + " " +
-                   std::to_string(statusReport.dwWin32ExitCode) + " " +
-                   std::to_string(statusReport.dwServiceSpecificExitCode) + " " +
-                   std::to_string(statusReport.dwCheckPoint) + " " +
-                   std::to_string(statusReport.dwWaitHint) + "\n";
+            return "status " + statusNumbers(statusReport) + "\n";
+        case Kind::Process:
+            return "process " + std::to_string(processId) + " " + statusNumbers(statusReport) +
+                   "\n";
         case Kind::Done:
             return "done " + std::to_string(code) + " " + std::to_string(result) + "\n";
         case Kind::Control:

@@ -30,9 +30,10 @@ std::string WriteProfile(Poco::TemporaryFile& file, const std::string& json) {
     return file.path();
 }
 
-OrvaneScSession::CommandResult AskForAuthInfo() {
-    return OrvaneScSession::runProgram(
-        {ClientPath, "auth-info", "--port", "9977", "--oseq", "11"}, {}, 20s);
+OrvaneScSession::CommandResult AskForAuthInfo(const OrvaneScSession& session) {
+    return OrvaneScSession::runProgram({ClientPath, "auth-info", "--port", "9977", "--oseq", "11"},
+                                       Testing::ClientEnvironment(session.root()),
+                                       20s);
 }
 
 void StopService(OrvaneScSession& session) {
@@ -44,7 +45,7 @@ TEST(AuthInfoProcessTest, TheConsoleUsersTokenReachesTheClientAndNoLog) {
     OrvaneScSession session(ServicePath);
     ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
 
-    const auto reply = AskForAuthInfo();
+    const auto reply = AskForAuthInfo(session);
     EXPECT_EQ(reply.exitCode, 0) << reply.output << reply.errorOutput;
     EXPECT_NE(reply.output.find(StoredToken), std::string::npos) << reply.output;
     StopService(session);
@@ -67,7 +68,7 @@ TEST(AuthInfoProcessTest, NoShellAtTheConsoleIsAnsweredNotFound) {
     OrvaneScSession session(ServicePath, {}, profile);
     ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
 
-    const auto reply = AskForAuthInfo();
+    const auto reply = AskForAuthInfo(session);
     EXPECT_EQ(reply.exitCode, ClientExitErrorReply) << reply.output << reply.errorOutput;
     EXPECT_NE(reply.output.find("404"), std::string::npos) << reply.output;
     StopService(session);

@@ -38,8 +38,10 @@ TEST(CallerProcessTest, AnotherUsersClientIsRefusedAuthInfo) {
     OrvaneScSession session(ServicePath, {}, profileFile.path());
     ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
 
-    const auto reply = OrvaneScSession::runProgram(
-        {ClientPath, "auth-info", "--port", "9977", "--oseq", "12"}, {}, 20s);
+    const auto reply =
+        OrvaneScSession::runProgram({ClientPath, "auth-info", "--port", "9977", "--oseq", "12"},
+                                    Testing::ClientEnvironment(session.root()),
+                                    20s);
     EXPECT_EQ(reply.exitCode, ClientExitErrorReply) << reply.output << reply.errorOutput;
     EXPECT_NE(reply.output.find("403"), std::string::npos) << reply.output;
     EXPECT_EQ(reply.output.find("rt1."), std::string::npos) << reply.output;

@@ -24,9 +24,12 @@ using Testing::ClientPath;
 using Testing::OrvaneScSession;
 using Testing::ServicePath;
 
-OrvaneScSession::CommandResult FixDirectory(const std::string& directory) {
+OrvaneScSession::CommandResult FixDirectory(const OrvaneScSession& session,
+                                            const std::string& directory) {
     return OrvaneScSession::runProgram(
-        {ClientPath, "fix-dir", directory, "--port", "9977", "--oseq", "21"}, {}, 20s);
+        {ClientPath, "fix-dir", directory, "--port", "9977", "--oseq", "21"},
+        Testing::ClientEnvironment(session.root()),
+        20s);
 }
 
 TEST(FixDirectoryProcessTest, AGameFolderIsGrantedAndTheWindowsDirectoryRefused) {
@@ -34,7 +37,7 @@ TEST(FixDirectoryProcessTest, AGameFolderIsGrantedAndTheWindowsDirectoryRefused)
     ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
     Poco::File(session.root() + "/C/Games/Mine").createDirectories();
 
-    const auto granted = FixDirectory("C:\\Games\\Mine");
+    const auto granted = FixDirectory(session, "C:\\Games\\Mine");
     EXPECT_EQ(granted.exitCode, 0) << granted.output << granted.errorOutput;
     EXPECT_NE(granted.output.find("200"), std::string::npos) << granted.output;
 
@@ -55,7 +58,7 @@ TEST(FixDirectoryProcessTest, AGameFolderIsGrantedAndTheWindowsDirectoryRefused)
                   "event acl object=MACHINE\\SOFTWARE\\Qovex\\OrvaneClient" +
                       Poco::format(grant, std::string("000F003F"))}));
 
-    const auto refused = FixDirectory("C:\\Windows");
+    const auto refused = FixDirectory(session, "C:\\Windows");
     EXPECT_EQ(refused.exitCode, ClientExitErrorReply) << refused.output << refused.errorOutput;
     EXPECT_NE(refused.output.find("500"), std::string::npos) << refused.output;
 

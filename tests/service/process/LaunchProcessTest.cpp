@@ -44,7 +44,9 @@ TEST(LaunchProcessTest, NotepadStartsInTheConsoleUsersDesktopAndOrvaneScShowsIt)
     ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
 
     const auto reply = OrvaneScSession::runProgram(
-        {ClientPath, "launch", "C:\\Windows\\notepad.exe", "--args", "notepad.exe"}, {}, 20s);
+        {ClientPath, "launch", "C:\\Windows\\notepad.exe", "--args", "notepad.exe"},
+        Testing::ClientEnvironment(session.root()),
+        20s);
     EXPECT_EQ(reply.exitCode, 0) << reply.output << reply.errorOutput;
     const std::string pid = FieldOf(reply.output, "pid");
     ASSERT_FALSE(pid.empty()) << reply.output;
@@ -68,7 +70,9 @@ TEST(LaunchProcessTest, AnUnparsablePathIsAnsweredAtOnceWithAnError) {
 
     const auto started = std::chrono::steady_clock::now();
     const auto reply = OrvaneScSession::runProgram(
-        {ClientPath, "launch", "C:foo", "--args", "foo", "--timeout", "10"}, {}, 20s);
+        {ClientPath, "launch", "C:foo", "--args", "foo", "--timeout", "10"},
+        Testing::ClientEnvironment(session.root()),
+        20s);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     EXPECT_EQ(reply.exitCode, ClientExitErrorReply) << reply.output << reply.errorOutput;
     EXPECT_NE(reply.output.find("500"), std::string::npos) << reply.output;

@@ -75,8 +75,10 @@ TEST_F(OrvaneServiceProcessTest, RunsUnderTheScmAnswersAndStopsPromptly) {
     ASSERT_TRUE(running.has_value()) << session.errorOutput();
     EXPECT_EQ(running->accepted, 1u);
 
-    const auto reply = OrvaneScSession::runProgram(
-        {ClientPath, "library-info", "--port", "9977", "--oseq", "7"}, {}, 20s);
+    const auto reply =
+        OrvaneScSession::runProgram({ClientPath, "library-info", "--port", "9977", "--oseq", "7"},
+                                    Testing::ClientEnvironment(session.root()),
+                                    20s);
     EXPECT_EQ(reply.exitCode, 0) << reply.output << reply.errorOutput;
     EXPECT_NE(reply.output.find("C:\\Program Files (x86)\\Orvane Client"), std::string::npos)
         << reply.output;

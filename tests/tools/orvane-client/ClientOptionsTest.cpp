@@ -17,6 +17,18 @@ TEST(ClientOptions, DefaultsApplyWhenOnlyTheCommandIsGiven) {
     EXPECT_EQ(parsed.options.oseq, 1u);
     EXPECT_DOUBLE_EQ(parsed.options.timeoutSeconds, 5.0);
     EXPECT_FALSE(parsed.options.verbose);
+    EXPECT_FALSE(parsed.options.noStart);
+    EXPECT_FALSE(parsed.options.trustAnyListener);
+    EXPECT_EQ(parsed.options.serviceName, "Orvane Client Service");
+}
+
+TEST(ClientOptions, WhichServiceToStartAndTrust) {
+    const ParsedClientOptions parsed = ParseClientOptions(
+        {"--no-start", "--service", "OrvaneService", "--trust-any-listener", "auth-info"});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    EXPECT_TRUE(parsed.options.noStart);
+    EXPECT_TRUE(parsed.options.trustAnyListener);
+    EXPECT_EQ(parsed.options.serviceName, "OrvaneService");
 }
 
 TEST(ClientOptions, LaunchTakesItsPathAndOptionsInAnyOrder) {
@@ -87,6 +99,8 @@ TEST(ClientOptions, MalformedCommandLinesAreRefusedWithAReason) {
         {{"--host=", "auth-info"}, "option --host needs a host name or address"},
         {{"auth-info", "--port"}, "option --port needs a value"},
         {{"--verbose=yes", "auth-info"}, "option --verbose takes no value"},
+        {{"--no-start=1", "auth-info"}, "option --no-start takes no value"},
+        {{"--service=", "auth-info"}, "option --service needs the service's name"},
         {{"--elevated", "library-info"},
          "--args, --dir and --elevated belong to the launch command"},
         {{"fix-dir", "C:\\", "--dir", "C:\\"},

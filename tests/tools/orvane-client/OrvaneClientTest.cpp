@@ -1,5 +1,6 @@
 #include "core/messaging/ProtobufReader.h"
 #include "core/messaging/ProtobufSender.h"
+#include "core/messaging/ServiceClient.h"
 #include "tests/support/LoopbackPair.h"
 #include "tools/orvane-client/ClientApplication.h"
 #include "tools/orvane-client/ClientExitCode.h"
@@ -105,11 +106,40 @@ struct ClientRun {
     std::string err;
 };
 
-ClientRun RunAgainst(LoopbackResponder& responder, std::vector<std::string> arguments) {
+// The process the client takes for the service's: `servicePid` (0: the service is stopped).
+ServiceClientSettings ServiceRunsAs(DWORD servicePid) {
+    ServiceClientSettings settings;
+    settings.serviceProcess = [servicePid](std::string& problem) {
+        if (servicePid == 0) {
+            problem = "the service is not running";
+        }
+        return servicePid;
+    };
+    return settings;
+}
+
+// Who owns the responder's listening socket (this process), as the TCP table names it; 0 where
+// the table names no owner for listeners (Wine).
+DWORD ResponderProcess(const LoopbackResponder& responder) {
+    std::string problem;
+    return ServiceClient::ListeningProcess(
+        "127.0.0.1", static_cast<std::uint16_t>(std::stoi(responder.port())), problem);
+}
+
+// By default the responder plays the service.
+ClientRun RunAgainst(LoopbackResponder& responder,
+                     std::vector<std::string> arguments,
+                     std::optional<ServiceClientSettings> settings = std::nullopt) {
+    if (!settings) {
+        // What is sent and answered, not who listens (the squatter table below): unverified,
+        // wherever the suite runs.
+        settings = ServiceRunsAs(ResponderProcess(responder));
+        arguments.insert(arguments.begin(), "--trust-any-listener");
+    }
     arguments.insert(arguments.begin(), {"--port", responder.port()});
     std::ostringstream out;
     std::ostringstream err;
-    const int exitCode = RunClient(arguments, out, err);
+    const int exitCode = RunClient(arguments, out, err, *settings);
     responder.join();
     return {exitCode, out.str(), err.str()};
 }
@@ -140,11 +170,17 @@ TEST_P(OrvaneClientReplyTest, PrintsTheDecodedReplyAndExitsWithItsCode) {
     ASSERT_TRUE(responder.gotRequest);
     EXPECT_EQ(responder.request.type(), c.requestType);
     EXPECT_EQ(responder.request.oseq(), 7u);
+    // Who answered comes first, when anybody did (the squatter table checks what it says).
     std::string expectedOut;
+    std::string out = run.out;
+    if (!c.outLines.empty()) {
+        EXPECT_EQ(out.rfind("answered by    ", 0), 0u) << out;
+        out.erase(0, out.find('\n') + 1);
+    }
     for (const std::string& line : c.outLines) {
         expectedOut += line + "\n";
     }
-    EXPECT_EQ(run.out, expectedOut);
+    EXPECT_EQ(out, expectedOut);
     if (c.errText.empty()) {
         EXPECT_EQ(run.err, "");
     } else {
@@ -363,10 +399,104 @@ TEST(OrvaneClient, RefusedConnectionIsAConnectionFailure) {
     }
     std::ostringstream out;
     std::ostringstream err;
-    EXPECT_EQ(RunClient({"--port", port, "--timeout", "2", "auth-info"}, out, err),
+    EXPECT_EQ(RunClient({"--port", port, "--timeout", "2", "--no-start", "auth-info"}, out, err),
               ClientExitCode::ConnectionFailed);
     EXPECT_EQ(out.str(), "");
     EXPECT_NE(err.str().find("orvane-client: cannot connect to 127.0.0.1:" + port + ": "),
+              std::string::npos)
+        << err.str();
+}
+
+// A listener that is not the service's process: it gets nothing but library-info.
+struct SquatterCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool serviceRunning;  // as another process; else stopped
+    int exitCode;
+    std::string errText;
+};
+
+class OrvaneClientSquatterTest : public ::testing::TestWithParam<SquatterCase> {};
+
+TEST_P(OrvaneClientSquatterTest, SendsOnlyWhatAnyoneMayAnswer) {
+    const SquatterCase& c = GetParam();
+    LoopbackResponder squatter([](auto&, ProtobufSender& sender, const Header& request, auto&) {
+        sender.sendLibraryInfoResponse(Rseq(request), "C:\\Squatter");
+    });
+    const DWORD self = ResponderProcess(squatter);
+    if (self == 0) {
+        GTEST_SKIP() << "the TCP table names no owner for listening sockets here";
+    }
+    const DWORD servicePid = c.serviceRunning ? self + 4 : 0;
+    // Refused, the client closes its connection without sending anything.
+    const ClientRun attempt = RunAgainst(squatter, c.arguments, ServiceRunsAs(servicePid));
+    EXPECT_EQ(attempt.exitCode, c.exitCode) << attempt.out << attempt.err;
+    EXPECT_EQ(squatter.gotRequest, c.exitCode != ClientExitCode::NotTheService);
+    EXPECT_NE(attempt.err.find(c.errText), std::string::npos) << attempt.err;
+    const std::string who =
+        "pid " + std::to_string(self) +
+        (servicePid == 0 ? ", not verified as the service"
+                         : ", not the service (pid " + std::to_string(servicePid) + ")");
+    const std::string printed = attempt.out + attempt.err;
+    // Where the table names a listener's owner only at times (Wine), it may be unknown.
+    EXPECT_TRUE(printed.find(who) != std::string::npos ||
+                printed.find("an unknown process, not") != std::string::npos)
+        << printed;
+}
+
+const SquatterCase SquatterCases[] = {
+    {"AuthInfoWhileStopped",
+     {"auth-info"},
+     false,
+     ClientExitCode::NotTheService,
+     "orvane-client: refused to send auth-info to 127.0.0.1:"},
+    {"LaunchToAnotherProcess",
+     {"launch", "C:\\Windows\\notepad.exe"},
+     true,
+     ClientExitCode::NotTheService,
+     "refused to send launch"},
+    {"FixDirToAnotherProcess",
+     {"fix-dir", "C:\\Games"},
+     true,
+     ClientExitCode::NotTheService,
+     "refused to send fix-dir"},
+    {"LibraryInfoIsAnsweredAndTheListenerNamed",
+     {"library-info"},
+     true,
+     ClientExitCode::Success,
+     ""},
+    // The squatter answers library-info whatever it is asked.
+    {"TrustingAnyListenerSendsAnyway",
+     {"--trust-any-listener", "auth-info"},
+     false,
+     ClientExitCode::UnexpectedReplyType,
+     "does not answer the request"},
+};
+
+INSTANTIATE_TEST_SUITE_P(EachRequest,
+                         OrvaneClientSquatterTest,
+                         ::testing::ValuesIn(SquatterCases),
+                         [](const ::testing::TestParamInfo<SquatterCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(OrvaneClient, RefusedConnectionStartsTheServiceOrSaysWhyNot) {
+    std::string port;
+    {
+        Poco::Net::ServerSocket probe;
+        probe.bind(Poco::Net::SocketAddress("127.0.0.1", 0), true, false);
+        port = std::to_string(probe.address().port());
+    }
+    // A service no machine has: the start fails at the SCM, wherever the suite runs.
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(
+        RunClient({"--port", port, "--service", "Orvane Test Service Never Installed", "auth-info"},
+                  out,
+                  err),
+        ClientExitCode::ServiceNotStarted);
+    EXPECT_NE(err.str().find("orvane-client: nothing listens on 127.0.0.1:" + port +
+                             " and the service could not be started: "),
               std::string::npos)
         << err.str();
 }
@@ -385,7 +515,7 @@ TEST(OrvaneClient, UsageErrorsAndHelp) {
     EXPECT_EQ(RunClient({"--help"}, helpOut, helpErr), ClientExitCode::Success);
     EXPECT_EQ(helpErr.str(), "");
     // Every exit code is documented.
-    for (int code = ClientExitCode::Success; code <= ClientExitCode::UnparsableReply; ++code) {
+    for (int code = ClientExitCode::Success; code <= ClientExitCode::ServiceNotStarted; ++code) {
         SCOPED_TRACE(code);
         EXPECT_NE(helpOut.str().find("\n  " + std::to_string(code) + "  "), std::string::npos);
     }

@@ -23,8 +23,17 @@
 // An event that would make a line longer than kMaxLineLength has its longest values shortened
 // (ending in "...") until it fits.
 //
-// A client of orvane-sc sends `control <code>` and gets back either the `status` the service
-// reported last after the control was handled, or `done <code> <error>` when the SCM refused it.
+// A client of orvane-sc sends one request and gets one answer:
+//   control <code>                     the `status` the service reported last after the control
+//                                      was handled, or `done <code> <error>` when refused
+//   open <access> <sid>,<sid>... <name>   `done 0 <error>`: 0 when the service's security
+//                                      descriptor grants the caller's SIDs that access
+//   start <name>                       `done 0 <error>` once the service process has connected,
+//                                      or why it could not be started
+//   query <name>                       `process <pid> <type> <state> <accepted> <exit>
+//                                      <specific> <checkpoint> <wait>`, or `done 0 <error>`
+// Service names are the rest of the line. orvane-sc listens for them on the Unix socket
+// kSocketName in the host root.
 //
 // The service process finds its end of the channel in the environment variable named by
 // kChannelVariable: the number of an inherited, connected Unix stream socket.
@@ -42,10 +51,11 @@ namespace Win32Emu {
 
 class ScmMessage {
 public:
-    enum class Kind { Connect, Status, Done, Control, Event };
+    enum class Kind { Connect, Status, Done, Control, Event, Open, Start, Query, Process };
     using EventFields = std::vector<std::pair<std::string, std::string>>;
 
     static constexpr const char* kChannelVariable = "WIN32EMU_SCM_FD";
+    static constexpr const char* kSocketName = "scm.sock";
     // Longer lines are a protocol error: nothing legitimate comes close.
     static constexpr size_t kMaxLineLength = 1024;
 
@@ -53,6 +63,13 @@ public:
     static ScmMessage status(const SERVICE_STATUS& status);
     static ScmMessage done(DWORD control, DWORD result);
     static ScmMessage control(DWORD code);
+    // A SID holds no space or comma, a name no control character: throws std::invalid_argument.
+    static ScmMessage open(DWORD access,
+                           const std::vector<std::string>& callerSids,
+                           const std::string& serviceName);
+    static ScmMessage start(const std::string& serviceName);
+    static ScmMessage query(const std::string& serviceName);
+    static ScmMessage process(DWORD processId, const SERVICE_STATUS& status);
     // Throws std::invalid_argument for a kind or key that is not a word as described above.
     static ScmMessage event(const std::string& kind, EventFields fields);
 
@@ -65,10 +82,16 @@ public:
     // so that a name can never split the line.
     std::string toLine() const;
 
+private:
+    static ScmMessage named(Kind kind, const std::string& serviceName);
+
+public:
     Kind kind = Kind::Control;
-    std::string serviceName;        // Connect
-    SERVICE_STATUS statusReport{};  // Status
-    DWORD code = 0;                 // Done, Control: the control code
+    std::string serviceName;        // Connect, Open, Start, Query
+    SERVICE_STATUS statusReport{};  // Status, Process
+    DWORD code = 0;                 // Done, Control: the control code; Open: the access
+    std::vector<std::string> sids;  // Open: the caller's user and groups
+    DWORD processId = 0;            // Process
     DWORD result = 0;               // Done
     std::string eventKind;          // Event: "launch"
     EventFields eventFields;        // Event, in order

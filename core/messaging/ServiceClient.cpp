@@ -1,0 +1,186 @@
+#include "core/messaging/ServiceClient.h"
+
+#include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
+#include "core/messaging/ProtobufReader.h"
+#include "core/messaging/ProtobufSender.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Net/NetException.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Thread.h>
+#include <Poco/Timestamp.h>
+
+#include <utility>
+
+namespace OrvaneClient {
+namespace {
+
+namespace desktop = orvane::protocols::desktop_service;
+
+bool SendRequest(ProtobufSender& sender, const ServiceRequest& request) {
+    switch (request.kind) {
+        case RequestKind::LibraryInfo:
+            return sender.sendLibraryInfoRequest(request.oseq);
+        case RequestKind::AuthInfo:
+            // The requesting side has no sender of its own for this request: it has no body.
+            try {
+                sender.sendMessage(request.oseq,
+                                   std::nullopt,
+                                   desktop::AUTH_INFO_REQUEST,
+                                   std::string(),
+                                   std::nullopt);
+                return true;
+            } catch (const Poco::Exception&) {
+                return false;
+            }
+        case RequestKind::Launch:
+            return sender.sendLaunchElevatedRequest(request.oseq,
+                                                    request.processPath,
+                                                    request.commandLineArgs,
+                                                    request.workingDir,
+                                                    request.elevated);
+        case RequestKind::FixDirectory:
+            return sender.sendFixDirectoryPrivilegesRequest(request.oseq, request.directory);
+    }
+    return false;
+}
+
+// How often a connection is tried again while a service that reported RUNNING gets to listen.
+constexpr long kReconnectPauseMilliseconds = 50;
+
+}  // namespace
+
+ServiceClient::ServiceClient(ServiceClientSettings settings) : settings(std::move(settings)) {}
+
+bool ServiceClient::connectWithin(Poco::Net::StreamSocket& socket,
+                                  Poco::Timespan wait,
+                                  ExchangeResult& result) const {
+    const Poco::Timestamp started;
+    for (;;) {
+        Poco::Net::StreamSocket attempt;
+        try {
+            attempt.connect(Poco::Net::SocketAddress(settings.host, settings.port),
+                            settings.timeout);
+            socket = attempt;
+            return true;
+        } catch (const Poco::Net::ConnectionRefusedException& exception) {
+            result.status = ExchangeStatus::ConnectFailed;
+            result.detail = exception.displayText();
+        } catch (const Poco::Exception& exception) {
+            result.status = ExchangeStatus::ConnectFailed;
+            result.detail = exception.displayText();
+            return false;
+        }
+        if (Poco::Timespan(started.elapsed()) >= wait) {
+            return false;
+        }
+        Poco::Thread::sleep(kReconnectPauseMilliseconds);
+    }
+}
+
+ExchangeResult ServiceClient::exchange(const ServiceRequest& request) {
+    ExchangeResult result;
+    Poco::Net::StreamSocket socket;
+    bool connected = false;
+    try {
+        socket.connect(Poco::Net::SocketAddress(settings.host, settings.port), settings.timeout);
+        connected = true;
+    } catch (const Poco::Net::ConnectionRefusedException& exception) {
+        // Nothing listens: the service is stopped, unless starting it is not ours to do.
+        result.status = ExchangeStatus::ConnectFailed;
+        result.detail = exception.displayText();
+        if (!settings.startService) {
+            return result;
+        }
+    } catch (const Poco::Exception& exception) {
+        result.status = ExchangeStatus::ConnectFailed;
+        result.detail = exception.displayText();
+        return result;
+    }
+    if (!connected) {
+        if (!startTheService(result)) {
+            return result;
+        }
+        result.responder.startedService = true;
+        if (!connectWithin(socket, settings.timeout, result)) {
+            return result;
+        }
+    }
+
+    // Library-info asks for nothing private and changes nothing; everything else goes only to
+    // the service itself, checked before it is sent. Otherwise who answered is looked up after
+    // the reply, so that the request goes out at once.
+    const bool needsTheService =
+        settings.requireService && request.kind != RequestKind::LibraryInfo;
+    if (needsTheService) {
+        identifyResponder(result.responder);
+        if (!result.responder.verified) {
+            result.status = ExchangeStatus::NotTheService;
+            return result;
+        }
+    }
+
+    try {
+        ProtobufReader reader(socket);
+        ProtobufSender sender(socket);
+        if (!SendRequest(sender, request)) {
+            result.status = ExchangeStatus::SendFailed;
+        } else {
+            awaitReply(socket, reader, result);
+        }
+    } catch (const Poco::Exception& exception) {
+        // Setting the socket options or polling failed: the connection is not usable.
+        result.status = ExchangeStatus::ReadFailed;
+        result.detail = exception.displayText();
+    }
+    if (!needsTheService) {
+        identifyResponder(result.responder);
+    }
+    return result;
+}
+
+void ServiceClient::identifyResponder(Responder& responder) const {
+    std::string listenerProblem;
+    std::string serviceProblem;
+    // Where the table names no owner for listening sockets (Wine), nobody can be verified.
+    responder.listenerPid = ListeningProcess(settings.host, settings.port, listenerProblem);
+    responder.servicePid = settings.serviceProcess ? settings.serviceProcess(serviceProblem)
+                                                   : queryServicePid(serviceProblem);
+    responder.verified =
+        responder.listenerPid != 0 && responder.listenerPid == responder.servicePid;
+    responder.problem = !listenerProblem.empty() ? listenerProblem : serviceProblem;
+}
+
+void ServiceClient::awaitReply(Poco::Net::StreamSocket& socket,
+                               ProtobufReader& reader,
+                               ExchangeResult& result) const {
+    // Wait for readability first, so the deadline is ours to the millisecond; each read then
+    // finds data (or the end of the stream) at once. Every pass either consumes time or bytes,
+    // and the deadline ends a reply that trickles in forever.
+    const Poco::Timestamp sent;
+    for (;;) {
+        const Poco::Timespan left = settings.timeout - Poco::Timespan(sent.elapsed());
+        if (left <= 0 || !socket.poll(left, Poco::Net::Socket::SELECT_READ)) {
+            result.status = ExchangeStatus::TimedOut;
+            return;
+        }
+        switch (reader.readWholePacket(result.header, result.body, 1)) {
+            case ReadResult::PacketReady:
+                result.status = ExchangeStatus::Replied;
+                return;
+            case ReadResult::NeedMoreData:
+                break;
+            case ReadResult::HeaderParseError:
+                result.status = ExchangeStatus::HeaderUnparsable;
+                return;
+            case ReadResult::ConnectionClosed:
+                result.status = ExchangeStatus::ConnectionClosed;
+                return;
+            case ReadResult::ReadError:
+                result.status = ExchangeStatus::ReadFailed;
+                return;
+        }
+    }
+}
+
+}  // namespace OrvaneClient

@@ -1,0 +1,132 @@
+#pragma once
+
+// The requesting side of the desktop service protocol: one request over a fresh connection to
+// the service, and the packet that answers it. When nothing listens, the client starts the
+// service through the service control manager and connects again. Before it sends any request
+// but library-info it makes sure the process listening is the service's own: the owner of the
+// listening socket must be the process the SCM says runs the service. Anyone else may have taken
+// the port while the service was stopped.
+
+#include "core/Protocols/qovex_pb/Source/qovex_pb.pb.h"
+#include "core/windows/Win32Api.h"
+
+#include <Poco/Net/StreamSocket.h>
+#include <Poco/Timespan.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace OrvaneClient {
+
+class ProtobufReader;
+
+enum class RequestKind {
+    LibraryInfo,
+    AuthInfo,
+    Launch,
+    FixDirectory,
+};
+
+struct ServiceRequest {
+    RequestKind kind = RequestKind::LibraryInfo;
+    std::uint32_t oseq = 1;
+    // Launch
+    std::string processPath;
+    std::string commandLineArgs;
+    std::string workingDir;
+    bool elevated = false;
+    // FixDirectory
+    std::string directory;
+};
+
+enum class ExchangeStatus {
+    // A whole packet came back; it is in `header` and `body`, not yet checked.
+    Replied,
+    // No connection (and, where allowed, the service could not be started), or the request
+    // could not be written.
+    ConnectFailed,
+    StartFailed,
+    SendFailed,
+    // The listener is not the service's process: nothing was sent.
+    NotTheService,
+    // Nothing whole arrived within the timeout.
+    TimedOut,
+    // The service closed or reset the connection before a whole packet arrived.
+    ConnectionClosed,
+    // Reading failed for another reason.
+    ReadFailed,
+    // A packet arrived whose header did not parse.
+    HeaderUnparsable,
+};
+
+// Who listened on the service's port when the request was made.
+struct Responder {
+    // The owner of the listening socket, and the service's process as the SCM reports it; 0
+    // when unknown (the reason is in `problem`) or, for the service, when it is not running.
+    DWORD listenerPid = 0;
+    DWORD servicePid = 0;
+    bool verified = false;
+    // This exchange started the service.
+    bool startedService = false;
+    std::string problem;
+};
+
+struct ExchangeResult {
+    ExchangeStatus status = ExchangeStatus::ConnectFailed;
+    // For the failures: what went wrong, when there is more to say.
+    std::string detail;
+    Responder responder;
+    qovex::protocols::pb::Header header;
+    std::vector<char> body;
+};
+
+struct ServiceClientSettings {
+    std::string host = "127.0.0.1";
+    std::uint16_t port = 9977;
+    // Bounds the connection attempt and, separately, the wait for the reply.
+    Poco::Timespan timeout = Poco::Timespan(5, 0);
+    // Start the service when nothing listens; how long it may take to run and listen.
+    bool startService = true;
+    Poco::Timespan startTimeout = Poco::Timespan(30, 0);
+    std::string serviceName = "Orvane Client Service";
+    // Send only to the service's own process (library-info goes to anyone).
+    bool requireService = true;
+    // Where the service's process id comes from; empty: the SCM's status of `serviceName`. A
+    // test names the process that plays the service. Sets `problem` when it returns 0.
+    std::function<DWORD(std::string& problem)> serviceProcess;
+};
+
+class ServiceClient {
+public:
+    explicit ServiceClient(ServiceClientSettings settings);
+
+    // Connects (starting the service if allowed and needed), checks the listener where the
+    // request needs it, sends the request and waits for the first whole packet that comes
+    // back. The connection is closed before returning. Never throws a Poco::Exception.
+    ExchangeResult exchange(const ServiceRequest& request);
+
+    // The process that owns the listening socket for `host`:`port` (or the wildcard address),
+    // as GetExtendedTcpTable names it; 0 with `problem` set when none, or more than one, does.
+    static DWORD ListeningProcess(const std::string& host,
+                                  std::uint16_t port,
+                                  std::string& problem);
+
+private:
+    bool connectWithin(Poco::Net::StreamSocket& socket,
+                       Poco::Timespan wait,
+                       ExchangeResult& result) const;
+    void identifyResponder(Responder& responder) const;
+    void awaitReply(Poco::Net::StreamSocket& socket,
+                    ProtobufReader& reader,
+                    ExchangeResult& result) const;
+
+    // The service control manager's part (ServiceClientScm.cpp).
+    bool startTheService(ExchangeResult& result) const;
+    DWORD queryServicePid(std::string& problem) const;
+
+    ServiceClientSettings settings;
+};
+
+}  // namespace OrvaneClient

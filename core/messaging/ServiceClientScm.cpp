@@ -1,0 +1,213 @@
+// ServiceClient's dealings with the service control manager and the TCP table: starting the
+// service, and who owns the listening socket.
+
+#include "core/messaging/ServiceClient.h"
+#include "core/windows/ScopedServiceHandle.h"
+#include "core/windows/WideString.h"
+
+#include <Poco/ByteOrder.h>
+#include <Poco/Net/IPAddress.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Timestamp.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace OrvaneClient {
+namespace {
+
+std::string ErrorText(const char* call, DWORD error) {
+    return std::string(call) + " failed with error " + std::to_string(error);
+}
+
+const char* StateName(DWORD state) {
+    switch (state) {
+        case SERVICE_STOPPED:
+            return "STOPPED";
+        case SERVICE_START_PENDING:
+            return "START_PENDING";
+        case SERVICE_STOP_PENDING:
+            return "STOP_PENDING";
+        case SERVICE_RUNNING:
+            return "RUNNING";
+        default:
+            return "another state";
+    }
+}
+
+bool QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, std::string& problem) {
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service,
+                              SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<LPBYTE>(&status),
+                              sizeof status,
+                              &needed)) {
+        problem = ErrorText("QueryServiceStatusEx", GetLastError());
+        return false;
+    }
+    return true;
+}
+
+// The service opened with `access`, or an empty handle with `problem` set.
+ScopedServiceHandle OpenTheService(const std::string& name,
+                                   DWORD access,
+                                   ScopedServiceHandle& manager,
+                                   std::string& problem) {
+    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.isValid()) {
+        problem = ErrorText("OpenSCManagerW", GetLastError());
+        return ScopedServiceHandle();
+    }
+    ScopedServiceHandle service(OpenServiceW(manager.get(), Utf8ToWide(name).c_str(), access));
+    if (!service.isValid()) {
+        const DWORD error = GetLastError();
+        problem = error == ERROR_SERVICE_DOES_NOT_EXIST
+                      ? "the service \"" + name + "\" is not installed"
+                  : error == ERROR_ACCESS_DENIED
+                      ? "this account may not start or query the service \"" + name + "\""
+                      : ErrorText("OpenServiceW", error);
+    }
+    return service;
+}
+
+}  // namespace
+
+bool ServiceClient::startTheService(ExchangeResult& result) const {
+    ScopedServiceHandle manager;
+    std::string problem;
+    const ScopedServiceHandle service = OpenTheService(
+        settings.serviceName, SERVICE_START | SERVICE_QUERY_STATUS, manager, problem);
+    result.status = ExchangeStatus::StartFailed;
+    if (!service.isValid()) {
+        result.detail = problem;
+        return false;
+    }
+    const Poco::Timestamp began;
+    bool startedByUs = false;
+    for (;;) {
+        SERVICE_STATUS_PROCESS status{};
+        if (!QueryStatus(service.get(), status, result.detail)) {
+            return false;
+        }
+        if (status.dwCurrentState == SERVICE_RUNNING) {
+            return true;
+        }
+        if (status.dwCurrentState == SERVICE_STOPPED && startedByUs) {
+            result.detail = "the service stopped while starting (exit code " +
+                            std::to_string(status.dwWin32ExitCode) + ", service-specific " +
+                            std::to_string(status.dwServiceSpecificExitCode) + ")";
+            return false;
+        }
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            if (StartServiceW(service.get(), 0, nullptr)) {
+                startedByUs = true;
+                continue;
+            }
+            // Another caller may have started it meanwhile, or its last process is ending.
+            const DWORD error = GetLastError();
+            if (error != ERROR_SERVICE_ALREADY_RUNNING) {
+                result.detail = error == ERROR_ACCESS_DENIED
+                                    ? "this account may not start the service"
+                                    : ErrorText("StartServiceW", error);
+                return false;
+            }
+        }
+        if (Poco::Timespan(began.elapsed()) >= settings.startTimeout) {
+            result.detail = "the service did not reach RUNNING within " +
+                            std::to_string(settings.startTimeout.totalSeconds()) +
+                            " seconds (it is " + StateName(status.dwCurrentState) + ")";
+            return false;
+        }
+        // As Windows' own samples do: a tenth of the hint, within bounds.
+        Sleep(std::clamp<DWORD>(status.dwWaitHint / 10, 50, 1000));
+    }
+}
+
+DWORD ServiceClient::queryServicePid(std::string& problem) const {
+    ScopedServiceHandle manager;
+    const ScopedServiceHandle service =
+        OpenTheService(settings.serviceName, SERVICE_QUERY_STATUS, manager, problem);
+    SERVICE_STATUS_PROCESS status{};
+    if (!service.isValid() || !QueryStatus(service.get(), status, problem)) {
+        return 0;
+    }
+    if (status.dwProcessId == 0) {
+        problem = "the service is not running";
+    }
+    return status.dwProcessId;
+}
+
+namespace {
+
+// The IPv4 TCP table with owners; false with `problem` set.
+bool ReadTcpTable(std::vector<unsigned char>& buffer, std::string& problem) {
+    DWORD size = 0;
+    DWORD error = ERROR_INSUFFICIENT_BUFFER;
+    // The table may grow between the two calls: ask again with the size it now needs.
+    for (int attempt = 0; attempt < 4 && error == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+        buffer.resize(std::max<DWORD>(size, sizeof(MIB_TCPTABLE_OWNER_PID)));
+        size = static_cast<DWORD>(buffer.size());
+        error =
+            GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+    }
+    if (error != NO_ERROR) {
+        problem = ErrorText("GetExtendedTcpTable", error);
+        return false;
+    }
+    return true;
+}
+
+Poco::UInt16 RowPort(DWORD port) {
+    return Poco::ByteOrder::fromNetwork(static_cast<Poco::UInt16>(port));
+}
+
+// The owner of the listening socket, 0 with `problem` set.
+DWORD ListenerOwner(const std::string& host, std::uint16_t port, std::string& problem) {
+    std::vector<unsigned char> buffer;
+    Poco::Net::IPAddress serviceAddress;
+    try {
+        serviceAddress = Poco::Net::SocketAddress(host, port).host();
+    } catch (const Poco::Exception& exception) {
+        problem = exception.displayText();
+        return 0;
+    }
+    if (!ReadTcpTable(buffer, problem)) {
+        return 0;
+    }
+    const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+    DWORD owner = 0;
+    bool found = false;
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+        const MIB_TCPROW_OWNER_PID& row = table->table[i];
+        const Poco::Net::IPAddress address(&row.dwLocalAddr, sizeof row.dwLocalAddr);
+        // A listener on the wildcard address takes the service's connections as well.
+        if (row.dwState != MIB_TCP_STATE_LISTEN || RowPort(row.dwLocalPort) != port ||
+            (address != serviceAddress && !address.isWildcard())) {
+            continue;
+        }
+        if (found && row.dwOwningPid != owner) {
+            problem = "more than one process listens on port " + std::to_string(port);
+            return 0;
+        }
+        found = true;
+        owner = row.dwOwningPid;
+    }
+    if (!found) {
+        problem = "no listening socket on port " + std::to_string(port) + " was found";
+    } else if (owner == 0) {
+        problem =
+            "the TCP table names no owner of the listening socket on port " + std::to_string(port);
+    }
+    return owner;
+}
+
+}  // namespace
+
+DWORD ServiceClient::ListeningProcess(const std::string& host,
+                                      std::uint16_t port,
+                                      std::string& problem) {
+    return ListenerOwner(host, port, problem);
+}
+
+}  // namespace OrvaneClient
