@@ -85,7 +85,7 @@ TEST(FixDirectoryProcessTest, OnAMachineWithAJunctionTheGrantThroughItIsRefused)
     ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
     Poco::File(session.root() + "/C/Windows/Temp").createDirectories();
 
-    const auto refused = FixDirectory("C:\\Games\\Link\\Temp");
+    const auto refused = FixDirectory(session, "C:\\Games\\Link\\Temp");
     EXPECT_EQ(refused.exitCode, ClientExitErrorReply) << refused.output << refused.errorOutput;
     EXPECT_NE(refused.output.find("500"), std::string::npos) << refused.output;
 
