@@ -247,8 +247,10 @@ else
 
     set +e; read -r latencyUs reply < <(roundTrip library-info); set -e
     echo "library-info round trip, best of 5: ${latencyUs:-?} us; reply: ${reply:-none}"
-    if [ -n "${latencyUs:-}" ] && [ "$latencyUs" -lt 50000 ] && [[ $reply == *'C:\orvane'* ]]; then
-        pass "library-info answered with the location in under 50 ms"
+    # The fault this guards against (events handled only at the 30-second wait's end) takes
+    # seconds; the bound stays far above what a busy machine adds to a few milliseconds.
+    if [ -n "${latencyUs:-}" ] && [ "$latencyUs" -lt 2000000 ] && [[ $reply == *'C:\orvane'* ]]; then
+        pass "library-info answered with the location well within the reactor's wait"
     else
         fail "library-info round trip ${latencyUs:-none} us"
     fi
