@@ -10,12 +10,8 @@ cd "$(dirname "$0")/../.."
 root=$PWD
 build=${ORVANE_WINDOWS_BUILD:-$root/build/windows}
 
-wine=/usr/lib/wine/wine64
-export WINESERVER=/usr/lib/wine/wineserver64
-export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-WINEPREFIX=$(mktemp -d /tmp/orvane-msi.XXXXXX)
-export WINEPREFIX
+. scripts/windows/wine-prefix.sh
+newWinePrefix orvane-msi
 out=$(mktemp -d /tmp/orvane-msi-out.XXXXXX)
 service='Orvane Client Service'
 serviceKey="HKLM\\SYSTEM\\CurrentControlSet\\Services\\$service"
@@ -70,10 +66,7 @@ done
 took "signatures"
 
 section "Fresh Wine prefix $WINEPREFIX"
-"$wine" wineboot -i >/dev/null 2>&1
-"$WINESERVER" -w
-"$WINESERVER" -p
-"$wine" wineboot </dev/null >/dev/null 2>&1
+bootWinePrefix
 took "prefix"
 
 sc() { "$wine" sc "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }

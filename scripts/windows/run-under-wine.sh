@@ -12,12 +12,8 @@ root=$PWD
 # ORVANE_WINDOWS_BUILD: another Windows build tree (for measuring one against another).
 build=${ORVANE_WINDOWS_BUILD:-$root/build/windows}
 
-wine=/usr/lib/wine/wine64
-export WINESERVER=/usr/lib/wine/wineserver64
-export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-WINEPREFIX=$(mktemp -d /tmp/orvane-wine.XXXXXX)
-export WINEPREFIX
+. scripts/windows/wine-prefix.sh
+newWinePrefix orvane-wine
 
 # The Linux client of the default preset, as a caller that Wine cannot map to a process of its own.
 linuxClient=$root/build/default/tools/orvane-client/orvane-client
@@ -36,18 +32,8 @@ trap cleanup EXIT
 trap '[[ $- == *e* ]] && echo "FAIL: stopped at line $LINENO: $BASH_COMMAND" >&2' ERR
 
 section "Wine prefix $WINEPREFIX"
-"$wine" wineboot -i >/dev/null 2>&1
-# A persistent server only once wineboot's has gone: -p cannot be asked of a running one, and a
-# server kept from the first start-up ran two service control managers in the prefix.
-"$WINESERVER" -w
-"$WINESERVER" -p
-# Wine's own daemons (services.exe and the rest) start with the first program and keep its
-# output open: started here, they hold no pipe of ours.
-"$wine" wineboot </dev/null >/dev/null 2>&1
+bootWinePrefix
 "$wine" --version 2>/dev/null || true
-# The version users run: Wine reports Windows 7 by default, which would keep the version-gated
-# checks (integrity, AppContainer, restricted tokens) and POCO's newer paths out of the run.
-"$wine" winecfg -v win10 >/dev/null 2>&1
 "$wine" cmd /c ver 2>/dev/null | tr -d '\r' | grep -v '^$' || true
 
 # Another run (the Linux suites, another checkout) may hold the product port for a while.
