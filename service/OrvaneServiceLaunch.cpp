@@ -1,4 +1,5 @@
 #include "core/logging/LogFacade.h"
+#include "core/util/Locations.h"
 #include "core/windows/FileProbe.h"
 #include "core/windows/ScopedEnvironmentBlock.h"
 #include "core/windows/ScopedHandle.h"
@@ -20,20 +21,6 @@ namespace {
 constexpr DWORD LaunchCreationFlags = CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS;
 constexpr const wchar_t* LaunchDesktop = L"WinSta0\\Default";
 
-// The service's current directory as a Windows path, empty if it cannot be had.
-std::string CurrentDirectory() {
-    const DWORD size = GetCurrentDirectoryW(0, nullptr);
-    if (size == 0) {
-        return std::string();
-    }
-    std::vector<WCHAR> buffer(size);
-    const DWORD length = GetCurrentDirectoryW(size, buffer.data());
-    if (length == 0 || length >= size) {
-        return std::string();
-    }
-    return WideToUtf8(std::wstring(buffer.data(), length));
-}
-
 // The directory of `processPath` made absolute against the current directory, with its
 // trailing backslash. False, with the parser's reason, for a path Poco::Path cannot read.
 bool DefaultWorkingDirectory(const std::string& processPath,
@@ -41,7 +28,7 @@ bool DefaultWorkingDirectory(const std::string& processPath,
                              std::string& reason) {
     try {
         Poco::Path path(processPath, Poco::Path::PATH_WINDOWS);
-        const std::string current = CurrentDirectory();
+        const std::string current = GetCurrentDirectoryPath();
         if (!current.empty()) {
             path.makeAbsolute(Poco::Path(current, Poco::Path::PATH_WINDOWS));
         }
@@ -66,14 +53,6 @@ std::optional<std::string> NonLocalLaunchReason(const char* processPath, const c
     return std::nullopt;
 }
 
-// A zero-terminated copy: CreateProcessAsUserW may write into its command line.
-std::vector<WCHAR> WritableWide(const std::string& text) {
-    const std::wstring wide = Utf8ToWide(text);
-    std::vector<WCHAR> buffer(wide.begin(), wide.end());
-    buffer.push_back(L'\0');
-    return buffer;
-}
-
 // Steps after the tokens and the environment block are had: the working directory, the process,
 // and on failure the probe of the executable. Releases nothing it was given.
 bool StartProcess(HANDLE launchToken,
@@ -84,7 +63,7 @@ bool StartProcess(HANDLE launchToken,
                   uint32_t* processId) {
     const std::string path(processPath);
     const std::wstring wideProcessPath = Utf8ToWide(path);
-    std::vector<WCHAR> wideCommandLine = WritableWide(commandLineArgs);
+    std::vector<WCHAR> wideCommandLine = WritableWide(Utf8ToWide(commandLineArgs));
 
     std::string defaultDirectory;
     std::string reason;

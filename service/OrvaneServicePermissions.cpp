@@ -197,9 +197,7 @@ DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
         return buildResult;
     }
 
-    // The call takes the name as writable text.
-    std::vector<WCHAR> name(objectName.begin(), objectName.end());
-    name.push_back(L'\0');
+    std::vector<WCHAR> name = WritableWide(objectName);
     const DWORD writeResult = object != nullptr ? SetSecurityInfo(object,
                                                                   objectType,
                                                                   DACL_SECURITY_INFORMATION,

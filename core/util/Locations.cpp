@@ -18,23 +18,32 @@ const char ClientDataFolderName[] = "OrvaneClient";
 const char DefaultCommonAppDataFolderName[] = "ProgramData";
 constexpr size_t ModuleFileNameCapacity = 1024;
 
-std::string CurrentDirectory() {
-    const DWORD required = GetCurrentDirectoryW(0, nullptr);
-    if (required > 0) {
-        std::vector<WCHAR> buffer(required, L'\0');
-        const DWORD length = GetCurrentDirectoryW(required, buffer.data());
-        if (length > 0 && length < required) {
-            Poco::Path directory(WideToUtf8(std::wstring(buffer.data(), length)),
-                                 Poco::Path::PATH_WINDOWS);
-            directory.makeDirectory();
-            return directory.toString(Poco::Path::PATH_WINDOWS);
-        }
+// With a trailing backslash.
+std::string CurrentDirectoryAsDirectory() {
+    const std::string current = GetCurrentDirectoryPath();
+    if (current.empty()) {
+        // The same failure Poco::Path::current() reports on Windows.
+        throw Poco::SystemException("Cannot get current directory");
     }
-    // The same failure Poco::Path::current() reports on Windows.
-    throw Poco::SystemException("Cannot get current directory");
+    Poco::Path directory(current, Poco::Path::PATH_WINDOWS);
+    directory.makeDirectory();
+    return directory.toString(Poco::Path::PATH_WINDOWS);
 }
 
 }  // namespace
+
+std::string GetCurrentDirectoryPath() {
+    const DWORD required = GetCurrentDirectoryW(0, nullptr);
+    if (required == 0) {
+        return std::string();
+    }
+    std::vector<WCHAR> buffer(required, L'\0');
+    const DWORD length = GetCurrentDirectoryW(required, buffer.data());
+    if (length == 0 || length >= required) {
+        return std::string();
+    }
+    return WideToUtf8(std::wstring(buffer.data(), length));
+}
 
 std::string JoinPath(const std::string& directory, const std::string& relative) {
     Poco::Path joined(directory, Poco::Path::PATH_WINDOWS);
@@ -89,7 +98,7 @@ std::string GetExecutablePath(size_t capacity) {
 std::string GetModuleDirectory() {
     const std::string path = GetExecutablePath(ModuleFileNameCapacity);
     if (path.empty()) {
-        return CurrentDirectory();
+        return CurrentDirectoryAsDirectory();
     }
     const Poco::Path executable(path, Poco::Path::PATH_WINDOWS);
     return executable.parent().toString(Poco::Path::PATH_WINDOWS);

@@ -38,6 +38,10 @@ std::string GetExecutablePath(size_t capacity);
 // backslash; Poco::SystemException "Cannot get current directory" when that fails as well.
 std::string GetModuleDirectory();
 
+// The current directory (GetCurrentDirectoryW) as a Windows path, as the system reports it (no
+// trailing backslash added); empty when it cannot be had.
+std::string GetCurrentDirectoryPath();
+
 // The root of the system drive from %SystemDrive%, with a trailing backslash ("C:" -> "C:\").
 // "C:\" when the variable is unset or empty.
 std::string GetSystemDrive();

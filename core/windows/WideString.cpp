@@ -16,4 +16,10 @@ std::string WideToUtf8(const std::wstring& text) {
     return narrow;
 }
 
+std::vector<wchar_t> WritableWide(const std::wstring& text) {
+    std::vector<wchar_t> buffer(text.begin(), text.end());
+    buffer.push_back(L'\0');
+    return buffer;
+}
+
 }  // namespace OrvaneClient
