@@ -97,7 +97,7 @@ struct Arguments {
 enum class Size { Default, Char, Short, Long, LongLong, IntMax, SizeT, PtrDiff, LongDouble };
 
 // A conversion as the format spells it, with '*' replaced by the argument's value.
-struct Specification {
+struct Directive {
     Conversion full;
     // The flags and the width alone, for text the interpreter renders itself.
     Conversion widthOnly;
@@ -128,8 +128,8 @@ Size ParseSize(const char* cursor) {
 
 // Reads one conversion from just after its '%', taking the '*' arguments it names; returns
 // where the format goes on.
-const char* ParseSpecification(const char* cursor, Arguments& arguments, Specification& spec) {
-    Conversion& conversion = spec.full;
+const char* ParseDirective(const char* cursor, Arguments& arguments, Directive& directive) {
+    Conversion& conversion = directive.full;
     while (*cursor != '\0' && std::strchr("-+ #0", *cursor) != nullptr) {
         conversion.add(*cursor++);
     }
@@ -141,72 +141,74 @@ const char* ParseSpecification(const char* cursor, Arguments& arguments, Specifi
             conversion.add(*cursor++);
         }
     }
-    spec.widthOnly = conversion;
+    directive.widthOnly = conversion;
     if (*cursor == '.') {
         ++cursor;
-        spec.precision = 0;
+        directive.precision = 0;
         if (*cursor == '*') {
-            spec.precision = va_arg(arguments.list, int);
+            directive.precision = va_arg(arguments.list, int);
             ++cursor;
         } else {
             while (*cursor >= '0' && *cursor <= '9') {
-                spec.precision = spec.precision * 10 + (*cursor++ - '0');
-                if (spec.precision > static_cast<int>(LogLineMaxCharacters)) {
-                    spec.precision = static_cast<int>(LogLineMaxCharacters);
+                directive.precision = directive.precision * 10 + (*cursor++ - '0');
+                if (directive.precision > static_cast<int>(LogLineMaxCharacters)) {
+                    directive.precision = static_cast<int>(LogLineMaxCharacters);
                 }
             }
         }
-        if (spec.precision >= 0) {
+        if (directive.precision >= 0) {
             conversion.add('.');
-            conversion.addNumber(spec.precision);
+            conversion.addNumber(directive.precision);
         }
     }
 
-    spec.size = ParseSize(cursor);
-    const int sizeLength = (spec.size == Size::Char || spec.size == Size::LongLong) ? 2
-                           : spec.size == Size::Default                             ? 0
-                                                                                    : 1;
+    directive.size = ParseSize(cursor);
+    const int sizeLength = (directive.size == Size::Char || directive.size == Size::LongLong) ? 2
+                           : directive.size == Size::Default                                  ? 0
+                                                                                              : 1;
     for (int index = 0; index < sizeLength; ++index) {
         conversion.add(*cursor++);
     }
-    spec.type = *cursor;
-    if (spec.type == '\0') {
+    directive.type = *cursor;
+    if (directive.type == '\0') {
         return cursor;
     }
-    conversion.add(spec.type);
+    conversion.add(directive.type);
     return cursor + 1;
 }
 
 template <typename Value>
-void AppendValue(LineWriter& line, const Specification& spec, Arguments& arguments) {
-    line.appendFormatted(spec.full.text, va_arg(arguments.list, Value));
+void AppendValue(LineWriter& line, const Directive& directive, Arguments& arguments) {
+    line.appendFormatted(directive.full.text, va_arg(arguments.list, Value));
 }
 
 template <typename SignedType, typename UnsignedType, bool Signed>
 using SignedOrNot = typename std::conditional<Signed, SignedType, UnsignedType>::type;
 
 template <bool Signed>
-void AppendInteger(LineWriter& line, const Specification& spec, Arguments& arguments) {
-    switch (spec.size) {
+void AppendInteger(LineWriter& line, const Directive& directive, Arguments& arguments) {
+    switch (directive.size) {
         case Size::Long:
-            AppendValue<SignedOrNot<long, unsigned long, Signed>>(line, spec, arguments);
+            AppendValue<SignedOrNot<long, unsigned long, Signed>>(line, directive, arguments);
             break;
         case Size::LongLong:
-            AppendValue<SignedOrNot<long long, unsigned long long, Signed>>(line, spec, arguments);
+            AppendValue<SignedOrNot<long long, unsigned long long, Signed>>(
+                line, directive, arguments);
             break;
         case Size::IntMax:
-            AppendValue<SignedOrNot<std::intmax_t, std::uintmax_t, Signed>>(line, spec, arguments);
+            AppendValue<SignedOrNot<std::intmax_t, std::uintmax_t, Signed>>(
+                line, directive, arguments);
             break;
         case Size::SizeT:
             AppendValue<SignedOrNot<std::make_signed<size_t>::type, size_t, Signed>>(
-                line, spec, arguments);
+                line, directive, arguments);
             break;
         case Size::PtrDiff:
-            AppendValue<std::ptrdiff_t>(line, spec, arguments);
+            AppendValue<std::ptrdiff_t>(line, directive, arguments);
             break;
         default:
             // char and short arrive promoted to int; the conversion's h or hh narrows them.
-            AppendValue<SignedOrNot<int, unsigned, Signed>>(line, spec, arguments);
+            AppendValue<SignedOrNot<int, unsigned, Signed>>(line, directive, arguments);
             break;
     }
 }
@@ -241,37 +243,37 @@ std::string Escaped(const std::string& text) {
 }
 
 // Text the interpreter rendered itself, padded to the conversion's width.
-void AppendText(LineWriter& line, const Specification& spec, const std::string& text) {
-    Conversion conversion = spec.widthOnly;
+void AppendText(LineWriter& line, const Directive& directive, const std::string& text) {
+    Conversion conversion = directive.widthOnly;
     conversion.add('s');
     line.appendFormatted(conversion.text, text.c_str());
 }
 
-void AppendCharacter(LineWriter& line, const Specification& spec, Arguments& arguments) {
-    if (spec.size == Size::Long || spec.type == 'C') {
+void AppendCharacter(LineWriter& line, const Directive& directive, Arguments& arguments) {
+    if (directive.size == Size::Long || directive.type == 'C') {
         // wint_t is 16 bits on Windows and arrives promoted to int.
         using PromotedWint = std::conditional<(sizeof(wint_t) < sizeof(int)), int, wint_t>::type;
         const auto character = static_cast<wchar_t>(va_arg(arguments.list, PromotedWint));
-        AppendText(line, spec, Escaped(WideToUtf8(std::wstring(1, character))));
+        AppendText(line, directive, Escaped(WideToUtf8(std::wstring(1, character))));
     } else {
         const auto character = static_cast<char>(va_arg(arguments.list, int));
-        AppendText(line, spec, Escaped(&character, 1));
+        AppendText(line, directive, Escaped(&character, 1));
     }
 }
 
-void AppendString(LineWriter& line, const Specification& spec, Arguments& arguments) {
-    if (spec.size == Size::Long || spec.type == 'S') {
+void AppendString(LineWriter& line, const Directive& directive, Arguments& arguments) {
+    if (directive.size == Size::Long || directive.type == 'S') {
         const wchar_t* wide = va_arg(arguments.list, const wchar_t*);
         const std::string text = wide != nullptr ? WideToUtf8(wide) : "(null)";
-        AppendText(line, spec, Escaped(text.data(), Utf8Prefix(text, spec.precision)));
+        AppendText(line, directive, Escaped(text.data(), Utf8Prefix(text, directive.precision)));
     } else {
         const char* argument = va_arg(arguments.list, const char*);
         const char* text = argument != nullptr ? argument : "(null)";
         // The precision bounds what is read: the text need not be terminated within it.
-        const size_t length = spec.precision >= 0
-                                  ? strnlen(text, static_cast<size_t>(spec.precision))
+        const size_t length = directive.precision >= 0
+                                  ? strnlen(text, static_cast<size_t>(directive.precision))
                                   : std::strlen(text);
-        AppendText(line, spec, Escaped(text, length));
+        AppendText(line, directive, Escaped(text, length));
     }
 }
 
@@ -297,22 +299,22 @@ void FormatLogLine(char* buffer, size_t capacity, const char* format, va_list ar
             continue;
         }
 
-        Specification spec;
-        cursor = ParseSpecification(cursor, arguments, spec);
-        switch (spec.type) {
+        Directive directive;
+        cursor = ParseDirective(cursor, arguments, directive);
+        switch (directive.type) {
             case '\0':
                 // A format that ends inside a conversion is written as it stands.
                 line.append(conversionStart, static_cast<size_t>(cursor - conversionStart));
                 return;
             case 'd':
             case 'i':
-                AppendInteger<true>(line, spec, arguments);
+                AppendInteger<true>(line, directive, arguments);
                 break;
             case 'u':
             case 'o':
             case 'x':
             case 'X':
-                AppendInteger<false>(line, spec, arguments);
+                AppendInteger<false>(line, directive, arguments);
                 break;
             case 'f':
             case 'F':
@@ -322,22 +324,22 @@ void FormatLogLine(char* buffer, size_t capacity, const char* format, va_list ar
             case 'G':
             case 'a':
             case 'A':
-                if (spec.size == Size::LongDouble) {
-                    AppendValue<long double>(line, spec, arguments);
+                if (directive.size == Size::LongDouble) {
+                    AppendValue<long double>(line, directive, arguments);
                 } else {
-                    AppendValue<double>(line, spec, arguments);
+                    AppendValue<double>(line, directive, arguments);
                 }
                 break;
             case 'p':
-                AppendValue<void*>(line, spec, arguments);
+                AppendValue<void*>(line, directive, arguments);
                 break;
             case 'c':
             case 'C':  // %C and %S: the wide forms, as the C library knows them
-                AppendCharacter(line, spec, arguments);
+                AppendCharacter(line, directive, arguments);
                 break;
             case 's':
             case 'S':
-                AppendString(line, spec, arguments);
+                AppendString(line, directive, arguments);
                 break;
             case 'n':
                 // Nothing is ever written through a pointer taken from a log call.
