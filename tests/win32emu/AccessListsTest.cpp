@@ -1,5 +1,5 @@
 // Access lists of files and keys: the descriptor's layout and accounting, the codes for missing
-// objects, merging a grant, and inheritance reaching existing children.
+// objects, merging a grant (the one mode made), and inheritance reaching existing children.
 
 #include "tests/support/EmulatedMachineTest.h"
 
@@ -194,6 +194,13 @@ TEST_F(AccessListsTest, AGrantMergesWithTheTrusteesEntryAndIsACountedBlock) {
     PACL none = nullptr;
     EXPECT_EQ(SetEntriesInAclA(1, &access, merged, nullptr),
               static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    for (const ACCESS_MODE mode : {SET_ACCESS, DENY_ACCESS, REVOKE_ACCESS}) {
+        access.grfAccessMode = mode;
+        EXPECT_EQ(SetEntriesInAclA(1, &access, merged, &none),
+                  static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+        EXPECT_EQ(none, nullptr);
+    }
+    access.grfAccessMode = GRANT_ACCESS;
     access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
     EXPECT_EQ(SetEntriesInAclA(1, &access, merged, &none),
               static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));

@@ -78,11 +78,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey,
                                 LPDWORD lpType,
                                 LPBYTE lpData,
                                 LPDWORD lpcbData);
-LSTATUS WINAPI RegSetValueExW(
-    HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData);
-LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
 LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
-LSTATUS WINAPI RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, DWORD Reserved);
 LSTATUS WINAPI RegEnumKeyExW(HKEY hKey,
                              DWORD dwIndex,
                              LPWSTR lpName,

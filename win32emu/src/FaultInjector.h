@@ -7,7 +7,7 @@
 // faults are taken in the order they were armed, before any standing one. Faults remember
 // whether they fired, so a test can tell that one it armed never did. Thread-safe.
 
-#include "Win32Emu/Machine.h"
+#include "Win32Emu/Fault.h"
 
 #include <functional>
 #include <mutex>

@@ -4,7 +4,7 @@
 // lists (Machine::setFile) with their marks. Shared by CreateFileW and CreateProcessAsUserW.
 
 #include "KernelObject.h"
-#include "Win32Emu/Machine.h"
+#include "Win32Emu/MachineTypes.h"
 
 #include <optional>
 #include <string>

@@ -4,7 +4,7 @@
 // and SID calls.
 
 #include "IdentityObjects.h"
-#include "Win32Emu/Machine.h"
+#include "Win32Emu/MachineTypes.h"
 
 #include <memory>
 #include <optional>

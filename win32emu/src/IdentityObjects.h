@@ -4,7 +4,7 @@
 
 #include "EventObject.h"
 #include "KernelObject.h"
-#include "Win32Emu/Machine.h"
+#include "Win32Emu/MachineTypes.h"
 
 #include <atomic>
 #include <cstdint>

@@ -10,7 +10,7 @@
 #include "IdentityObjects.h"
 #include "RegistryModel.h"
 #include "SecurityModel.h"
-#include "Win32Emu/Machine.h"
+#include "Win32Emu/MachineTypes.h"
 
 #include <cstdint>
 #include <map>

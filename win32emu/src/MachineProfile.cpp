@@ -3,6 +3,7 @@
 #include "ApiSupport.h"
 #include "Modules.h"
 #include "ProfileJson.h"
+#include "Win32Emu/Machine.h"
 
 #include <limits>
 

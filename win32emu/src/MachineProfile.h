@@ -4,7 +4,7 @@
 // document on top that overrides parts of it (format: win32emu/SUPPORTED.md). A profile is read
 // and checked whole, then applied to a machine that was just reset.
 
-#include "Win32Emu/Machine.h"
+#include "Win32Emu/MachineTypes.h"
 
 #include <Poco/JSON/Object.h>
 
@@ -14,6 +14,8 @@
 #include <vector>
 
 namespace Win32Emu {
+
+class Machine;
 
 class MachineProfile {
 public:

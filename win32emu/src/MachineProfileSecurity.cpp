@@ -4,6 +4,7 @@
 #include "ProfileJson.h"
 #include "SecurityModel.h"
 #include "SidText.h"
+#include "Win32Emu/Machine.h"
 
 #include <Poco/JSON/Array.h>
 

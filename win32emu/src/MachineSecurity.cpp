@@ -3,6 +3,7 @@
 #include "ApiSupport.h"
 #include "MachineModel.h"
 #include "SecurityCalls.h"
+#include "Win32Emu/Machine.h"
 
 #include <Poco/Exception.h>
 #include <Poco/String.h>

@@ -169,23 +169,6 @@ LONG copyData(const RegistryValue& value, LPDWORD type, LPBYTE data, LPDWORD siz
     return ERROR_SUCCESS;
 }
 
-LONG deleteKey(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, const char* call) {
-    KeyHandle base;
-    const LONG resolved = resolve(hKey, base);
-    const std::string subKey = ToUtf8(lpSubKey);
-    if (const std::optional<DWORD> error =
-            InjectedError(call, resolved == ERROR_SUCCESS ? joinPath(base.path, subKey) : subKey)) {
-        return static_cast<LONG>(*error);
-    }
-    if (resolved != ERROR_SUCCESS) {
-        return resolved;
-    }
-    if (lpSubKey == nullptr || (samDesired & KEY_WOW64_RES) == static_cast<REGSAM>(KEY_WOW64_RES)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    return Model().registry.deleteKey(base.key, pathBelow(base, subKey, samDesired), false);
-}
-
 }  // namespace
 
 extern "C" {
@@ -265,49 +248,21 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey,
     return copyData(value, lpType, lpData, lpcbData);
 }
 
-LSTATUS WINAPI RegSetValueExW(HKEY hKey,
-                              LPCWSTR lpValueName,
-                              DWORD Reserved,
-                              DWORD dwType,
-                              const BYTE* lpData,
-                              DWORD cbData) {
-    static_cast<void>(Reserved);
-    const std::string name = ToUtf8(lpValueName);
-    if (const std::optional<DWORD> error = InjectedError("RegSetValueExW", name)) {
-        return static_cast<LONG>(*error);
-    }
-    KeyHandle key;
-    const LONG result = resolveFor(hKey, KEY_SET_VALUE, key);
-    if (result != ERROR_SUCCESS) {
-        return result;
-    }
-    if (lpData == nullptr && cbData > 0) {
-        return ERROR_NOACCESS;
-    }
-    RegistryValue value{dwType, std::vector<BYTE>(lpData, lpData + cbData)};
-    return Model().registry.setValue(key.key, name, std::move(value));
-}
-
-LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
-    const std::string name = ToUtf8(lpValueName);
-    if (const std::optional<DWORD> error = InjectedError("RegDeleteValueW", name)) {
-        return static_cast<LONG>(*error);
-    }
-    KeyHandle key;
-    const LONG result = resolveFor(hKey, KEY_SET_VALUE, key);
-    if (result != ERROR_SUCCESS) {
-        return result;
-    }
-    return Model().registry.deleteValue(key.key, name);
-}
-
 LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
-    return deleteKey(hKey, lpSubKey, 0, "RegDeleteKeyW");
-}
-
-LSTATUS WINAPI RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, DWORD Reserved) {
-    static_cast<void>(Reserved);
-    return deleteKey(hKey, lpSubKey, samDesired, "RegDeleteKeyExW");
+    KeyHandle base;
+    const LONG resolved = resolve(hKey, base);
+    const std::string subKey = ToUtf8(lpSubKey);
+    if (const std::optional<DWORD> error = InjectedError(
+            "RegDeleteKeyW", resolved == ERROR_SUCCESS ? joinPath(base.path, subKey) : subKey)) {
+        return static_cast<LONG>(*error);
+    }
+    if (resolved != ERROR_SUCCESS) {
+        return resolved;
+    }
+    if (lpSubKey == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return Model().registry.deleteKey(base.key, pathBelow(base, subKey, 0), false);
 }
 
 LSTATUS WINAPI RegEnumKeyExW(HKEY hKey,

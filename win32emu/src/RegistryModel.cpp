@@ -182,21 +182,6 @@ LONG RegistryModel::setValue(const RegistryKeyPtr& key,
     return ERROR_SUCCESS;
 }
 
-LONG RegistryModel::deleteValue(const RegistryKeyPtr& key, const std::string& name) {
-    std::lock_guard<std::mutex> guard(lock);
-    if (key->deleted) {
-        return ERROR_KEY_DELETED;
-    }
-    const auto found = std::find_if(key->values.begin(), key->values.end(), [&](const auto& entry) {
-        return sameName(entry.first, name);
-    });
-    if (found == key->values.end()) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    key->values.erase(found);
-    return ERROR_SUCCESS;
-}
-
 LONG RegistryModel::subKeyAt(const RegistryKeyPtr& key, DWORD index, std::string& name) const {
     std::lock_guard<std::mutex> guard(lock);
     if (key->deleted) {

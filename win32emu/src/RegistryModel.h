@@ -71,7 +71,6 @@ public:
 
     LONG queryValue(const RegistryKeyPtr& key, const std::string& name, RegistryValue& value) const;
     LONG setValue(const RegistryKeyPtr& key, const std::string& name, RegistryValue value);
-    LONG deleteValue(const RegistryKeyPtr& key, const std::string& name);
     // ERROR_NO_MORE_ITEMS past the end.
     LONG subKeyAt(const RegistryKeyPtr& key, DWORD index, std::string& name) const;
     LONG valueAt(const RegistryKeyPtr& key,

@@ -12,7 +12,6 @@
 #include <Poco/UTF8String.h>
 
 #include <aclapi.h>
-#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -294,7 +293,6 @@ DWORD WINAPI SetEntriesInAclA(ULONG cCountOfExplicitEntries,
     if (const DWORD error = EntriesOfAcl(OldAcl, old)) {
         return error;
     }
-    std::vector<AccessEntry> newDenied;
     std::vector<AccessEntry> newAllowed;
     for (ULONG i = 0; i < cCountOfExplicitEntries; ++i) {
         const EXPLICIT_ACCESS_A& given = pListOfExplicitEntries[i];
@@ -313,49 +311,33 @@ DWORD WINAPI SetEntriesInAclA(ULONG cCountOfExplicitEntries,
         }
         const std::string sid = SidToText(reinterpret_cast<const SID*>(trustee.ptstrName));
         const BYTE flags = static_cast<BYTE>(given.grfInheritance);
-        const auto isTrustee = [&](const AccessEntry& entry) {
-            return (entry.flags & INHERITED_ACE) == 0 && Poco::icompare(entry.sid, sid) == 0;
-        };
-        // Explicit entries of the trustee with the same inheritance merge into the new one.
-        const auto mergeFrom = [&](bool allowed, AccessEntry& into) {
-            for (auto entry = old.begin(); entry != old.end();) {
-                if (isTrustee(*entry) && entry->allowed == allowed && entry->flags == flags) {
-                    into.mask |= entry->mask;
-                    entry = old.erase(entry);
-                } else {
-                    ++entry;
-                }
-            }
-        };
-        AccessEntry entry{true, sid, given.grfAccessPermissions, flags};
-        switch (given.grfAccessMode) {
-            case NOT_USED_ACCESS:
-                break;
-            case GRANT_ACCESS:
-                mergeFrom(true, entry);
-                newAllowed.push_back(entry);
-                break;
-            case SET_ACCESS:
-                old.erase(std::remove_if(old.begin(), old.end(), isTrustee), old.end());
-                newAllowed.push_back(entry);
-                break;
-            case DENY_ACCESS:
-                entry.allowed = false;
-                mergeFrom(false, entry);
-                newDenied.push_back(entry);
-                break;
-            case REVOKE_ACCESS:
-                old.erase(std::remove_if(old.begin(), old.end(), isTrustee), old.end());
-                break;
-            case SET_AUDIT_SUCCESS:
-            case SET_AUDIT_FAILURE:
-                return ERROR_INVALID_PARAMETER;
-            default:
-                return ERROR_INVALID_PARAMETER;
+        if (given.grfAccessMode == NOT_USED_ACCESS) {
+            continue;
         }
+        // Only grants are made here: the other modes would rewrite entries nothing asks for.
+        if (const std::optional<LONG> refused = UnmodelledCode(
+                given.grfAccessMode == SET_ACCESS || given.grfAccessMode == DENY_ACCESS ||
+                given.grfAccessMode == REVOKE_ACCESS)) {
+            return static_cast<DWORD>(*refused);
+        }
+        if (given.grfAccessMode != GRANT_ACCESS) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        // The trustee's explicit grant of the same inheritance merges into the new one.
+        AccessEntry entry{true, sid, given.grfAccessPermissions, flags};
+        for (auto held = old.begin(); held != old.end();) {
+            if ((held->flags & INHERITED_ACE) == 0 && held->allowed && held->flags == flags &&
+                Poco::icompare(held->sid, sid) == 0) {
+                entry.mask |= held->mask;
+                held = old.erase(held);
+            } else {
+                ++held;
+            }
+        }
+        newAllowed.push_back(entry);
     }
     // Canonical order: explicit denials, explicit grants, then what was inherited.
-    std::vector<AccessEntry> entries = newDenied;
+    std::vector<AccessEntry> entries;
     const auto copyOld = [&](bool inherited, bool allowed) {
         for (const AccessEntry& entry : old) {
             if (((entry.flags & INHERITED_ACE) != 0) == inherited && entry.allowed == allowed) {

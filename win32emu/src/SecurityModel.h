@@ -7,7 +7,7 @@
 // Thread-safe; takes the registry's lock after its own, never the other way.
 
 #include "RegistryModel.h"
-#include "Win32Emu/Machine.h"
+#include "Win32Emu/MachineTypes.h"
 
 #include <map>
 #include <memory>

@@ -8,6 +8,7 @@
 #include "Identity.h"
 #include "MachineModel.h"
 #include "ServiceControlObjects.h"
+#include "Win32Emu/Machine.h"
 #include "Win32Emu/ScmRequest.h"
 
 #include <Poco/String.h>

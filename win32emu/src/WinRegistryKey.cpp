@@ -1,15 +1,14 @@
 // Poco::Util::WinRegistryKey over the emulated registry calls. POCO ships this class's header on
-// every platform but its code only on Windows; this is that code, written from the header's
-// contract and POCO's Windows behaviour: the same registry calls and the same exceptions
-// (NotFoundException for a missing key or value, or a value of another type; SystemException when
-// a write fails, a read-only key included).
+// every platform but its code only on Windows; this is the part of that code the service reads
+// with, written from the header's contract and POCO's Windows behaviour: the same registry calls
+// and the same exceptions (NotFoundException for a missing key or value, or a value of another
+// type). The members nothing calls are left undefined, so a new caller fails to link.
 
 #include "ApiSupport.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Util/WinRegistryKey.h>
 
-#include <cstring>
 #include <vector>
 
 namespace Poco {
@@ -42,29 +41,8 @@ WinRegistryKey::WinRegistryKey(const std::string& key, bool readOnly, REGSAM ext
     _subKey = key.substr(pos + 1);
 }
 
-WinRegistryKey::WinRegistryKey(HKEY hRootKey,
-                               const std::string& subKey,
-                               bool readOnly,
-                               REGSAM extraSam)
-    : _hRootKey(hRootKey), _subKey(subKey), _hKey(0), _readOnly(readOnly), _extraSam(extraSam) {}
-
 WinRegistryKey::~WinRegistryKey() {
     close();
-}
-
-void WinRegistryKey::setString(const std::string& name, const std::string& value) {
-    open();
-    const std::wstring uname = wide(name);
-    const std::wstring uvalue = wide(value);
-    if (RegSetValueExW(_hKey,
-                       uname.c_str(),
-                       0,
-                       REG_SZ,
-                       reinterpret_cast<const BYTE*>(uvalue.c_str()),
-                       static_cast<DWORD>((uvalue.size() + 1) * sizeof(wchar_t))) !=
-        ERROR_SUCCESS) {
-        handleSetError(name);
-    }
 }
 
 std::string WinRegistryKey::getString(const std::string& name) {
@@ -88,81 +66,6 @@ std::string WinRegistryKey::getString(const std::string& name) {
     return stringFromData(buffer);
 }
 
-void WinRegistryKey::setStringExpand(const std::string& name, const std::string& value) {
-    open();
-    const std::wstring uname = wide(name);
-    const std::wstring uvalue = wide(value);
-    if (RegSetValueExW(_hKey,
-                       uname.c_str(),
-                       0,
-                       REG_EXPAND_SZ,
-                       reinterpret_cast<const BYTE*>(uvalue.c_str()),
-                       static_cast<DWORD>((uvalue.size() + 1) * sizeof(wchar_t))) !=
-        ERROR_SUCCESS) {
-        handleSetError(name);
-    }
-}
-
-std::string WinRegistryKey::getStringExpand(const std::string& name) {
-    const std::wstring raw = wide(getString(name));
-    const DWORD needed = ExpandEnvironmentStringsW(raw.c_str(), nullptr, 0);
-    if (needed == 0) {
-        return utf8(raw);
-    }
-    std::vector<wchar_t> expanded(needed);
-    ExpandEnvironmentStringsW(raw.c_str(), expanded.data(), needed);
-    return utf8(expanded.data());
-}
-
-void WinRegistryKey::setBinary(const std::string& name, const std::vector<char>& value) {
-    open();
-    const std::wstring uname = wide(name);
-    if (RegSetValueExW(_hKey,
-                       uname.c_str(),
-                       0,
-                       REG_BINARY,
-                       reinterpret_cast<const BYTE*>(value.data()),
-                       static_cast<DWORD>(value.size())) != ERROR_SUCCESS) {
-        handleSetError(name);
-    }
-}
-
-std::vector<char> WinRegistryKey::getBinary(const std::string& name) {
-    open();
-    const std::wstring uname = wide(name);
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    if (RegQueryValueExW(_hKey, uname.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != REG_BINARY) {
-        throw NotFoundException(key(name));
-    }
-    std::vector<char> result(size);
-    if (size > 0 && RegQueryValueExW(_hKey,
-                                     uname.c_str(),
-                                     nullptr,
-                                     nullptr,
-                                     reinterpret_cast<BYTE*>(result.data()),
-                                     &size) != ERROR_SUCCESS) {
-        throw NotFoundException(key(name));
-    }
-    result.resize(size);
-    return result;
-}
-
-void WinRegistryKey::setInt(const std::string& name, int value) {
-    open();
-    const std::wstring uname = wide(name);
-    const DWORD data = static_cast<DWORD>(value);
-    if (RegSetValueExW(_hKey,
-                       uname.c_str(),
-                       0,
-                       REG_DWORD,
-                       reinterpret_cast<const BYTE*>(&data),
-                       sizeof(data)) != ERROR_SUCCESS) {
-        handleSetError(name);
-    }
-}
-
 int WinRegistryKey::getInt(const std::string& name) {
     open();
     const std::wstring uname = wide(name);
@@ -179,60 +82,6 @@ int WinRegistryKey::getInt(const std::string& name) {
     return static_cast<int>(data);
 }
 
-#if defined(POCO_HAVE_INT64)
-
-void WinRegistryKey::setInt64(const std::string& name, Poco::Int64 value) {
-    open();
-    const std::wstring uname = wide(name);
-    if (RegSetValueExW(_hKey,
-                       uname.c_str(),
-                       0,
-                       REG_QWORD,
-                       reinterpret_cast<const BYTE*>(&value),
-                       sizeof(value)) != ERROR_SUCCESS) {
-        handleSetError(name);
-    }
-}
-
-Poco::Int64 WinRegistryKey::getInt64(const std::string& name) {
-    open();
-    const std::wstring uname = wide(name);
-    DWORD type = REG_NONE;
-    Poco::Int64 data = 0;
-    DWORD size = sizeof(data);
-    if (RegQueryValueExW(
-            _hKey, uname.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_QWORD) {
-        throw NotFoundException(key(name));
-    }
-    return data;
-}
-
-#endif  // POCO_HAVE_INT64
-
-void WinRegistryKey::deleteValue(const std::string& name) {
-    open();
-    const std::wstring uname = wide(name);
-    if (RegDeleteValueW(_hKey, uname.c_str()) != ERROR_SUCCESS) {
-        throw NotFoundException(key(name));
-    }
-}
-
-void WinRegistryKey::deleteKey() {
-    Keys keys;
-    subKeys(keys);
-    close();
-    for (const std::string& subKeyName : keys) {
-        WinRegistryKey subKey(_hRootKey, _subKey + "\\" + subKeyName, _readOnly, _extraSam);
-        subKey.deleteKey();
-    }
-    const std::wstring usubKey = wide(_subKey);
-    if (RegDeleteKeyExW(_hRootKey, usubKey.c_str(), _extraSam, 0) != ERROR_SUCCESS) {
-        throw NotFoundException(key());
-    }
-}
-
 bool WinRegistryKey::exists() {
     HKEY hKey = nullptr;
     const std::wstring usubKey = wide(_subKey);
@@ -242,17 +91,6 @@ bool WinRegistryKey::exists() {
     }
     RegCloseKey(hKey);
     return true;
-}
-
-WinRegistryKey::Type WinRegistryKey::type(const std::string& name) {
-    open();
-    const std::wstring uname = wide(name);
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    if (RegQueryValueExW(_hKey, uname.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
-        throw NotFoundException(key(name));
-    }
-    return static_cast<Type>(type);
 }
 
 bool WinRegistryKey::exists(const std::string& name) {
@@ -331,26 +169,15 @@ void WinRegistryKey::open() {
     if (_hKey != 0) {
         return;
     }
+    // Nothing here writes the registry through this class: a writable key is not modelled.
+    if (!_readOnly) {
+        throw NotImplementedException("Writable registry key", key());
+    }
     const std::wstring usubKey = wide(_subKey);
-    if (_readOnly) {
-        if (RegOpenKeyExW(_hRootKey, usubKey.c_str(), 0, KEY_READ | _extraSam, &_hKey) !=
-            ERROR_SUCCESS) {
-            _hKey = 0;
-            throw NotFoundException("Cannot open registry ", key());
-        }
-    } else {
-        if (RegCreateKeyExW(_hRootKey,
-                            usubKey.c_str(),
-                            0,
-                            nullptr,
-                            REG_OPTION_NON_VOLATILE,
-                            KEY_READ | KEY_WRITE | _extraSam,
-                            nullptr,
-                            &_hKey,
-                            nullptr) != ERROR_SUCCESS) {
-            _hKey = 0;
-            throw SystemException("Cannot open registry ", key());
-        }
+    if (RegOpenKeyExW(_hRootKey, usubKey.c_str(), 0, KEY_READ | _extraSam, &_hKey) !=
+        ERROR_SUCCESS) {
+        _hKey = 0;
+        throw NotFoundException("Cannot open registry ", key());
     }
 }
 
@@ -390,15 +217,6 @@ std::string WinRegistryKey::key(const std::string& valueName) const {
         result += valueName;
     }
     return result;
-}
-
-HKEY WinRegistryKey::handle() {
-    open();
-    return _hKey;
-}
-
-void WinRegistryKey::handleSetError(const std::string& name) {
-    throw SystemException("Failed to set registry value", key(name));
 }
 
 HKEY WinRegistryKey::handleFor(const std::string& rootKey) {
