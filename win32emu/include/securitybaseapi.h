@@ -20,9 +20,7 @@ BOOL WINAPI DuplicateTokenEx(HANDLE hExistingToken,
                              PHANDLE phNewToken);
 BOOL WINAPI IsTokenRestricted(HANDLE TokenHandle);
 
-BOOL WINAPI IsValidSid(PSID pSid);
 BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
-DWORD WINAPI GetLengthSid(PSID pSid);
 // Like Windows, neither checks the SID: the caller passes a valid one and an index below its count.
 PUCHAR WINAPI GetSidSubAuthorityCount(PSID pSid);
 PDWORD WINAPI GetSidSubAuthority(PSID pSid, DWORD nSubAuthority);

@@ -47,30 +47,15 @@ typedef LONG LSTATUS;
 #define REG_QWORD                       11
 #define REG_QWORD_LITTLE_ENDIAN         11
 
-#define REG_OPTION_RESERVED             0x00000000
-#define REG_OPTION_NON_VOLATILE         0x00000000
-#define REG_OPTION_VOLATILE             0x00000001
-#define REG_OPTION_CREATE_LINK          0x00000002
 #define REG_OPTION_BACKUP_RESTORE       0x00000004
 #define REG_OPTION_OPEN_LINK            0x00000008
 
-#define REG_CREATED_NEW_KEY             0x00000001
-#define REG_OPENED_EXISTING_KEY         0x00000002
 // clang-format on
 
 extern "C" {
 
 LSTATUS WINAPI
 RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
-LSTATUS WINAPI RegCreateKeyExW(HKEY hKey,
-                               LPCWSTR lpSubKey,
-                               DWORD Reserved,
-                               LPWSTR lpClass,
-                               DWORD dwOptions,
-                               REGSAM samDesired,
-                               const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
-                               PHKEY phkResult,
-                               LPDWORD lpdwDisposition);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey,
                                 LPCWSTR lpValueName,
@@ -78,7 +63,6 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey,
                                 LPDWORD lpType,
                                 LPBYTE lpData,
                                 LPDWORD lpcbData);
-LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
 LSTATUS WINAPI RegEnumKeyExW(HKEY hKey,
                              DWORD dwIndex,
                              LPWSTR lpName,

@@ -35,9 +35,4 @@ void EventObject::set() {
     }
 }
 
-void EventObject::reset() {
-    std::lock_guard<std::mutex> guard(lock);
-    signalled = false;
-}
-
 }  // namespace Win32Emu

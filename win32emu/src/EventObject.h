@@ -7,7 +7,7 @@
 
 namespace Win32Emu {
 
-// A Windows event: a manual-reset event stays signalled until reset and releases every waiter; an
+// A Windows event: a manual-reset event stays signalled and releases every waiter; an
 // auto-reset event releases exactly one waiter and is reset by that wait. Thread-safe.
 class EventObject : public WaitableObject {
 public:
@@ -16,7 +16,6 @@ public:
     const char* typeName() const override { return "Event"; }
     DWORD wait(DWORD milliseconds) override;
     void set();
-    void reset();
 
 private:
     const bool manualReset;

@@ -72,7 +72,6 @@ const Export exportTable[] = {
     {"kernel32.dll", "GetLastError", procedure(&GetLastError)},
     {"kernel32.dll", "GetModuleFileNameW", procedure(&GetModuleFileNameW)},
     {"kernel32.dll", "GetModuleHandleA", procedure(&GetModuleHandleA)},
-    {"kernel32.dll", "GetModuleHandleW", procedure(&GetModuleHandleW)},
     {"kernel32.dll", "GetNativeSystemInfo", procedure(&GetNativeSystemInfo)},
     {"kernel32.dll", "GetProcAddress", procedure(&GetProcAddress)},
     {"kernel32.dll", "GetProcessTimes", procedure(&GetProcessTimes)},
@@ -88,7 +87,6 @@ const Export exportTable[] = {
     {"kernel32.dll", "Process32Next", procedure(&Process32Next)},
     {"kernel32.dll", "ProcessIdToSessionId", procedure(&ProcessIdToSessionId)},
     {"kernel32.dll", "ReleaseMutex", procedure(&ReleaseMutex)},
-    {"kernel32.dll", "ResetEvent", procedure(&ResetEvent)},
     {"kernel32.dll", "SetEvent", procedure(&SetEvent)},
     {"kernel32.dll", "SetLastError", procedure(&SetLastError)},
     {"kernel32.dll", "SetProcessMitigationPolicy", procedure(&SetProcessMitigationPolicy)},
@@ -101,20 +99,16 @@ const Export exportTable[] = {
     {"advapi32.dll", "CreateProcessAsUserW", procedure(&CreateProcessAsUserW)},
     {"advapi32.dll", "DuplicateTokenEx", procedure(&DuplicateTokenEx)},
     {"advapi32.dll", "EqualSid", procedure(&EqualSid)},
-    {"advapi32.dll", "GetLengthSid", procedure(&GetLengthSid)},
     {"advapi32.dll", "GetNamedSecurityInfoW", procedure(&GetNamedSecurityInfoW)},
     {"advapi32.dll", "GetSecurityInfo", procedure(&GetSecurityInfo)},
     {"advapi32.dll", "GetSidSubAuthority", procedure(&GetSidSubAuthority)},
     {"advapi32.dll", "GetSidSubAuthorityCount", procedure(&GetSidSubAuthorityCount)},
     {"advapi32.dll", "GetTokenInformation", procedure(&GetTokenInformation)},
     {"advapi32.dll", "IsTokenRestricted", procedure(&IsTokenRestricted)},
-    {"advapi32.dll", "IsValidSid", procedure(&IsValidSid)},
     {"advapi32.dll", "LookupAccountSidA", procedure(&LookupAccountSidA)},
     {"advapi32.dll", "LookupAccountSidW", procedure(&LookupAccountSidW)},
     {"advapi32.dll", "OpenProcessToken", procedure(&OpenProcessToken)},
     {"advapi32.dll", "RegCloseKey", procedure(&RegCloseKey)},
-    {"advapi32.dll", "RegCreateKeyExW", procedure(&RegCreateKeyExW)},
-    {"advapi32.dll", "RegDeleteKeyW", procedure(&RegDeleteKeyW)},
     {"advapi32.dll", "RegEnumKeyExW", procedure(&RegEnumKeyExW)},
     {"advapi32.dll", "RegEnumValueW", procedure(&RegEnumValueW)},
     {"advapi32.dll", "RegOpenKeyExW", procedure(&RegOpenKeyExW)},
@@ -224,9 +218,7 @@ bool IsFaultableCall(const std::string& function) {
                                              "VerSetConditionMask",
                                              "Sleep",
                                              "WTSGetActiveConsoleSessionId",
-                                             "IsValidSid",
                                              "EqualSid",
-                                             "GetLengthSid",
                                              "GetSidSubAuthority",
                                              "GetSidSubAuthorityCount"};
     for (const char* name : cannotFail) {
@@ -271,14 +263,6 @@ extern "C" {
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     const std::string name = lpModuleName == nullptr ? std::string() : std::string(lpModuleName);
     if (InjectedFailure("GetModuleHandleA", name)) {
-        return nullptr;
-    }
-    return moduleHandle(lpModuleName == nullptr ? nullptr : &name);
-}
-
-HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
-    const std::string name = ToUtf8(lpModuleName);
-    if (InjectedFailure("GetModuleHandleW", name)) {
         return nullptr;
     }
     return moduleHandle(lpModuleName == nullptr ? nullptr : &name);

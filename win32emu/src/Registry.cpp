@@ -73,19 +73,12 @@ std::vector<std::string> pathBelow(const KeyHandle& base, const std::string& sub
     return path;
 }
 
-LONG openOrCreate(HKEY hKey,
-                  LPCWSTR lpSubKey,
-                  REGSAM samDesired,
-                  bool create,
-                  PHKEY phkResult,
-                  LPDWORD disposition,
-                  bool openLink = false) {
-    const char* call = create ? "RegCreateKeyExW" : "RegOpenKeyExW";
+LONG openKey(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, PHKEY phkResult, bool openLink) {
     KeyHandle base;
     const LONG resolved = resolve(hKey, base);
     const std::string subKey = ToUtf8(lpSubKey);
-    if (const std::optional<DWORD> error =
-            InjectedError(call, resolved == ERROR_SUCCESS ? joinPath(base.path, subKey) : subKey)) {
+    if (const std::optional<DWORD> error = InjectedError(
+            "RegOpenKeyExW", resolved == ERROR_SUCCESS ? joinPath(base.path, subKey) : subKey)) {
         return static_cast<LONG>(*error);
     }
     if (resolved != ERROR_SUCCESS) {
@@ -97,30 +90,19 @@ LONG openOrCreate(HKEY hKey,
     }
     const std::vector<std::string> path = pathBelow(base, subKey, samDesired);
     // A root key opened again is the root key itself.
-    if (!create && base.predefined && subKey.empty()) {
+    if (base.predefined && subKey.empty()) {
         *phkResult = hKey;
         return ERROR_SUCCESS;
     }
-    RegistryModel& registry = Model().registry;
     RegistryKeyPtr key;
-    bool created = false;
-    LONG result = registry.openKey(base.key, path, false, key, nullptr, openLink);
-    if (result == ERROR_FILE_NOT_FOUND && create) {
-        if ((base.access & KEY_CREATE_SUB_KEY) == 0) {
-            return ERROR_ACCESS_DENIED;
-        }
-        result = registry.openKey(base.key, path, true, key, &created);
-    }
+    const LONG result = Model().registry.openKey(base.key, path, false, key, nullptr, openLink);
     if (result != ERROR_SUCCESS) {
         return result;
     }
     *phkResult = reinterpret_cast<HKEY>(Model().handles.insert(
         std::make_shared<RegistryKeyObject>(
             key, base.hive, keyRights(samDesired), joinPath(base.path, subKey)),
-        call));
-    if (disposition != nullptr) {
-        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    }
+        "RegOpenKeyExW"));
     return ERROR_SUCCESS;
 }
 
@@ -179,35 +161,7 @@ RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, P
     if ((ulOptions & ~static_cast<DWORD>(REG_OPTION_OPEN_LINK)) != 0) {
         return ERROR_CALL_NOT_IMPLEMENTED;
     }
-    return openOrCreate(hKey,
-                        lpSubKey,
-                        samDesired,
-                        false,
-                        phkResult,
-                        nullptr,
-                        (ulOptions & REG_OPTION_OPEN_LINK) != 0);
-}
-
-LSTATUS WINAPI RegCreateKeyExW(HKEY hKey,
-                               LPCWSTR lpSubKey,
-                               DWORD Reserved,
-                               LPWSTR lpClass,
-                               DWORD dwOptions,
-                               REGSAM samDesired,
-                               const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
-                               PHKEY phkResult,
-                               LPDWORD lpdwDisposition) {
-    static_cast<void>(Reserved);
-    static_cast<void>(lpClass);
-    // Volatile keys, links, backup semantics and descriptors are not modelled.
-    if (const std::optional<LONG> refused = UnmodelledCode(dwOptions != REG_OPTION_NON_VOLATILE ||
-                                                           lpSecurityAttributes != nullptr)) {
-        return *refused;
-    }
-    if (lpSubKey == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    return openOrCreate(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
+    return openKey(hKey, lpSubKey, samDesired, phkResult, (ulOptions & REG_OPTION_OPEN_LINK) != 0);
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
@@ -246,23 +200,6 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey,
         return found;
     }
     return copyData(value, lpType, lpData, lpcbData);
-}
-
-LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
-    KeyHandle base;
-    const LONG resolved = resolve(hKey, base);
-    const std::string subKey = ToUtf8(lpSubKey);
-    if (const std::optional<DWORD> error = InjectedError(
-            "RegDeleteKeyW", resolved == ERROR_SUCCESS ? joinPath(base.path, subKey) : subKey)) {
-        return static_cast<LONG>(*error);
-    }
-    if (resolved != ERROR_SUCCESS) {
-        return resolved;
-    }
-    if (lpSubKey == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    return Model().registry.deleteKey(base.key, pathBelow(base, subKey, 0), false);
 }
 
 LSTATUS WINAPI RegEnumKeyExW(HKEY hKey,

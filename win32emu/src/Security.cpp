@@ -280,7 +280,7 @@ DWORD WINAPI SetEntriesInAclA(ULONG cCountOfExplicitEntries,
     const std::string firstTrustee =
         cCountOfExplicitEntries > 0 && pListOfExplicitEntries != nullptr &&
                 pListOfExplicitEntries[0].Trustee.TrusteeForm == TRUSTEE_IS_SID &&
-                IsValidSid(pListOfExplicitEntries[0].Trustee.ptstrName)
+                IsValidSidLayout(pListOfExplicitEntries[0].Trustee.ptstrName)
             ? SidToText(reinterpret_cast<const SID*>(pListOfExplicitEntries[0].Trustee.ptstrName))
             : std::string();
     if (const std::optional<DWORD> error = InjectedError("SetEntriesInAclA", firstTrustee)) {
@@ -303,7 +303,7 @@ DWORD WINAPI SetEntriesInAclA(ULONG cCountOfExplicitEntries,
             // Names and object trustees would need lookups the emulation does not make.
             return ERROR_CALL_NOT_IMPLEMENTED;
         }
-        if (!IsValidSid(trustee.ptstrName)) {
+        if (!IsValidSidLayout(trustee.ptstrName)) {
             return ERROR_INVALID_SID;
         }
         if ((given.grfInheritance & ~static_cast<DWORD>(SettableInheritFlags)) != 0) {

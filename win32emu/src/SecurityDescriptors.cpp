@@ -125,7 +125,8 @@ DWORD CheckSecurityToWrite(SECURITY_INFORMATION SecurityInfo,
     const bool withOwner = (SecurityInfo & OWNER_SECURITY_INFORMATION) != 0;
     const bool withGroup = (SecurityInfo & GROUP_SECURITY_INFORMATION) != 0;
     const bool withDacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
-    if ((withOwner && !IsValidSid(psidOwner)) || (withGroup && !IsValidSid(psidGroup))) {
+    if ((withOwner && !IsValidSidLayout(psidOwner)) ||
+        (withGroup && !IsValidSidLayout(psidGroup))) {
         return ERROR_INVALID_PARAMETER;
     }
     if (withDacl && pDacl == nullptr) {

@@ -99,4 +99,16 @@ std::string SidToText(const SID* sid) {
     return text;
 }
 
+bool IsValidSidLayout(const void* sid) {
+    const auto* layout = static_cast<const SID*>(sid);
+    return layout != nullptr && layout->Revision == SID_REVISION &&
+           layout->SubAuthorityCount <= SID_MAX_SUB_AUTHORITIES;
+}
+
+DWORD SidByteLength(const void* sid) {
+    const auto* layout = static_cast<const SID*>(sid);
+    return static_cast<DWORD>(sizeof(SID) - sizeof(DWORD) +
+                              layout->SubAuthorityCount * sizeof(DWORD));
+}
+
 }  // namespace Win32Emu

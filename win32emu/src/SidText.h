@@ -14,5 +14,9 @@ std::vector<BYTE> SidFromText(const std::string& text);
 // The text form of a valid SID, as ConvertSidToStringSidA writes it: the authority in decimal
 // below 2^32, else as 0x and twelve hex digits.
 std::string SidToText(const SID* sid);
+// A SID of revision 1 with at most 15 sub-authorities (null is not one).
+bool IsValidSidLayout(const void* sid);
+// The bytes a SID takes, read from its count without checking it, as Windows reads it.
+DWORD SidByteLength(const void* sid);
 
 }  // namespace Win32Emu

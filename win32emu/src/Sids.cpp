@@ -1,4 +1,4 @@
-// Security identifiers: IsValidSid, EqualSid, GetLengthSid, GetSidSubAuthority(Count),
+// Security identifiers: EqualSid, GetSidSubAuthority(Count),
 // ConvertSidToStringSidA and the account lookups LookupAccountSidA/W.
 
 #include "ApiSupport.h"
@@ -70,7 +70,7 @@ BOOL lookupAccountSid(const std::string& systemName,
                       PSID_NAME_USE peUse,
                       const char* call,
                       Convert convert) {
-    const std::string sid = IsValidSid(Sid) ? SidToText(static_cast<const SID*>(Sid)) : "";
+    const std::string sid = IsValidSidLayout(Sid) ? SidToText(static_cast<const SID*>(Sid)) : "";
     if (InjectedFailure(call, sid)) {
         return FALSE;
     }
@@ -116,18 +116,6 @@ BOOL lookupAccountSid(const std::string& systemName,
 
 extern "C" {
 
-BOOL WINAPI IsValidSid(PSID pSid) {
-    const auto* sid = static_cast<const SID*>(pSid);
-    return sid != nullptr && sid->Revision == SID_REVISION &&
-           sid->SubAuthorityCount <= SID_MAX_SUB_AUTHORITIES;
-}
-
-DWORD WINAPI GetLengthSid(PSID pSid) {
-    // Windows reads the count without checking the SID; so does this.
-    const auto* sid = static_cast<const SID*>(pSid);
-    return static_cast<DWORD>(sizeof(SID) - sizeof(DWORD) + sid->SubAuthorityCount * sizeof(DWORD));
-}
-
 PUCHAR WINAPI GetSidSubAuthorityCount(PSID pSid) {
     return &static_cast<SID*>(pSid)->SubAuthorityCount;
 }
@@ -140,17 +128,17 @@ PDWORD WINAPI GetSidSubAuthority(PSID pSid, DWORD nSubAuthority) {
 }
 
 BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2) {
-    if (!IsValidSid(pSid1) || !IsValidSid(pSid2)) {
+    if (!IsValidSidLayout(pSid1) || !IsValidSidLayout(pSid2)) {
         SetLastError(ERROR_INVALID_SID);
         return FALSE;
     }
     // Windows leaves the last error alone on a comparison, equal or not.
-    const DWORD length = GetLengthSid(pSid1);
-    return length == GetLengthSid(pSid2) && std::memcmp(pSid1, pSid2, length) == 0;
+    const DWORD length = SidByteLength(pSid1);
+    return length == SidByteLength(pSid2) && std::memcmp(pSid1, pSid2, length) == 0;
 }
 
 BOOL WINAPI ConvertSidToStringSidA(PSID Sid, LPSTR* StringSid) {
-    const std::string text = IsValidSid(Sid) ? SidToText(static_cast<const SID*>(Sid)) : "";
+    const std::string text = IsValidSidLayout(Sid) ? SidToText(static_cast<const SID*>(Sid)) : "";
     if (InjectedFailure("ConvertSidToStringSidA", text)) {
         return FALSE;
     }

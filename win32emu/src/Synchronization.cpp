@@ -60,19 +60,6 @@ BOOL WINAPI SetEvent(HANDLE hEvent) {
     return TRUE;
 }
 
-BOOL WINAPI ResetEvent(HANDLE hEvent) {
-    if (InjectedFailure("ResetEvent")) {
-        return FALSE;
-    }
-    const auto event = Model().handles.findAs<EventObject>(hEvent);
-    if (!event) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    event->reset();
-    return TRUE;
-}
-
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes,
                            BOOL bInitialOwner,
                            LPCSTR lpName) {
