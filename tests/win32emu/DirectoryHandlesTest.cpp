@@ -261,25 +261,19 @@ TEST_F(DirectoryHandlesTest, TheHandlesAccessListIsTheObjectsWhateverThePathBeco
 
     HANDLE readOnly = open(L"C:\\Games", FILE_READ_ATTRIBUTES, Backup);
     ASSERT_NE(readOnly, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetSecurityInfo(readOnly,
-                              SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION,
-                              nullptr,
-                              nullptr,
-                              &dacl,
-                              nullptr,
-                              &descriptor),
-              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    const auto readDacl = [&] {
+        return GetSecurityInfo(readOnly,
+                               SE_FILE_OBJECT,
+                               DACL_SECURITY_INFORMATION,
+                               nullptr,
+                               nullptr,
+                               &dacl,
+                               nullptr,
+                               &descriptor);
+    };
+    EXPECT_EQ(readDacl(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "no READ_CONTROL";
     CloseHandle(readOnly);
-    EXPECT_EQ(GetSecurityInfo(readOnly,
-                              SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION,
-                              nullptr,
-                              nullptr,
-                              &dacl,
-                              nullptr,
-                              &descriptor),
-              static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(readDacl(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << "closed";
 }
 
 }  // namespace
