@@ -19,9 +19,6 @@ installDir="$WINEPREFIX/drive_c/Program Files/Qovex/Orvane Client"
 # orvane-client's exit code when the listener is not the service (ClientExitCode.h).
 notTheService=8
 
-failures=0
-pass() { echo "PASS: $*"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 section() { echo; echo "== $*"; stepStart=$(date +%s.%N); }
 took() { awk -v s="$stepStart" -v e="$(date +%s.%N)" -v w="$1" 'BEGIN { printf "(%s: %.1f s)\n", w, e - s }'; }
 
@@ -69,7 +66,6 @@ section "Fresh Wine prefix $WINEPREFIX"
 bootWinePrefix
 took "prefix"
 
-sc() { "$wine" sc "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 reg() { "$wine" reg "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 # Bounded: a client that hangs fails its check instead of the run.
 client() {
@@ -77,27 +73,11 @@ client() {
         tr -d '\r'
     return "${PIPESTATUS[0]}"
 }
-serviceState() { sc query "$service" | sed -n 's/^ *STATE *: [0-9a-f]* *\([A-Z_]*\).*/\1/p'; }
-waitForState() {
-    local wanted=$1 deadline=$((SECONDS + $2))
-    until [ "$(serviceState)" = "$wanted" ]; do
-        [ $SECONDS -ge $deadline ] && return 1
-        sleep 0.2
-    done
-}
 serviceProcessGone() {
     local deadline=$((SECONDS + $1))
     while pgrep -f "Orvane Client.OrvaneService\.exe" >/dev/null; do
         [ $SECONDS -ge $deadline ] && return 1
         sleep 0.2
-    done
-}
-portFree() { ! (exec 3<>/dev/tcp/127.0.0.1/9977) 2>/dev/null; }
-waitForFreePort() {
-    local deadline=$((SECONDS + ${1:-300}))
-    until portFree; do
-        [ $SECONDS -ge $deadline ] && return 1
-        sleep 2
     done
 }
 

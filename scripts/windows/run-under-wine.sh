@@ -14,13 +14,11 @@ build=${ORVANE_WINDOWS_BUILD:-$root/build/windows}
 
 . scripts/windows/wine-prefix.sh
 newWinePrefix orvane-wine
+service=OrvaneService
 
 # The Linux client of the default preset, as a caller that Wine cannot map to a process of its own.
 linuxClient=$root/build/default/tools/orvane-client/orvane-client
 
-failures=0
-pass() { echo "PASS: $*"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 section() { echo; echo "== $*"; }
 
 cleanup() {
@@ -41,16 +39,6 @@ mkfifo "$WINEPREFIX/console-hold"
 exec 9>"$WINEPREFIX/console-hold"
 "$wine" --version 2>/dev/null || true
 "$wine" cmd /c ver 2>/dev/null | tr -d '\r' | grep -v '^$' || true
-
-# Another run (the Linux suites, another checkout) may hold the product port for a while.
-portFree() { ! (exec 3<>/dev/tcp/127.0.0.1/9977) 2>/dev/null; }
-waitForFreePort() {
-    local deadline=$((SECONDS + ${1:-300}))
-    until portFree; do
-        [ $SECONDS -ge $deadline ] && return 1
-        sleep 2
-    done
-}
 
 section "Platform-neutral suites under Wine"
 for suite in core-tests service-tests tools-tests; do
@@ -113,21 +101,12 @@ newLogLines() {
     tail -c +$((logMark + 1)) "$logFile" | tr -d '\r' | sed 's/^/    log: /'
     logMark=$(stat -c %s "$logFile")
 }
-sc() { "$wine" sc "$@" 2>/dev/null | tr -d '\r'; }
 # Wine's TCP table names no owner for a listening socket, so the client cannot tell the service
 # from another listener here: it sends anyway (msi-under-wine.sh has a squatter refused).
 client() { "$wine" 'C:\orvane\orvane-client.exe' --trust-any-listener "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
-serviceState() { sc query OrvaneService | sed -n 's/^ *STATE *: [0-9a-f]* *\([A-Z_]*\).*/\1/p'; }
 exitCodes() {
-    sc query OrvaneService |
+    sc query "$service" |
         sed -n 's/^ *\(WIN32_EXIT_CODE\|SERVICE_EXIT_CODE\) *: \([0-9]*\).*/\2/p' | paste -sd/
-}
-waitForState() {
-    local wanted=$1 deadline=$((SECONDS + $2))
-    until [ "$(serviceState)" = "$wanted" ]; do
-        [ $SECONDS -ge $deadline ] && return 1
-        sleep 0.2
-    done
 }
 # The Linux process of the service: the Wine process of our prefix running OrvaneService.exe.
 servicePid() {
