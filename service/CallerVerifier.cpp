@@ -3,16 +3,9 @@
 #include "core/windows/AccessToken.h"
 #include "core/windows/ScopedHandle.h"
 
-#include <Poco/ByteOrder.h>
 #include <Poco/Exception.h>
-#include <Poco/Net/IPAddress.h>
-#include <Poco/Net/SocketAddress.h>
 
-#include <atomic>
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <vector>
 
 namespace OrvaneClient {
 
@@ -22,24 +15,10 @@ std::string failed(const char* call, DWORD error) {
     return std::string(call) + " failed, error code " + std::to_string(error);
 }
 
-using Endpoint = CallerVerifier::Endpoint;
-
-std::optional<Endpoint> ipv4Endpoint(const Poco::Net::SocketAddress& address) {
-    if (address.family() != Poco::Net::AddressFamily::IPv4) {
-        return std::nullopt;
-    }
-    Endpoint endpoint;
-    std::memcpy(&endpoint.address, address.host().addr(), sizeof(endpoint.address));
-    endpoint.port = address.port();
-    return endpoint;
-}
+using Endpoint = TcpTable::Endpoint;
 
 std::uint64_t fileTimeValue(const FILETIME& time) {
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
-DWORD rowPort(DWORD networkOrderPort) {
-    return Poco::ByteOrder::fromNetwork(static_cast<Poco::UInt16>(networkOrderPort & 0xFFFF));
 }
 
 // The process that owns the client's end of the connection from `peer` to `server`; none with
@@ -47,38 +26,16 @@ DWORD rowPort(DWORD networkOrderPort) {
 std::optional<DWORD> connectionOwner(const Endpoint& peer,
                                      const Endpoint& server,
                                      std::string& failure) {
-    // The table can grow between the size query and the read: ask again until it fits. Reading
-    // it is slow (the system walks every process's sockets), so the first call is made with
-    // room for the rows the last read found and a few more, and mostly is the only one.
-    static std::atomic<DWORD> sizeHint{0};
-    std::vector<BYTE> buffer;
-    DWORD size = sizeHint.load();
-    DWORD result = ERROR_INSUFFICIENT_BUFFER;
-    for (int attempt = 0; attempt < 4 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
-        buffer.assign(size, 0);
-        result = GetExtendedTcpTable(buffer.empty() ? nullptr : buffer.data(),
-                                     &size,
-                                     FALSE,
-                                     AF_INET,
-                                     TCP_TABLE_OWNER_PID_CONNECTIONS,
-                                     0);
-    }
-    if (result != NO_ERROR) {
+    TcpTable table;
+    if (const DWORD result = table.read(TCP_TABLE_OWNER_PID_CONNECTIONS); result != NO_ERROR) {
         failure = failed("GetExtendedTcpTable", result);
         return std::nullopt;
     }
-    const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
-    sizeHint = static_cast<DWORD>(offsetof(MIB_TCPTABLE_OWNER_PID, table) +
-                                  (table->dwNumEntries + 16) * sizeof(MIB_TCPROW_OWNER_PID));
-    for (DWORD index = 0; index < table->dwNumEntries; ++index) {
-        const MIB_TCPROW_OWNER_PID& row = table->table[index];
-        if (row.dwLocalAddr == peer.address && rowPort(row.dwLocalPort) == peer.port &&
-            row.dwRemoteAddr == server.address && rowPort(row.dwRemotePort) == server.port) {
-            return row.dwOwningPid;
-        }
+    const std::optional<DWORD> owner = table.connectionOwner(peer, server);
+    if (!owner) {
+        failure = "no process owns the connection";
     }
-    failure = "no process owns the connection";
-    return std::nullopt;
+    return owner;
 }
 
 // Why the token of the calling process is not the console user's own, unsandboxed one; empty
@@ -120,8 +77,8 @@ std::optional<std::string> tokenRefusal(HANDLE token, PSID consoleUserSid) {
 CallerVerifier::CallerVerifier(const Poco::Net::StreamSocket& connection) {
     GetSystemTimeAsFileTime(&accepted);
     try {
-        peer = ipv4Endpoint(connection.peerAddress());
-        server = ipv4Endpoint(connection.address());
+        peer = TcpTable::Ipv4Endpoint(connection.peerAddress());
+        server = TcpTable::Ipv4Endpoint(connection.address());
     } catch (const Poco::Exception& exception) {
         // The client may already be gone; nothing it sends will be served then.
         identificationFailure = "connection endpoints unknown (" + exception.displayText() + ")";
@@ -174,8 +131,6 @@ void CallerVerifier::identify() {
 }
 
 std::optional<std::string> CallerVerifier::refusal() {
-    // The identification has just read the table: the owner is the one it found.
-    const bool ownerJustFound = !identified;
     if (!identified) {
         identify();
     }
@@ -183,7 +138,7 @@ std::optional<std::string> CallerVerifier::refusal() {
         return identificationFailure;
     }
     // The held handle keeps the id from passing to another process, but a process that exited
-    // or handed its end of the connection on is not the caller any more.
+    // is not the caller any more.
     const DWORD waited = WaitForSingleObject(process.get(), 0);
     if (waited == WAIT_OBJECT_0) {
         return std::string("process exited");
@@ -192,17 +147,6 @@ std::optional<std::string> CallerVerifier::refusal() {
         const DWORD error = GetLastError();
         return failed("WaitForSingleObject", error);
     }
-    if (!ownerJustFound) {
-        std::string failure;
-        const std::optional<DWORD> owner = connectionOwner(*peer, *server, failure);
-        if (!owner) {
-            return failure;
-        }
-        if (*owner != *processId) {
-            return "connection now owned by process " + std::to_string(*owner);
-        }
-    }
-
     HANDLE rawToken = nullptr;
     if (!OpenProcessToken(process.get(), TOKEN_QUERY, &rawToken)) {
         const DWORD error = GetLastError();

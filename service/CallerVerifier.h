@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/windows/ScopedHandle.h"
+#include "core/windows/TcpTable.h"
 #include "core/windows/Win32Api.h"
 
 #include <Poco/Net/StreamSocket.h>
@@ -19,24 +20,19 @@ namespace OrvaneClient {
 // the system's TCP table, the row whose local endpoint is the client's and whose remote endpoint
 // is ours, and opened; the handle is held for the life of the connection, so that the process's
 // id cannot pass to another process meanwhile. A process started after the connection was
-// accepted cannot own it: its id was reused. That is done once: a connection whose owner cannot
-// be found or opened is refused for good. Who may call is decided anew for every request, since
-// the person at the console can change while a connection stays open. A caller is allowed while
-// its process runs, the table still names it as the owner, and its token is not restricted; it
-// runs in the active console session, under the account of the user logged on there (its token's
-// user equal to that of the session's token), at medium integrity or above (Vista and later), and
-// is not an AppContainer (Windows 8 and later). Every other handle it opens is closed before a
-// call returns; it logs nothing.
-// Thread: the reactor thread, like the handler that owns it.
+// accepted cannot own it: its id was reused. That is done once, and the table is not read again
+// for the connection: a row keeps naming the process that created the socket, whoever holds it
+// later, so a second reading proves nothing. A connection whose owner cannot be found or opened
+// is refused for good. Who may call is decided anew for every request, since the person at the
+// console can change while a connection stays open. A caller is allowed while its process runs
+// and its token is not restricted; it runs in the active console session, under the account of
+// the user logged on there (its token's user equal to that of the session's token), at medium
+// integrity or above (Vista and later), and is not an AppContainer (Windows 8 and later). Every
+// other handle it opens is closed before a call returns; it logs nothing.
+// Thread: one thread at a time; the connection's handler hands it between the reactor thread and
+// a worker, never to both at once.
 class CallerVerifier {
 public:
-    // An endpoint as the TCP table holds it: the address as stored in network byte order, the
-    // port in host byte order.
-    struct Endpoint {
-        DWORD address = 0;
-        DWORD port = 0;
-    };
-
     // Reads the endpoints of `connection`. Never throws: a socket whose endpoints cannot be
     // read leaves the caller unknown, and every check then refuses.
     explicit CallerVerifier(const Poco::Net::StreamSocket& connection);
@@ -52,9 +48,9 @@ private:
     // Finds and opens the owner, once.
     void identify();
 
-    std::optional<Endpoint> peer;    // the client's end
-    std::optional<Endpoint> server;  // ours
-    FILETIME accepted = {};          // when the connection was accepted
+    std::optional<TcpTable::Endpoint> peer;    // the client's end
+    std::optional<TcpTable::Endpoint> server;  // ours
+    FILETIME accepted = {};                    // when the connection was accepted
     bool identified = false;
     std::optional<DWORD> processId;
     ScopedHandle process;  // the owner, for the life of the connection

@@ -113,7 +113,7 @@ ExchangeResult ServiceClient::exchange(const ServiceRequest& request) {
     const bool needsTheService =
         settings.requireService && request.kind != RequestKind::LibraryInfo;
     if (needsTheService) {
-        identifyResponder(result.responder);
+        identifyResponder(socket, result.responder);
         if (!result.responder.verified) {
             result.status = ExchangeStatus::NotTheService;
             return result;
@@ -134,21 +134,24 @@ ExchangeResult ServiceClient::exchange(const ServiceRequest& request) {
         result.detail = exception.displayText();
     }
     if (!needsTheService) {
-        identifyResponder(result.responder);
+        identifyResponder(socket, result.responder);
     }
     return result;
 }
 
-void ServiceClient::identifyResponder(Responder& responder) const {
-    std::string listenerProblem;
+void ServiceClient::identifyResponder(const Poco::Net::StreamSocket& socket,
+                                      Responder& responder) const {
+    std::string acceptorProblem;
     std::string serviceProblem;
-    // Where the table names no owner for listening sockets (Wine), nobody can be verified.
-    responder.listenerPid = ListeningProcess(settings.host, settings.port, listenerProblem);
+    // The row of the service's end of this connection, not the listener's: a process that
+    // accepted it and then gave up the port is still the one at the other end. Where the table
+    // names no owner for the row, nobody can be verified.
+    responder.acceptorPid = AcceptingProcess(socket, acceptorProblem);
     responder.servicePid = settings.serviceProcess ? settings.serviceProcess(serviceProblem)
                                                    : queryServicePid(serviceProblem);
     responder.verified =
-        responder.listenerPid != 0 && responder.listenerPid == responder.servicePid;
-    responder.problem = !listenerProblem.empty() ? listenerProblem : serviceProblem;
+        responder.acceptorPid != 0 && responder.acceptorPid == responder.servicePid;
+    responder.problem = !acceptorProblem.empty() ? acceptorProblem : serviceProblem;
 }
 
 void ServiceClient::awaitReply(Poco::Net::StreamSocket& socket,

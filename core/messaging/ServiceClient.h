@@ -3,9 +3,10 @@
 // The requesting side of the desktop service protocol: one request over a fresh connection to
 // the service, and the packet that answers it. When nothing listens, the client starts the
 // service through the service control manager and connects again. Before it sends any request
-// but library-info it makes sure the process listening is the service's own: the owner of the
-// listening socket must be the process the SCM says runs the service. Anyone else may have taken
-// the port while the service was stopped.
+// but library-info it makes sure the process that accepted its connection is the service's own:
+// the owner of the service's end of that very connection must be the process the SCM says runs
+// the service. Anyone else may have taken the port while the service was stopped, and may have
+// let it go since: whoever listens now need not be whoever accepted.
 
 #include "core/Protocols/qovex_pb/Source/qovex_pb.pb.h"
 #include "core/windows/Win32Api.h"
@@ -49,7 +50,7 @@ enum class ExchangeStatus {
     ConnectFailed,
     StartFailed,
     SendFailed,
-    // The listener is not the service's process: nothing was sent.
+    // The process that accepted the connection is not the service's: nothing was sent.
     NotTheService,
     // Nothing whole arrived within the timeout.
     TimedOut,
@@ -61,11 +62,12 @@ enum class ExchangeStatus {
     HeaderUnparsable,
 };
 
-// Who listened on the service's port when the request was made.
+// Who accepted the connection the request went over.
 struct Responder {
-    // The owner of the listening socket, and the service's process as the SCM reports it; 0
-    // when unknown (the reason is in `problem`) or, for the service, when it is not running.
-    DWORD listenerPid = 0;
+    // The owner of the service's end of the connection, and the service's process as the SCM
+    // reports it; 0 when unknown (the reason is in `problem`) or, for the service, when it is not
+    // running.
+    DWORD acceptorPid = 0;
     DWORD servicePid = 0;
     bool verified = false;
     // This exchange started the service.
@@ -102,22 +104,21 @@ class ServiceClient {
 public:
     explicit ServiceClient(ServiceClientSettings settings);
 
-    // Connects (starting the service if allowed and needed), checks the listener where the
+    // Connects (starting the service if allowed and needed), checks who accepted where the
     // request needs it, sends the request and waits for the first whole packet that comes
     // back. The connection is closed before returning. Never throws a Poco::Exception.
     ExchangeResult exchange(const ServiceRequest& request);
 
-    // The process that owns the listening socket for `host`:`port` (or the wildcard address),
-    // as GetExtendedTcpTable names it; 0 with `problem` set when none, or more than one, does.
-    static DWORD ListeningProcess(const std::string& host,
-                                  std::uint16_t port,
-                                  std::string& problem);
+    // The process that owns the far end of the connected `socket` (the end that accepted it),
+    // as GetExtendedTcpTable names it; 0 with `problem` set when no row, or a row with no
+    // owner, does.
+    static DWORD AcceptingProcess(const Poco::Net::StreamSocket& socket, std::string& problem);
 
 private:
     bool connectWithin(Poco::Net::StreamSocket& socket,
                        Poco::Timespan wait,
                        ExchangeResult& result) const;
-    void identifyResponder(Responder& responder) const;
+    void identifyResponder(const Poco::Net::StreamSocket& socket, Responder& responder) const;
     void awaitReply(Poco::Net::StreamSocket& socket,
                     ProtobufReader& reader,
                     ExchangeResult& result) const;

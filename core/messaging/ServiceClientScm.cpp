@@ -1,18 +1,16 @@
 // ServiceClient's dealings with the service control manager and the TCP table: starting the
-// service, and who owns the listening socket.
+// service, and who accepted the connection.
 
 #include "core/messaging/ServiceClient.h"
 #include "core/windows/ScopedServiceHandle.h"
+#include "core/windows/TcpTable.h"
 #include "core/windows/WideString.h"
 
-#include <Poco/ByteOrder.h>
-#include <Poco/Net/IPAddress.h>
-#include <Poco/Net/SocketAddress.h>
+#include <Poco/Exception.h>
 #include <Poco/Timestamp.h>
 
 #include <algorithm>
-#include <cstring>
-#include <vector>
+#include <optional>
 
 namespace OrvaneClient {
 namespace {
@@ -138,76 +136,35 @@ DWORD ServiceClient::queryServicePid(std::string& problem) const {
     return status.dwProcessId;
 }
 
-namespace {
-
-// The IPv4 TCP table with owners; false with `problem` set.
-bool ReadTcpTable(std::vector<unsigned char>& buffer, std::string& problem) {
-    DWORD size = 0;
-    DWORD error = ERROR_INSUFFICIENT_BUFFER;
-    // The table may grow between the two calls: ask again with the size it now needs.
-    for (int attempt = 0; attempt < 4 && error == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
-        buffer.resize(std::max<DWORD>(size, sizeof(MIB_TCPTABLE_OWNER_PID)));
-        size = static_cast<DWORD>(buffer.size());
-        error =
-            GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
-    }
-    if (error != NO_ERROR) {
-        problem = ErrorText("GetExtendedTcpTable", error);
-        return false;
-    }
-    return true;
-}
-
-Poco::UInt16 RowPort(DWORD port) {
-    return Poco::ByteOrder::fromNetwork(static_cast<Poco::UInt16>(port));
-}
-
-// The owner of the listening socket, 0 with `problem` set.
-DWORD ListenerOwner(const std::string& host, std::uint16_t port, std::string& problem) {
-    std::vector<unsigned char> buffer;
-    Poco::Net::IPAddress serviceAddress;
+DWORD ServiceClient::AcceptingProcess(const Poco::Net::StreamSocket& socket, std::string& problem) {
+    std::optional<TcpTable::Endpoint> service;
+    std::optional<TcpTable::Endpoint> own;
     try {
-        serviceAddress = Poco::Net::SocketAddress(host, port).host();
+        service = TcpTable::Ipv4Endpoint(socket.peerAddress());
+        own = TcpTable::Ipv4Endpoint(socket.address());
     } catch (const Poco::Exception& exception) {
         problem = exception.displayText();
         return 0;
     }
-    if (!ReadTcpTable(buffer, problem)) {
+    if (!service || !own) {
+        problem = "not an IPv4 connection";
         return 0;
     }
-    const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
-    DWORD owner = 0;
-    bool found = false;
-    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
-        const MIB_TCPROW_OWNER_PID& row = table->table[i];
-        const Poco::Net::IPAddress address(&row.dwLocalAddr, sizeof row.dwLocalAddr);
-        // A listener on the wildcard address takes the service's connections as well.
-        if (row.dwState != MIB_TCP_STATE_LISTEN || RowPort(row.dwLocalPort) != port ||
-            (address != serviceAddress && !address.isWildcard())) {
-            continue;
-        }
-        if (found && row.dwOwningPid != owner) {
-            problem = "more than one process listens on port " + std::to_string(port);
-            return 0;
-        }
-        found = true;
-        owner = row.dwOwningPid;
+    TcpTable table;
+    if (const DWORD error = table.read(TCP_TABLE_OWNER_PID_CONNECTIONS); error != NO_ERROR) {
+        problem = ErrorText("GetExtendedTcpTable", error);
+        return 0;
     }
-    if (!found) {
-        problem = "no listening socket on port " + std::to_string(port) + " was found";
-    } else if (owner == 0) {
-        problem =
-            "the TCP table names no owner of the listening socket on port " + std::to_string(port);
+    // The service's end: its local endpoint is the one we connected to, its remote one ours.
+    const std::optional<DWORD> owner = table.connectionOwner(*service, *own);
+    if (!owner) {
+        problem = "the TCP table has no row for the service's end of this connection";
+        return 0;
     }
-    return owner;
-}
-
-}  // namespace
-
-DWORD ServiceClient::ListeningProcess(const std::string& host,
-                                      std::uint16_t port,
-                                      std::string& problem) {
-    return ListenerOwner(host, port, problem);
+    if (*owner == 0) {
+        problem = "the TCP table names no owner of the service's end of this connection";
+    }
+    return *owner;
 }
 
 }  // namespace OrvaneClient

@@ -1,14 +1,17 @@
 // A caller is its connection: the process found at the first privileged request, held open
-// until the connection goes, and refused once it exits, hands the connection on or was not there
-// when the connection was made.
+// until the connection goes, and refused once it exits or was not there when the connection was
+// made. The table is read for that first request alone, and however it grows meanwhile.
 
 #include "tests/service/CallerVerificationFixture.h"
 
 #include <Poco/Exception.h>
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/StreamSocket.h>
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace OrvaneClient::Testing {
 namespace {
@@ -52,14 +55,6 @@ const BindingCase bindingCases[] = {
      200,
      [](auto&, auto& machine, WORD) { machine.removeProcess(CallerId); },
      "process exited"},
-    {"AnotherProcessOwnsTheConnectionNow",
-     [](auto& test, auto&) { test.addCaller(); },
-     200,
-     [](auto&, auto& machine, WORD clientPort) {
-         // The desktop client is a process the console user may call from, but not this caller.
-         machine.setConnectionOwner(clientPort, ClientId);
-     },
-     "connection now owned by process 5120"},
 };
 
 TEST_P(CallerBindingTest, LaterRequestsAreRefusedAndNothingStaysOpen) {
@@ -107,6 +102,40 @@ TEST_F(CallerVerificationTest, AnIdReusedBeforeTheFirstPrivilegedRequestIsRefuse
     expectAllRefused(*client, 2, std::to_string(CallerId), "process started after the connection");
     EXPECT_EQ(0, operationCalls());
     EXPECT_EQ(handlesBefore, machine().openHandleCount());
+}
+
+// Later requests check the held process, not the table: a row keeps naming the socket's creator,
+// so reading it again would prove nothing and costs a walk of every socket on the machine.
+TEST_F(CallerVerificationTest, TheTableIsReadForTheFirstPrivilegedRequestAlone) {
+    addCaller();
+    const auto client = connectAs(CallerId);
+    EXPECT_EQ(200, ask(*client, desktop::AUTH_INFO_REQUEST, 1));
+    machine().failNext("GetExtendedTcpTable", ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(200, ask(*client, desktop::LAUNCH_ELEVATED_REQUEST, 2));
+    EXPECT_EQ(200, ask(*client, desktop::FIX_DIRECTORY_PRIVILEGES_REQUEST, 3));
+    EXPECT_EQ(200, ask(*client, desktop::AUTH_INFO_REQUEST, 4));
+    EXPECT_EQ(1u, machine().unfiredFaults().size()) << "a later request read the table again";
+    machine().clearFaults();
+}
+
+// Connections made between the call that sizes the table and the one that reads it, five times
+// in a row, far more rows each time than a reader keeps spare: the caller is still found.
+TEST_F(CallerVerificationTest, ATableThatGrowsWhileItIsReadStillFindsTheCaller) {
+    addCaller();
+    // Never accepted: each connection waits in the backlog, two rows in the table.
+    Poco::Net::ServerSocket crowd(Poco::Net::SocketAddress("127.0.0.1", 0), 256);
+    std::vector<Poco::Net::StreamSocket> arrivals;
+    for (int growth = 0; growth < 5; ++growth) {
+        machine().beforeCall("GetExtendedTcpTable", [&] {
+            for (int connection = 0; connection < 40; ++connection) {
+                arrivals.emplace_back().connect(crowd.address());
+            }
+        });
+    }
+    const auto client = connectAs(CallerId);
+    EXPECT_EQ(200, ask(*client, desktop::AUTH_INFO_REQUEST, 1)) << capture.dump();
+    EXPECT_TRUE(machine().unfiredFaults().empty());
+    EXPECT_EQ(1, service.refreshTokenCalls());
 }
 
 }  // namespace

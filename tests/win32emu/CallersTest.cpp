@@ -67,7 +67,7 @@ TEST_F(CallersTest, TcpTableNamesTheOwnerOfEachEndOfALoopbackConnection) {
     Poco::Net::StreamSocket unregistered;
     unregistered.connect(listener.address());
     const Poco::Net::StreamSocket accepted = listener.acceptConnection();
-    const DWORD server = listener.address().port();
+    const WORD server = listener.address().port();
 
     SetLastError(0xdeadbeef);
     const std::vector<MIB_TCPROW_OWNER_PID> rows = tcpRows(TCP_TABLE_OWNER_PID_CONNECTIONS);
@@ -90,6 +90,20 @@ TEST_F(CallersTest, TcpTableNamesTheOwnerOfEachEndOfALoopbackConnection) {
     ASSERT_TRUE(serverSide.has_value());
     EXPECT_EQ(machine().currentProcessId(), serverSide->dwOwningPid);
     EXPECT_FALSE(rowFrom(rows, server, 0).has_value()) << "the listener is no connection";
+    // Accepted by the system, not yet by the program: its listener's, as on Windows.
+    const Poco::UInt16 waitingPort = accepted.peerAddress().port() == registered.address().port()
+                                         ? unregistered.address().port()
+                                         : registered.address().port();
+    const auto waiting = rowFrom(rows, server, waitingPort);
+    ASSERT_TRUE(waiting.has_value());
+    EXPECT_EQ(machine().currentProcessId(), waiting->dwOwningPid);
+
+    // One connection of the server's, apart from the listener that shares its local port.
+    machine().setConnectionOwner(server, accepted.peerAddress().port(), 3001);
+    const auto handedOn =
+        rowFrom(tcpRows(TCP_TABLE_OWNER_PID_ALL), server, accepted.peerAddress().port());
+    ASSERT_TRUE(handedOn.has_value());
+    EXPECT_EQ(3001u, handedOn->dwOwningPid);
 
     const auto listening = rowFrom(tcpRows(TCP_TABLE_OWNER_PID_LISTENER), server, 0);
     ASSERT_TRUE(listening.has_value());

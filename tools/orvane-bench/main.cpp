@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -290,6 +291,34 @@ RunResult RunFreshPingPong(int roundTrips, const std::string& request, size_t re
     }
 }
 
+// library-info and auth-info in turn on one open connection, timed apart: the cost of checking
+// the caller beside a request that needs no check, on the same connection and in the same run.
+std::pair<RunResult, RunResult> RunAlternating(const Poco::Net::SocketAddress& address,
+                                               int roundTrips,
+                                               const std::string& libraryRequest,
+                                               size_t libraryReplySize,
+                                               const std::string& authRequest,
+                                               size_t authReplySize) {
+    Poco::Net::StreamSocket socket(address);
+    socket.setNoDelay(true);
+    socket.setReceiveTimeout(Poco::Timespan(5, 0));
+    std::vector<double> latencies[2];
+    std::string reply;
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < roundTrips; ++i) {
+        const bool auth = i % 2 == 1;
+        const Clock::time_point sent = Clock::now();
+        SendAll(socket, auth ? authRequest : libraryRequest);
+        if (!ReceiveExactly(socket, reply, auth ? authReplySize : libraryReplySize)) {
+            throw Poco::IOException("connection closed mid-run");
+        }
+        latencies[auth].push_back(
+            std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return {Summary(std::move(latencies[0]), seconds), Summary(std::move(latencies[1]), seconds)};
+}
+
 void PrintRow(const char* connections, const char* run, const RunResult& result) {
     std::printf("%-11s %-9s %12.0f %9.1f %9.1f\n",
                 connections,
@@ -357,6 +386,17 @@ int main(int argc, char** argv) {
             PrintRow(label.c_str(), "ping-pong", baseline);
             PrintRatio(label.c_str(), served, baseline);
         }
+        // The caller is identified at the connection's first auth-info, then only checked.
+        const auto [openLibrary, openAuth] =
+            RunAlternating(address, 2 * roundTrips, request, replySize, authRequest, authReplySize);
+        PrintRow("1 open", "library", openLibrary);
+        PrintRow("1 open", "auth-info", openAuth);
+        std::printf("%-11s %-9s %12s %8.2fx %8.2fx\n\n",
+                    "1 open",
+                    "auth/lib",
+                    "",
+                    openAuth.p50Microseconds / openLibrary.p50Microseconds,
+                    openAuth.p99Microseconds / openLibrary.p99Microseconds);
         // Fewer: every round trip leaves a connection in TIME_WAIT behind.
         const int freshRoundTrips = std::max(8, roundTrips / 10);
         RunFreshConnections(address, std::max(8, freshRoundTrips / 10), request, replySize);

@@ -90,9 +90,9 @@ ServiceRequest RequestFrom(const ClientOptions& options) {
     return request;
 }
 
-// "pid 4242, the service" and the like: who was listening on the port.
+// "pid 4242, the service" and the like: who accepted the connection.
 std::string ResponderText(const Responder& responder) {
-    std::string text = responder.listenerPid != 0 ? "pid " + std::to_string(responder.listenerPid)
+    std::string text = responder.acceptorPid != 0 ? "pid " + std::to_string(responder.acceptorPid)
                                                   : std::string("an unknown process");
     if (responder.verified) {
         text += ", the service";

@@ -12,6 +12,11 @@ DWORD EventObject::wait(DWORD milliseconds) {
     const auto isSignalled = [this] { return signalled; };
     if (milliseconds == INFINITE) {
         changed.wait(guard, isSignalled);
+    } else if (milliseconds == 0) {
+        // A poll: no timed wait, whose expired deadline still costs a trip into the kernel.
+        if (!signalled) {
+            return WAIT_TIMEOUT;
+        }
     } else {
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);

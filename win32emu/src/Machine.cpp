@@ -553,6 +553,11 @@ void Machine::setConnectionOwner(WORD localPort, DWORD processId) {
     state->model.configuration.connectionOwners[localPort] = processId;
 }
 
+void Machine::setConnectionOwner(WORD localPort, WORD remotePort, DWORD processId) {
+    std::lock_guard<std::mutex> guard(state->model.lock);
+    state->model.configuration.endpointOwners[{localPort, remotePort}] = processId;
+}
+
 void Machine::setDefaultConnectionOwner(DWORD processId) {
     std::lock_guard<std::mutex> guard(state->model.lock);
     state->model.configuration.defaultConnectionOwner = processId;

@@ -19,6 +19,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Win32Emu {
@@ -57,6 +58,8 @@ struct Configuration {
     std::vector<LaunchRecord> launches;
     DWORD lastProcessId = 4096;              // new process ids follow it, multiples of 4
     std::map<WORD, DWORD> connectionOwners;  // by local port
+    // By local and remote port: one connection, before connectionOwners.
+    std::map<std::pair<WORD, WORD>, DWORD> endpointOwners;
     // The object behind the handles to each listed process, made when it is first opened; and,
     // by id, those of exited processes, which live on while a handle holds them.
     std::map<DWORD, std::shared_ptr<ProcessObject>> processObjects;

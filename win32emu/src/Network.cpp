@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <iphlpapi.h>
+#include <map>
 #include <set>
 #include <string>
 #include <tuple>
@@ -133,28 +134,43 @@ std::set<unsigned long> socketInodes(const std::string& process = "self") {
     return inodes;
 }
 
-// The host process that holds the socket `inode`, 0 when none that may be looked at does. A
-// listening socket of another program is that program's: an emulated service started by
-// orvane-sc, whose SCM reports its host process id, or any other listener.
-DWORD hostProcessHolding(unsigned long inode) {
-    DIR* directory = opendir("/proc");
-    if (directory == nullptr) {
-        return 0;
-    }
-    DWORD owner = 0;
-    while (const dirent* entry = readdir(directory)) {
-        const std::string name = entry->d_name;
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
+// Which host process holds each socket: read from /proc once, when a row first needs it. A
+// socket of another program is that program's: an emulated service started by orvane-sc, whose
+// SCM reports its host process id, or any other.
+class HostSocketHolders {
+public:
+    // The host process that holds the socket `inode`, 0 when none that may be looked at does.
+    DWORD holder(unsigned long inode) {
+        if (!read) {
+            readHolders();
         }
-        if (socketInodes(name).count(inode) > 0) {
-            owner = static_cast<DWORD>(std::stoul(name));
-            break;
-        }
+        const auto found = holders.find(inode);
+        return found == holders.end() ? 0 : found->second;
     }
-    closedir(directory);
-    return owner;
-}
+
+private:
+    void readHolders() {
+        read = true;
+        DIR* directory = opendir("/proc");
+        if (directory == nullptr) {
+            return;
+        }
+        while (const dirent* entry = readdir(directory)) {
+            const std::string name = entry->d_name;
+            if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
+                continue;
+            }
+            const DWORD pid = static_cast<DWORD>(std::stoul(name));
+            for (const unsigned long inode : socketInodes(name)) {
+                holders.emplace(inode, pid);
+            }
+        }
+        closedir(directory);
+    }
+
+    bool read = false;
+    std::map<unsigned long, DWORD> holders;
+};
 
 WORD networkPort(WORD port) {
     const unsigned char bytes[2] = {static_cast<unsigned char>(port >> 8),
@@ -179,6 +195,22 @@ std::vector<MIB_TCPROW_OWNER_PID> ownedRows(TCP_TABLE_CLASS tableClass) {
         std::lock_guard<std::mutex> guard(Model().lock);
         configuration = Model().configuration;
     }
+    HostSocketHolders holders;
+    // The owner of a listening socket: the emulated process for one of this host process's, the
+    // host process that holds it for another's.
+    const auto listenerOwner = [&](const HostConnection& listener) {
+        if (ownInodes.count(listener.inode) > 0) {
+            return configuration.currentProcessId;
+        }
+        const DWORD holder = holders.holder(listener.inode);
+        return holder != 0 ? holder : configuration.defaultConnectionOwner;
+    };
+    std::map<WORD, const HostConnection*> listeners;
+    for (const HostConnection& connection : connections) {
+        if (connection.state == MIB_TCP_STATE_LISTEN) {
+            listeners.emplace(connection.localPort, &connection);
+        }
+    }
     std::vector<MIB_TCPROW_OWNER_PID> rows;
     for (const HostConnection& connection : connections) {
         const bool listening = connection.state == MIB_TCP_STATE_LISTEN;
@@ -186,21 +218,33 @@ std::vector<MIB_TCPROW_OWNER_PID> ownedRows(TCP_TABLE_CLASS tableClass) {
             (tableClass == TCP_TABLE_OWNER_PID_CONNECTIONS && listening)) {
             continue;
         }
+        // A connection whose local port a socket listens on is the server's end of one that
+        // listener accepted.
+        const auto listener = listening ? listeners.end() : listeners.find(connection.localPort);
+        const bool ownSocket = ownInodes.count(connection.inode) > 0;
         DWORD owner = configuration.defaultConnectionOwner;
+        const auto endpoint =
+            configuration.endpointOwners.find({connection.localPort, connection.remotePort});
         const auto registered = configuration.connectionOwners.find(connection.localPort);
-        if (registered != configuration.connectionOwners.end()) {
+        if (!listening && endpoint != configuration.endpointOwners.end()) {
+            owner = endpoint->second;
+        } else if (registered != configuration.connectionOwners.end()) {
             owner = registered->second;
-        } else if (ownListeningPorts.count(connection.localPort) > 0 &&
-                   ownInodes.count(connection.inode) > 0) {
+        } else if (ownListeningPorts.count(connection.localPort) > 0 && ownSocket) {
             // The listening socket and the connections it accepted: the service's own.
             owner = configuration.currentProcessId;
-        } else if (listening && ownInodes.count(connection.inode) == 0) {
-            if (const DWORD holder = hostProcessHolding(connection.inode)) {
-                owner = holder;
-            }
+        } else if (listening) {
+            owner = listenerOwner(connection);
         } else if (connection.state == MIB_TCP_STATE_TIME_WAIT) {
             // A connection in TIME_WAIT belongs to no process any more.
             owner = 0;
+        } else if (listener != listeners.end() && connection.inode == 0) {
+            // Accepted by the system, not yet by the program: its listener's, as on Windows.
+            owner = listenerOwner(*listener->second);
+        } else if (listener != listeners.end() && !ownSocket) {
+            if (const DWORD holder = holders.holder(connection.inode)) {
+                owner = holder;
+            }
         }
         MIB_TCPROW_OWNER_PID row{};
         row.dwState = connection.state;

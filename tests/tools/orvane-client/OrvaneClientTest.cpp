@@ -118,12 +118,14 @@ ServiceClientSettings ServiceRunsAs(DWORD servicePid) {
     return settings;
 }
 
-// Who owns the responder's listening socket (this process), as the TCP table names it; 0 where
-// the table names no owner for listeners (Wine).
-DWORD ResponderProcess(const LoopbackResponder& responder) {
+// This process as the TCP table names the owner of a connection it accepted; 0 where the table
+// names no owner for such rows.
+DWORD ThisProcess() {
+    Poco::Net::ServerSocket listener(Poco::Net::SocketAddress("127.0.0.1", 0));
+    Poco::Net::StreamSocket client(listener.address());
+    const Poco::Net::StreamSocket accepted = listener.acceptConnection();
     std::string problem;
-    return ServiceClient::ListeningProcess(
-        "127.0.0.1", static_cast<std::uint16_t>(std::stoi(responder.port())), problem);
+    return ServiceClient::AcceptingProcess(client, problem);
 }
 
 // By default the responder plays the service.
@@ -133,7 +135,7 @@ ClientRun RunAgainst(LoopbackResponder& responder,
     if (!settings) {
         // What is sent and answered, not who listens (the squatter table below): unverified,
         // wherever the suite runs.
-        settings = ServiceRunsAs(ResponderProcess(responder));
+        settings = ServiceRunsAs(ThisProcess());
         arguments.insert(arguments.begin(), "--trust-any-listener");
     }
     arguments.insert(arguments.begin(), {"--port", responder.port()});
@@ -423,9 +425,9 @@ TEST_P(OrvaneClientSquatterTest, SendsOnlyWhatAnyoneMayAnswer) {
     LoopbackResponder squatter([](auto&, ProtobufSender& sender, const Header& request, auto&) {
         sender.sendLibraryInfoResponse(Rseq(request), "C:\\Squatter");
     });
-    const DWORD self = ResponderProcess(squatter);
+    const DWORD self = ThisProcess();
     if (self == 0) {
-        GTEST_SKIP() << "the TCP table names no owner for listening sockets here";
+        GTEST_SKIP() << "the TCP table names no owner for accepted connections here";
     }
     const DWORD servicePid = c.serviceRunning ? self + 4 : 0;
     // Refused, the client closes its connection without sending anything.
@@ -438,7 +440,7 @@ TEST_P(OrvaneClientSquatterTest, SendsOnlyWhatAnyoneMayAnswer) {
         (servicePid == 0 ? ", not verified as the service"
                          : ", not the service (pid " + std::to_string(servicePid) + ")");
     const std::string printed = attempt.out + attempt.err;
-    // Where the table names a listener's owner only at times (Wine), it may be unknown.
+    // Where the table names an owner only at times (Wine), it may be unknown.
     EXPECT_TRUE(printed.find(who) != std::string::npos ||
                 printed.find("an unknown process, not") != std::string::npos)
         << printed;

@@ -167,6 +167,9 @@ public:
     // the host process listens on is the emulated process's own; any other belongs to the
     // default connection owner (the profile's "defaultCaller"; 0 after reset()).
     void setConnectionOwner(WORD localPort, DWORD processId);
+    // The one connection from `localPort` to `remotePort` belongs to `processId`, whatever the
+    // local port's owner: a server's end, whose local port its listener shares.
+    void setConnectionOwner(WORD localPort, WORD remotePort, DWORD processId);
     void setDefaultConnectionOwner(DWORD processId);
     DWORD defaultConnectionOwner() const;
 
