@@ -20,6 +20,7 @@ constexpr DWORD StopPollMilliseconds = 100;
 
 void SetUpServiceLogging() {
     SetupLogging(LoggerName, JoinPath(GetLogsDirectory(), ServiceLogFileName));
+    LogRedirectionTrustMitigation();
 }
 
 // When the listening socket cannot be had there is no service object; these callbacks only
@@ -114,8 +115,6 @@ void WINAPI OrvaneService::ServiceControlHandler(DWORD control) {
 
 void OrvaneService::serviceMain() {
     LogInfo("OrvaneService starting");
-    // Before any request can name a path: a junction planted by a user must not steer us.
-    EnableRedirectionTrustMitigation();
 
     statusHandle = RegisterServiceCtrlHandlerA(serviceName, &OrvaneService::ServiceControlHandler);
     if (statusHandle == nullptr) {

@@ -1,3 +1,4 @@
+#include "core/windows/ProcessMitigation.h"
 #include "core/windows/Win32Api.h"
 #include "service/OrvaneService.h"
 
@@ -11,6 +12,9 @@ int WINAPI WinMain(HINSTANCE /*instance*/,
                    HINSTANCE /*previousInstance*/,
                    LPSTR /*commandLine*/,
                    int /*showCommand*/) {
+    // Before anything opens a path, the log folder included: a junction a user planted must not
+    // steer the service. The outcome is logged once logging exists.
+    OrvaneClient::EnableRedirectionTrustMitigation();
     // POCO starts Winsock by itself only in MSVC builds; without this a mingw build cannot bind.
     // Elsewhere it does nothing.
     Poco::Net::initializeNetwork();

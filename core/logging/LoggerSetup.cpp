@@ -9,12 +9,12 @@
 #include "core/util/Constants.h"
 #include "core/util/OperatingSystem.h"
 #include "core/windows/HostPath.h"
+#include "core/windows/ServiceFolder.h"
 #include "core/windows/Win32Api.h"
 
 #include <Poco/AutoPtr.h>
 #include <Poco/ConsoleChannel.h>
 #include <Poco/Exception.h>
-#include <Poco/File.h>
 #include <Poco/FormattingChannel.h>
 #include <Poco/Logger.h>
 #include <Poco/Message.h>
@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <utility>
 
 namespace OrvaneClient {
 namespace {
@@ -96,6 +97,53 @@ int ConfiguredRootLevel() {
     return level;
 }
 
+// The log file's channel, holding the log folder by handle for as long as it writes there:
+// the folder can be neither renamed nor removed, so the file's path keeps leading into it.
+class FolderHoldingChannel : public Poco::Channel {
+public:
+    FolderHoldingChannel(ServiceFolder folder, Poco::Channel::Ptr channel)
+        : folder(std::move(folder)), channel(std::move(channel)) {}
+
+    void open() override { channel->open(); }
+    void close() override { channel->close(); }
+    void log(const Poco::Message& message) override { channel->log(message); }
+    void setProperty(const std::string& name, const std::string& value) override {
+        channel->setProperty(name, value);
+    }
+    std::string getProperty(const std::string& name) const override {
+        return channel->getProperty(name);
+    }
+
+protected:
+    // The channel first: the file is closed before the folder is let go.
+    ~FolderHoldingChannel() override { channel.reset(); }
+
+private:
+    ServiceFolder folder;
+    Poco::Channel::Ptr channel;
+};
+
+void UseChannel(const std::string& loggerName, const Poco::Channel::Ptr& channel) {
+    Poco::Logger::root().setChannel(channel);
+    // A logger of that name made earlier would otherwise keep writing nowhere for the whole run.
+    Poco::Logger::get(loggerName).setChannel(channel);
+}
+
+ServiceFolder SecureFolderOf(const std::string& filePath) {
+    std::string folder;
+    try {
+        Poco::Path directory(filePath, Poco::Path::PATH_WINDOWS);
+        directory.makeParent();
+        folder = directory.toString(Poco::Path::PATH_WINDOWS);
+    } catch (const Poco::Exception&) {
+        // Left empty: refused below.
+    }
+    if (folder.size() > 3 && folder.back() == '\\') {
+        folder.pop_back();
+    }
+    return ServiceFolder::Secure(folder);
+}
+
 }  // namespace
 
 void SetupLogging(const std::string& loggerName, const std::string& logFilePath) {
@@ -113,35 +161,43 @@ void SetupLogging(const std::string& loggerName,
     state.defaultLoggerName = loggerName;
 
     Poco::Channel::Ptr console(new Poco::ConsoleChannel);
-    Poco::Channel::Ptr file(
-        new ArchiveCappedFileChannel(HostPathFromWindowsPath(logFilePath), LogArchivesKept));
-    file->setProperty("flush", "false");
-    file->setProperty("rotation", "5 M");
-    file->setProperty("purgeAge", "1 weeks");
     // The buffer keeps a reference to itself; the graph takes one of its own.
     Poco::Channel::Ptr memory(RecentMemoryBufferChannel::instance(), true);
-
     Poco::Channel::Ptr syslog(new ResolvingSyslogChannel);
     syslog->setProperty("loghost", remoteLogHost);
     syslog->setProperty("name", loggerName);
     Poco::Channel::Ptr remote(new FilteringChannel(syslog, RemoteLogLevel));
+    Poco::Channel::Ptr consoleFormatting = Formatted(console);
+    Poco::Channel::Ptr memoryFormatting = Formatted(memory);
 
-    Poco::Channel::Ptr fileFormatting = Formatted(file);
-    fileFormatting->setProperty("flush", "false");
+    // Until the folder is checked, no file: what the check logs goes to the other outputs.
+    Poco::AutoPtr<Poco::SplitterChannel> withoutFile(new Poco::SplitterChannel);
+    withoutFile->addChannel(consoleFormatting);
+    withoutFile->addChannel(memoryFormatting);
+    withoutFile->addChannel(remote);
+    UseChannel(loggerName, withoutFile);
+    ServiceFolder folder = SecureFolderOf(logFilePath);
+    if (!folder.isSafe()) {
+        LogError("Not writing the log file %s: %s", logFilePath.c_str(), folder.refusal().c_str());
+    } else {
+        Poco::Channel::Ptr file(
+            new ArchiveCappedFileChannel(HostPathFromWindowsPath(logFilePath), LogArchivesKept));
+        file->setProperty("flush", "false");
+        file->setProperty("rotation", "5 M");
+        file->setProperty("purgeAge", "1 weeks");
+        Poco::Channel::Ptr fileFormatting = Formatted(file);
+        fileFormatting->setProperty("flush", "false");
 
-    Poco::AutoPtr<Poco::SplitterChannel> splitter(new Poco::SplitterChannel);
-    splitter->addChannel(Formatted(console));
-    // The splitter stops at the first channel that throws; a log file that cannot be written
-    // must not cost the memory buffer and the remote receiver their copies.
-    splitter->addChannel(Poco::Channel::Ptr(new IsolatingChannel(fileFormatting)));
-    splitter->addChannel(Formatted(memory));
-    splitter->addChannel(remote);
-    Poco::Logger::root().setChannel(splitter);
-    // A logger of that name made earlier would otherwise keep writing nowhere for the whole run.
-    Poco::Logger::get(loggerName).setChannel(splitter);
-
-    // Only now, so that a failure to make the directory is logged where it can be read.
-    EnsureFileDirectory(logFilePath);
+        Poco::AutoPtr<Poco::SplitterChannel> splitter(new Poco::SplitterChannel);
+        splitter->addChannel(consoleFormatting);
+        // The splitter stops at the first channel that throws; a log file that cannot be written
+        // must not cost the memory buffer and the remote receiver their copies.
+        splitter->addChannel(Poco::Channel::Ptr(
+            new IsolatingChannel(new FolderHoldingChannel(std::move(folder), fileFormatting))));
+        splitter->addChannel(memoryFormatting);
+        splitter->addChannel(remote);
+        UseChannel(loggerName, splitter);
+    }
 
     LogInfo("Log started. Application version: %s (%s).",
             ApplicationVersion.c_str(),
@@ -152,54 +208,6 @@ void SetupLogging(const std::string& loggerName,
     // Loggers made from here on (the named family's) inherit it; the default logger already
     // exists and keeps the information level.
     Poco::Logger::root().setLevel(ConfiguredRootLevel());
-}
-
-bool EnsureFileDirectory(const std::string& filePath) {
-    std::string hostDirectory;
-    try {
-        Poco::Path directory(filePath, Poco::Path::PATH_WINDOWS);
-        directory.makeParent();
-        const std::string windowsDirectory = directory.toString(Poco::Path::PATH_WINDOWS);
-        if (windowsDirectory.empty()) {
-            return true;  // a bare file name: the current directory holds it
-        }
-        hostDirectory = HostPathFromWindowsPath(windowsDirectory);
-    } catch (const Poco::Exception&) {
-        LogError("Could not create directory for file %s: Error creating directory.",
-                 filePath.c_str());
-        return false;
-    }
-
-    Poco::File entry(hostDirectory);
-    bool exists = false;
-    bool isDirectory = false;
-    try {
-        exists = entry.exists();
-        isDirectory = exists && entry.isDirectory();
-    } catch (const Poco::Exception&) {
-        // Cannot look at it: let creating the directory tell.
-        exists = false;
-    }
-    if (isDirectory) {
-        return true;
-    }
-    if (exists) {
-        try {
-            entry.remove(false);
-        } catch (const Poco::Exception&) {
-            LogError("Could not create directory for file %s: Error removing file.",
-                     filePath.c_str());
-            return false;
-        }
-    }
-    try {
-        entry.createDirectories();
-    } catch (const Poco::Exception&) {
-        LogError("Could not create directory for file %s: Error creating directory.",
-                 filePath.c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace OrvaneClient

@@ -4,7 +4,7 @@
 // that feeds, in this order:
 //   1. the console (Poco::ConsoleChannel),
 //   2. the log file (ArchiveCappedFileChannel: rotated at 5 MiB, archives purged after a week,
-//      at most 10 kept),
+//      at most 10 kept), only when its folder could be made the service's own,
 //   3. the process-wide RecentMemoryBufferChannel,
 //   each through a Poco::PatternFormatter "%Y-%m-%d %H:%M:%S [%s][%p]: %t" in local time, and
 //   4. a FilteringChannel at level 4 (warnings and more severe) in front of a remote syslog
@@ -23,7 +23,10 @@ namespace OrvaneClient {
 // logger itself keeps the information level. A value that is no 32-bit number is skipped with a
 // warning line. Later calls return at once and change nothing.
 //
-// `logFilePath` is a Windows path; its directory is created when missing (EnsureFileDirectory).
+// `logFilePath` is a Windows path. Before the first line reaches it, its folder is made the
+// service's own and held by handle for as long as the file channel lives (ServiceFolder::Secure).
+// When that cannot be done, nothing is written to a file: the other outputs go on, and get
+// "Not writing the log file %s: %s" (the path, the reason) at error level.
 // `remoteLogHost` ("host" or "host:port", port 514 by default) receives warnings and errors;
 // the two-argument form uses DefaultRemoteLogHost.
 //
@@ -32,12 +35,5 @@ void SetupLogging(const std::string& loggerName, const std::string& logFilePath)
 void SetupLogging(const std::string& loggerName,
                   const std::string& logFilePath,
                   const std::string& remoteLogHost);
-
-// Makes sure the directory that is to hold `filePath` (a Windows path) exists: something that is
-// not a directory in its place is deleted, missing directories are created with their parents.
-// Returns true when the directory exists afterwards. On failure logs at error level
-// "Could not create directory for file %s: Error removing file." or
-// "Could not create directory for file %s: Error creating directory." and returns false.
-bool EnsureFileDirectory(const std::string& filePath);
 
 }  // namespace OrvaneClient

@@ -9,8 +9,9 @@
 #           self-signed one is made for this run (left beside the MSI as signing-cert.pem, so
 #           that a check can verify against it)
 # Steps: sign the two programs, pack them with wixl, add with msibuild what wixl cannot write
-# (the service's security descriptor, SID type and failure actions, the client key's removal,
-# the games key kept for good), sign the MSI last. Needs wixl, msitools, osslsigncode, openssl.
+# (the service's security descriptor, SID type, required privileges and failure actions, the
+# logs folder's access list, the client key's removal, the games key kept for good), sign the
+# MSI last. Needs wixl, msitools, osslsigncode, openssl.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$root/build/windows
@@ -74,21 +75,43 @@ cp "$work/stage/"*.exe "$outDir/signed/"
 # The service's DACL: Windows' default for a new service, with start and status rights for
 # interactive users (the desktop client starts it on demand).
 sddl='D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)(A;;CCLCSWRPLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)'
+# The logs folder: owned by Administrators, written by SYSTEM and Administrators only, read by
+# Users; protected, so that nothing C:\ProgramData lets users do reaches it. The service sets
+# the same list at start when it finds the folder otherwise.
+logsSddl='O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)'
+# The privileges the service keeps (ConfigType 6); Windows removes every other one from its
+# token at start. Each one and the call that needs it:
+#   SeTcbPrivilege                 WTSQueryUserToken (the console user's token), and the linked
+#                                  full token as a primary token (GetTokenInformation,
+#                                  TokenLinkedToken) for elevated launches
+#   SeAssignPrimaryTokenPrivilege  CreateProcessAsUserW with a token that is not the service's
+#   SeIncreaseQuotaPrivilege       CreateProcessAsUserW (quotas of the new process)
+#   SeImpersonatePrivilege         CreateEnvironmentBlock, which impersonates the user to read
+#                                  their environment (hence TOKEN_IMPERSONATE on its token)
+#   SeChangeNotifyPrivilege        traversing folders it has no right to list (always kept by
+#                                  Windows; named so that the list says so)
+# Not needed: setting the logs folder's owner to Administrators (a group SYSTEM's token may
+# name as owner), its list (SYSTEM holds WRITE_DAC there, or the folder is refused), and the
+# grants of fix-dir (WRITE_DAC through the folder's own list).
+privileges='SeTcbPrivilege[~]SeAssignPrimaryTokenPrivilege[~]SeIncreaseQuotaPrivilege[~]SeImpersonatePrivilege[~]SeChangeNotifyPrivilege'
 tab=$'\t'
 cat > "$work/MsiLockPermissionsEx.idt" <<EOF
 MsiLockPermissionsEx${tab}LockObject${tab}Table${tab}SDDLText${tab}Condition
 s72${tab}s72${tab}s32${tab}l0${tab}S255
 MsiLockPermissionsEx${tab}MsiLockPermissionsEx
 ServiceDacl${tab}OrvaneClientService${tab}ServiceInstall${tab}${sddl}${tab}
+LogsDacl${tab}OrvaneLogsFolder${tab}CreateFolder${tab}${logsSddl}${tab}
 EOF
-# ConfigType 5: SID type, 1 unrestricted. ConfigType 4: failure actions flag, 0: only a crash
-# (an end without SERVICE_STOPPED) counts as a failure, never a clean stop. Event 1: install.
+# ConfigType 5: SID type, 1 unrestricted. ConfigType 6: required privileges (above).
+# ConfigType 4: failure actions flag, 0: only a crash (an end without SERVICE_STOPPED) counts
+# as a failure, never a clean stop. Event 1: install.
 cat > "$work/MsiServiceConfig.idt" <<EOF
 MsiServiceConfig${tab}Name${tab}Event${tab}ConfigType${tab}Argument${tab}Component_
 s72${tab}s255${tab}i2${tab}i4${tab}S0${tab}s72
 MsiServiceConfig${tab}MsiServiceConfig
 ServiceSidType${tab}Orvane Client Service${tab}1${tab}5${tab}1${tab}ServiceExecutable
 ServiceFailureFlag${tab}Orvane Client Service${tab}1${tab}4${tab}0${tab}ServiceExecutable
+ServicePrivileges${tab}Orvane Client Service${tab}1${tab}6${tab}${privileges}${tab}ServiceExecutable
 EOF
 # Restart 5 s after the first and second crash, nothing after the third; forget after a day.
 cat > "$work/MsiServiceConfigFailureActions.idt" <<EOF

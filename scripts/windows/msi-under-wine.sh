@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installer under Wine, after the Windows run (scripts/windows/run-under-wine.sh): builds,
 # post-processes and signs the MSI from build/windows, checks the three signatures, then in a
-# fresh headless prefix installs it silently, checks what it registered, lets
+# fresh headless prefix installs it silently, checks what it registered and the folders it made
+# (the logs folder's access list read from Wine's stored descriptor), lets
 # orvane-client.exe start the stopped service on demand, has a squatter on 127.0.0.1:9977
 # refused for auth-info, and uninstalls. Prints the MSI's size and the time of each step.
 # It binds 127.0.0.1:9977: run it after the other runs, never beside them.
@@ -111,6 +112,54 @@ done
 for program in OrvaneService.exe orvane-client.exe; do
     if [ -f "$installDir/$program" ]; then pass "$program installed"; else fail "$program missing"; fi
 done
+# The service's folders and the logs folder's list. Wine keeps a descriptor that a program or
+# the installer set in the file's extended attribute user.wine.sd: a revision byte, a zero byte,
+# then its server's layout (control, owner, group, SACL and DACL lengths as 32-bit numbers, then
+# those parts). Read from the host, so Wine's own answer to GetSecurityInfo is not relied on.
+dataDir="$WINEPREFIX/drive_c/ProgramData/OrvaneClient"
+for folder in "$dataDir" "$dataDir/logs"; do
+    if [ -d "$folder" ]; then pass "${folder#"$WINEPREFIX/"} created"; else fail "${folder#"$WINEPREFIX/"} missing"; fi
+done
+# The logs folder's owner, protection and entries as "owner=... protected=yes|no allow:SID:mask:flags...".
+logsList() {
+    python3 - "$dataDir/logs" 2>&1 <<'PYTHON'
+import os, struct, sys
+def sid(data):
+    count = data[1]
+    authority = int.from_bytes(data[2:8], "big")
+    subs = struct.unpack_from("<%dI" % count, data, 8)
+    return "S-%d-%d" % (data[0], authority) + "".join("-%d" % s for s in subs)
+try:
+    raw = os.getxattr(sys.argv[1], "user.wine.sd")
+except OSError as error:
+    print("no descriptor stored (%s)" % error.strerror)
+    sys.exit(1)
+control, owner_len, group_len, sacl_len, dacl_len = struct.unpack_from("<5I", raw, 2)
+at = 2 + 20
+owner = sid(raw[at:at + owner_len]) if owner_len else "none"
+at += owner_len + group_len + sacl_len
+entries = []
+if dacl_len:
+    count = struct.unpack_from("<H", raw, at + 4)[0]
+    ace = at + 8
+    for _ in range(count):
+        kind, flags, size, mask = struct.unpack_from("<BBHI", raw, ace)
+        entries.append("%s:%s:0x%x:%d" % ("allow" if kind == 0 else "deny" if kind == 1 else kind,
+                                          sid(raw[ace + 8:ace + size]), mask, flags))
+        ace += size
+print("owner=%s protected=%s %s" % (owner, "yes" if control & 0x1000 else "no", " ".join(entries)))
+PYTHON
+}
+wantedList="owner=S-1-5-32-544 protected=yes allow:S-1-5-18:0x1f01ff:3 allow:S-1-5-32-544:0x1f01ff:3 allow:S-1-5-32-545:0x1200a9:3"
+listAfterInstall=$(logsList || true)
+echo "    logs after install: $listAfterInstall"
+if [ "$listAfterInstall" = "$wantedList" ]; then
+    pass "logs: the installer set the service's list"
+else
+    # Windows Installer applies MsiLockPermissionsEx; Wine's msiexec skips it (see README).
+    echo "[ WINE     ] logs: the installer's list is not applied; the service sets it at start"
+fi
+
 if [ "$(serviceState)" = STOPPED ]; then
     pass "the installer did not start the service"
 else
@@ -133,6 +182,21 @@ else
         fail "library-info with the service stopped: exit $code"
     fi
     took "start on demand"
+
+    # At its start the service makes the logs folder its own (on Windows the installer already
+    # did) and writes its log there.
+    listAfterStart=$(logsList || true)
+    echo "    logs after the service's start: $listAfterStart"
+    if [ "$listAfterStart" = "$wantedList" ]; then
+        pass "logs: owned by Administrators, written by SYSTEM and Administrators only, read by Users"
+    else
+        fail "logs: the list is not the service's (wanted: $wantedList)"
+    fi
+    if [ -s "$dataDir/logs/OrvaneService.log" ]; then
+        pass "the service writes its log in the checked folder"
+    else
+        fail "no OrvaneService.log in the logs folder"
+    fi
 
     section "A squatter on 127.0.0.1:9977 while the service is stopped"
     sc stop "$service" >/dev/null || true

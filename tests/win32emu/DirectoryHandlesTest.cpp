@@ -78,6 +78,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DirectoryOpenTest, ::testing::Values(
     OpenCase{"Directory", L"C:\\Games\\Mine", Acl | FILE_READ_ATTRIBUTES, BackupLink, 0},
     OpenCase{"DirectoryWithoutBackupSemantics", L"C:\\Games\\Mine", Acl, 0, ERROR_ACCESS_DENIED},
     OpenCase{"TheLinkItself", L"C:\\Games\\Link", Acl, BackupLink, 0},
+    OpenCase{"ToTakeOwnership", L"C:\\Games\\Mine", WRITE_OWNER, BackupLink, 0},
     OpenCase{"ThroughTheLink", L"C:\\Games\\Link", Acl, Backup, 0},
     OpenCase{"MissingDirectory", L"C:\\Games\\Gone", Acl, Backup, ERROR_FILE_NOT_FOUND},
     OpenCase{"MissingFolderOnTheWay", L"C:\\Gone\\Mine", Acl, Backup, ERROR_PATH_NOT_FOUND},
@@ -274,6 +275,117 @@ TEST_F(DirectoryHandlesTest, TheHandlesAccessListIsTheObjectsWhateverThePathBeco
     EXPECT_EQ(readDacl(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "no READ_CONTROL";
     CloseHandle(readOnly);
     EXPECT_EQ(readDacl(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << "closed";
+}
+
+// The service's folder descriptor, as the service writes it.
+const wchar_t OwnFolderText[] = L"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+
+TEST_F(DirectoryHandlesTest, TextDescriptorsBecomeSelfRelativeBlocks) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ULONG size = 0;
+    SetLastError(Sentinel);
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        OwnFolderText, SDDL_REVISION_1, &descriptor, &size));
+    EXPECT_EQ(GetLastError(), Sentinel);
+    const auto* header = static_cast<const SECURITY_DESCRIPTOR_RELATIVE*>(descriptor);
+    EXPECT_EQ(header->Control, SE_SELF_RELATIVE | SE_DACL_PRESENT | SE_DACL_PROTECTED);
+    // Header, Administrators (16 bytes), SYSTEM (12), and a list of two entries (8 + 20 + 24).
+    EXPECT_EQ(size, sizeof(SECURITY_DESCRIPTOR_RELATIVE) + 16 + 12 + 8 + 20 + 24);
+    const auto* dacl =
+        reinterpret_cast<const ACL*>(static_cast<const BYTE*>(descriptor) + header->Dacl);
+    EXPECT_EQ(dacl->AceCount, 2);
+    LPSTR owner = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidA(static_cast<BYTE*>(descriptor) + header->Owner, &owner));
+    EXPECT_STREQ(owner, "S-1-5-32-544");
+    LocalFree(owner);
+    LocalFree(descriptor);
+
+    const struct {
+        const wchar_t* text;
+        DWORD revision;
+        bool withOut;
+        DWORD error;
+    } failures[] = {
+        {OwnFolderText, 2, true, ERROR_UNKNOWN_REVISION},
+        {OwnFolderText, SDDL_REVISION_1, false, ERROR_INVALID_PARAMETER},
+        {nullptr, SDDL_REVISION_1, true, ERROR_INVALID_PARAMETER},
+        {L"D:(OA;;CC;;;SY)", SDDL_REVISION_1, true, ERROR_CALL_NOT_IMPLEMENTED},
+    };
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.error);
+        descriptor = nullptr;
+        SetLastError(Sentinel);
+        EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            failure.text, failure.revision, failure.withOut ? &descriptor : nullptr, nullptr));
+        EXPECT_EQ(GetLastError(), failure.error);
+        EXPECT_EQ(descriptor, nullptr);
+    }
+}
+
+TEST_F(DirectoryHandlesTest, CreateDirectoryTakesItsDescriptorAndFollowsLinksOnTheWayOnly) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        OwnFolderText, SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    SetLastError(Sentinel);
+    ASSERT_TRUE(CreateDirectoryW(L"C:\\Games\\Own", &attributes));
+    EXPECT_EQ(GetLastError(), Sentinel);
+    EXPECT_TRUE(Poco::File(hostRoot() + "/C/Games/Own").isDirectory());
+    const std::string player = "S-1-5-21-2254011875-3712098642-1289462413-1001";
+    machine().setAccessList("C:\\Games", {{true, player, FILE_ALL_ACCESS, 3}});
+    EXPECT_EQ(machine().accessOf("C:\\Games\\Own", player).allowed, 0u) << "protected";
+    EXPECT_EQ(machine().accessOf("C:\\Games\\Own", "S-1-5-32-545").allowed, 0x1200a9u);
+    // Without one it inherits; through a link on the way it lands in the link's target.
+    ASSERT_TRUE(CreateDirectoryW(L"C:\\Games\\Link\\New", nullptr));
+    EXPECT_TRUE(Poco::File(hostRoot() + "/C/Windows/System32/New").isDirectory());
+    EXPECT_EQ(machine().accessOf("C:\\Windows\\System32\\New", player).allowed, 0u);
+
+    machine().setAccessList(
+        "C:\\Games\\Mine", {{true, "S-1-5-32-545", FILE_GENERIC_READ, 3}}, true);
+    const struct {
+        const wchar_t* path;
+        DWORD error;
+    } failures[] = {
+        {L"C:\\Games\\Own", ERROR_ALREADY_EXISTS},
+        {L"C:\\Games\\Link", ERROR_ALREADY_EXISTS},  // the link itself, not its target
+        {L"C:\\Games\\Mine\\game.exe", ERROR_ALREADY_EXISTS},
+        {L"C:\\Gone\\New", ERROR_PATH_NOT_FOUND},
+        {L"C:\\Games\\Mine\\New", ERROR_ACCESS_DENIED},  // SYSTEM may not add to it
+        {L"", ERROR_PATH_NOT_FOUND},
+        {L"\\\\host\\share\\New", ERROR_CALL_NOT_IMPLEMENTED},
+    };
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.error);
+        SetLastError(Sentinel);
+        EXPECT_FALSE(CreateDirectoryW(failure.path, &attributes));
+        EXPECT_EQ(GetLastError(), failure.error);
+    }
+    EXPECT_FALSE(Poco::File(hostRoot() + "/C/Games/Mine/New").exists());
+    LocalFree(descriptor);
+}
+
+TEST_F(DirectoryHandlesTest, AHandleOpenedToTakeOwnershipSetsTheOwner) {
+    HANDLE folder = open(L"C:\\Games\\Mine", WRITE_OWNER, BackupLink);
+    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+    const DWORD subAuthorities[] = {32, 545};
+    std::vector<BYTE> users = {SID_REVISION, 2, 0, 0, 0, 0, 0, 5};
+    users.resize(8 + sizeof(subAuthorities));
+    std::memcpy(users.data() + 8, subAuthorities, sizeof(subAuthorities));
+    EXPECT_EQ(SetSecurityInfo(folder,
+                              SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION,
+                              users.data(),
+                              nullptr,
+                              nullptr,
+                              nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    CloseHandle(folder);
+    // Users now own it: its owner may read and write its list, as SYSTEM no longer may unless
+    // an entry lets it.
+    machine().setAccessList("C:\\Games\\Mine", {}, true);
+    SetLastError(Sentinel);
+    EXPECT_EQ(open(L"C:\\Games\\Mine", WRITE_OWNER, BackupLink), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 }  // namespace

@@ -43,6 +43,17 @@ TEST_F(FilesAndFoldersTest, DrivePathsMapUnderTheHostRoot) {
     }
 }
 
+// A program opening the path by name goes through a junction; the machine's own view does not.
+TEST_F(FilesAndFoldersTest, HostPathsOfProgramsGoThroughJunctions) {
+    Poco::File(hostRoot() + "/C/Windows/System32").createDirectories();
+    machine().setReparsePoint("C:\\ProgramData\\OrvaneClient", "C:\\Windows\\System32");
+    const std::string path = "C:\\ProgramData\\OrvaneClient\\logs\\OrvaneService.log";
+    EXPECT_EQ(Win32Emu::HostPathFromWindowsPath(path),
+              hostRoot() + "/C/Windows/System32/LOGS/ORVANESERVICE.LOG");
+    EXPECT_EQ(machine().hostPath(path),
+              hostRoot() + "/C/ProgramData/OrvaneClient/logs/OrvaneService.log");
+}
+
 TEST_F(FilesAndFoldersTest, ExistingHostEntriesKeepTheirSpelling) {
     Poco::File(hostRoot() + "/C/ProgramData/OrvaneClient").createDirectories();
     EXPECT_EQ(hostRoot() + "/C/ProgramData/OrvaneClient/logs",

@@ -263,6 +263,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
                           HANDLE hTemplateFile);
 
 // Directories and environment strings.
+BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 DWORD WINAPI GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
 DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize);
 

@@ -92,6 +92,7 @@
 #define ERROR_OLD_WIN_VERSION                   1150
 #define ERROR_NOT_ALL_ASSIGNED                  1300
 #define ERROR_INVALID_OWNER                     1307
+#define ERROR_UNKNOWN_REVISION                  1305
 #define ERROR_NO_SUCH_LOGON_SESSION             1312
 #define ERROR_NO_SUCH_PRIVILEGE                 1313
 #define ERROR_PRIVILEGE_NOT_HELD                1314

@@ -15,7 +15,8 @@ constexpr DWORD FileReadEa         = 0x0008;
 constexpr DWORD FileReadAttributes = 0x0080;
 constexpr DWORD FileGenericRead    = STANDARD_RIGHTS_READ | FileReadData | FileReadAttributes |
                                      FileReadEa | SYNCHRONIZE;
-constexpr DWORD ModelledAccess = GENERIC_READ | READ_CONTROL | WRITE_DAC | FileReadAttributes;
+constexpr DWORD ModelledAccess = GENERIC_READ | READ_CONTROL | WRITE_DAC | WRITE_OWNER |
+                                 FileReadAttributes;
 constexpr DWORD ModelledFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS |
                                 FILE_FLAG_OPEN_REPARSE_POINT | SECURITY_SQOS_PRESENT |
                                 SECURITY_IDENTIFICATION;
@@ -96,7 +97,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
     const bool denied =
         (lookup.marks.unreadable && (dwDesiredAccess & GENERIC_READ) != 0) ||
         ((dwDesiredAccess & READ_CONTROL) != 0 && !CallerMay(object, READ_CONTROL)) ||
-        ((dwDesiredAccess & WRITE_DAC) != 0 && !CallerMay(object, WRITE_DAC));
+        ((dwDesiredAccess & WRITE_DAC) != 0 && !CallerMay(object, WRITE_DAC)) ||
+        ((dwDesiredAccess & WRITE_OWNER) != 0 && !CallerMay(object, WRITE_OWNER));
     if (denied) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
@@ -114,8 +116,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
     file->directory = lookup.kind == PathKind::Directory;
     file->reparseTag = tag;
     file->marks = lookup.marks;
-    const DWORD granted = (readsData ? FileGenericRead : 0) |
-                          (dwDesiredAccess & (READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES));
+    const DWORD granted =
+        (readsData ? FileGenericRead : 0) |
+        (dwDesiredAccess & (READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES));
     return Model().handles.insert(file, "CreateFileW", granted);
 }
 

@@ -1,14 +1,18 @@
 #include "core/logging/LogFacade.h"
 #include "core/logging/LoggerSetup.h"
+#include "core/windows/Win32Api.h"
 #include "tests/core/logging/LoggerSetupFixture.h"
 #include "tests/core/util/ScopedEnvironmentVariable.h"
 
 #include <Poco/DateTimeFormatter.h>
+#include <Poco/File.h>
 #include <Poco/LocalDateTime.h>
 #include <Poco/Logger.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
+#include <vector>
 
 namespace OrvaneClient {
 namespace {
@@ -75,23 +79,42 @@ TEST_F(LoggerSetupTest, ASecondSetupChangesNothing) {
     EXPECT_EQ(countLines(readFile(logFilePath), "Information", LogStarted), 1u);
 }
 
-TEST_F(LoggerSetupTest, APlainFileWhereTheLogsDirectoryBelongsIsReplacedByTheDirectory) {
-    writeFile("C:\\ProgramData\\OrvaneClient\\logs", "not a directory");
-    setUpLogging();
-    releaseGraph();
-    EXPECT_TRUE(isDirectory("C:\\ProgramData\\OrvaneClient\\logs"));
-    EXPECT_EQ(countLines(readFile(logFilePath), "Information", LogStarted), 1u);
+// Something a user planted where the service's folders belong: nothing is written through it,
+// nothing is removed, and every other output still gets every line.
+struct PlantedFolder {
+    const char* name;
+    void (*plant)(Win32Emu::Machine& machine);
+    const char* refusal;
+    bool resetFirst = false;  // the folder is taken back before what it holds is refused
+};
+
+class PlantedFolderTest : public Testing::LoggerSetupFixture,
+                          public ::testing::WithParamInterface<PlantedFolder> {};
+
+const char UserSid[] = "S-1-5-21-2254011875-3712098642-1289462413-1001";
+const char System32[] = "C:\\Windows\\System32";
+const char DataFolder[] = "C:\\ProgramData\\OrvaneClient";
+const char LogsFolder[] = "C:\\ProgramData\\OrvaneClient\\logs";
+
+// A folder as a standard user makes it in C:\ProgramData: theirs, with an entry of their own.
+void MakeUserFolder(Win32Emu::Machine& machine, const std::string& path) {
+    Poco::File(machine.hostPath(path)).createDirectories();
+    machine.setOwner(path, UserSid);
+    machine.setAccessList(
+        path, {{true, UserSid, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE}});
 }
 
-TEST_F(LoggerSetupTest, WithoutALogDirectoryTheOtherOutputsStillGetEveryLine) {
-    // A file where the client's data directory belongs: the logs directory cannot be made.
-    writeFile("C:\\ProgramData\\OrvaneClient", "in the way");
+TEST_P(PlantedFolderTest, GetsNoLogFile) {
+    Poco::File(machine().hostPath(System32)).createDirectories();
+    GetParam().plant(machine());
     setUpLogging();
     LogWarning("warning without a log file");
 
     const std::string failure =
-        "Could not create directory for file "
-        "C:\\ProgramData\\OrvaneClient\\logs\\OrvaneService.log: Error creating directory.";
+        "Not writing the log file " + logFilePath + ": " + GetParam().refusal;
+    if (GetParam().resetFirst) {
+        EXPECT_TRUE(receiver.receiveEndingWith("resetting its owner and access list"));
+    }
     EXPECT_TRUE(receiver.receiveEndingWith(" " + failure));
     EXPECT_TRUE(receiver.receiveEndingWith(" warning without a log file"));
     for (const std::string& output : {recentMessages(), consoleText()}) {
@@ -99,6 +122,117 @@ TEST_F(LoggerSetupTest, WithoutALogDirectoryTheOtherOutputsStillGetEveryLine) {
         EXPECT_EQ(countLines(output, "Error", failure), 1u);
         EXPECT_EQ(countLines(output, "Information", LogStarted), 1u);
         EXPECT_EQ(countLines(output, "Warning", "warning without a log file"), 1u);
+    }
+    releaseGraph();
+    std::vector<std::string> outside;
+    Poco::File(machine().hostPath(System32)).list(outside);
+    EXPECT_EQ(outside, std::vector<std::string>());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LoggerSetupTest,
+    PlantedFolderTest,
+    ::testing::Values(
+        PlantedFolder{"DataFolderIsAJunctionToASystemFolder",
+                      [](Win32Emu::Machine& m) { m.setReparsePoint(DataFolder, System32); },
+                      "C:\\ProgramData\\OrvaneClient is a junction or symbolic link"},
+        PlantedFolder{"UserOwnedDataFolderHoldsALogsJunction",
+                      [](Win32Emu::Machine& m) {
+                          MakeUserFolder(m, DataFolder);
+                          m.setReparsePoint(LogsFolder, System32);
+                      },
+                      "C:\\ProgramData\\OrvaneClient\\logs is a junction or symbolic link"},
+        PlantedFolder{"AFileStandsWhereTheLogsFolderBelongs",
+                      [](Win32Emu::Machine& m) {
+                          Poco::File(m.hostPath(DataFolder)).createDirectories();
+                          std::ofstream(m.hostPath(LogsFolder)) << "not a folder";
+                      },
+                      "C:\\ProgramData\\OrvaneClient\\logs is not a folder"},
+        PlantedFolder{"AFileStandsWhereTheDataFolderBelongs",
+                      [](Win32Emu::Machine& m) {
+                          Poco::File(m.hostPath("C:\\ProgramData")).createDirectories();
+                          std::ofstream(m.hostPath(DataFolder)) << "in the way";
+                      },
+                      "C:\\ProgramData\\OrvaneClient is not a folder"},
+        PlantedFolder{"UserMadeLogsFolderHoldsAHardLinkedLogFile",
+                      [](Win32Emu::Machine& m) {
+                          MakeUserFolder(m, LogsFolder);
+                          Win32Emu::FileEntry link;
+                          link.links = 2;
+                          m.setFile(std::string(LogsFolder) + "\\OrvaneService.log", link);
+                      },
+                      "C:\\ProgramData\\OrvaneClient\\logs\\OrvaneService.log has more than one "
+                      "hard link",
+                      true},
+        PlantedFolder{"UserMadeLogsFolderHoldsALinkNamedLikeAnArchive",
+                      [](Win32Emu::Machine& m) {
+                          MakeUserFolder(m, LogsFolder);
+                          m.setReparsePoint(
+                              std::string(LogsFolder) + "\\OrvaneService.log.0", System32, false);
+                      },
+                      "C:\\ProgramData\\OrvaneClient\\logs\\OrvaneService.log.0 is a junction or "
+                      "symbolic link",
+                      true}),
+    [](const ::testing::TestParamInfo<PlantedFolder>& info) { return info.param.name; });
+
+TEST_F(LoggerSetupTest, AFileWhereTheLogsFolderBelongsIsLeftAlone) {
+    writeFile(LogsFolder, "not a folder");
+    setUpLogging();
+    releaseGraph();
+    EXPECT_EQ(readFile(LogsFolder), "not a folder");
+}
+
+std::string OwnerOf(const std::string& path) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const std::wstring widePath(path.begin(), path.end());
+    if (GetNamedSecurityInfoW(widePath.c_str(),
+                              SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION,
+                              &owner,
+                              nullptr,
+                              nullptr,
+                              nullptr,
+                              &descriptor) != ERROR_SUCCESS) {
+        return "(unreadable)";
+    }
+    LPSTR text = nullptr;
+    const std::string result = ConvertSidToStringSidA(owner, &text) ? text : "(no SID)";
+    LocalFree(text);
+    LocalFree(descriptor);
+    return result;
+}
+
+// A logs folder a user made before the service first ran, or one the service makes itself: the
+// service's own afterwards, and written to.
+TEST_F(LoggerSetupTest, TheLogsFolderBecomesTheServicesOwnAndIsWrittenTo) {
+    for (const bool userMadeIt : {true, false}) {
+        SCOPED_TRACE(userMadeIt ? "made by a user" : "made by the service");
+        if (userMadeIt) {
+            MakeUserFolder(machine(), LogsFolder);
+        }
+        const std::string warning =
+            "The folder C:\\ProgramData\\OrvaneClient\\logs could be changed by others (its "
+            "owner S-1-5-21-2254011875-3712098642-1289462413-1001): resetting its owner and "
+            "access list";
+        const size_t warningsBefore = countLines(recentMessages(), "Warning", warning);
+        setUpLogging();
+        const std::string recent = recentMessages();
+        releaseGraph();
+
+        EXPECT_EQ(OwnerOf(LogsFolder), "S-1-5-32-544");
+        const Win32Emu::SidAccess user = machine().accessOf(LogsFolder, UserSid);
+        EXPECT_EQ(user.allowed, 0u);
+        const Win32Emu::SidAccess users = machine().accessOf(LogsFolder, "S-1-5-32-545");
+        EXPECT_EQ(users.allowed,
+                  static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
+        EXPECT_FALSE(users.inherited);
+        EXPECT_EQ(countLines(readFile(logFilePath), "Information", LogStarted), 1u);
+        EXPECT_EQ(countLines(recent, "Warning", warning) - warningsBefore, userMadeIt ? 1u : 0u)
+            << recent;
+
+        resetLogging();
+        Poco::File(machine().hostPath(DataFolder)).remove(true);
     }
 }
 

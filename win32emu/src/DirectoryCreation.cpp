@@ -1,0 +1,139 @@
+// Creating folders: CreateDirectoryW, with the security descriptor it may be given.
+
+#include "ApiSupport.h"
+#include "FileSystem.h"
+#include "MachineModel.h"
+#include "SecurityCalls.h"
+#include "SidText.h"
+
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+#include <Poco/String.h>
+
+using namespace Win32Emu;
+
+namespace {
+
+// What a self-relative descriptor sets on a new folder: its owner and group when given, and its
+// DACL (with whether it is protected) when present. Absolute descriptors and null DACLs are not
+// emulated.
+DWORD securityFromDescriptor(const SECURITY_DESCRIPTOR_RELATIVE* descriptor,
+                             ObjectSecurity& security) {
+    if (descriptor->Revision != SECURITY_DESCRIPTOR_REVISION) {
+        return ERROR_INVALID_SECURITY_DESCR;
+    }
+    if ((descriptor->Control & SE_SELF_RELATIVE) == 0) {
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+    const BYTE* base = reinterpret_cast<const BYTE*>(descriptor);
+    if (descriptor->Owner != 0) {
+        if (!IsValidSidLayout(base + descriptor->Owner)) {
+            return ERROR_INVALID_SECURITY_DESCR;
+        }
+        security.owner = SidToText(reinterpret_cast<const SID*>(base + descriptor->Owner));
+    }
+    if (descriptor->Group != 0) {
+        if (!IsValidSidLayout(base + descriptor->Group)) {
+            return ERROR_INVALID_SECURITY_DESCR;
+        }
+        security.group = SidToText(reinterpret_cast<const SID*>(base + descriptor->Group));
+    }
+    if ((descriptor->Control & SE_DACL_PRESENT) != 0) {
+        if (descriptor->Dacl == 0) {
+            return ERROR_CALL_NOT_IMPLEMENTED;
+        }
+        std::vector<AccessEntry> entries;
+        if (const DWORD error =
+                EntriesOfAcl(reinterpret_cast<const ACL*>(base + descriptor->Dacl), entries)) {
+            return error;
+        }
+        for (AccessEntry& entry : entries) {
+            entry.mask = MapGenericRights(entry.mask, false);
+        }
+        security.explicitEntries = entries;
+        security.hasEntries = true;
+        security.isProtected = (descriptor->Control & SE_DACL_PROTECTED) != 0;
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
+    const std::string name = ToUtf8(lpPathName);
+    if (InjectedFailure("CreateDirectoryW", name)) {
+        return FALSE;
+    }
+    if (name.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    const std::optional<std::string> fullPath = FullWindowsPath(name);
+    const std::optional<std::vector<std::string>> given =
+        fullPath ? SplitDrivePath(*fullPath) : std::nullopt;
+    if (!given || given->size() < 2) {
+        // UNC, device and drive-relative names, and a drive's root, are not emulated.
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    ObjectSecurity security;
+    const bool withDescriptor =
+        lpSecurityAttributes != nullptr && lpSecurityAttributes->lpSecurityDescriptor != nullptr;
+    if (withDescriptor) {
+        if (const DWORD error =
+                securityFromDescriptor(static_cast<const SECURITY_DESCRIPTOR_RELATIVE*>(
+                                           lpSecurityAttributes->lpSecurityDescriptor),
+                                       security)) {
+            SetLastError(error);
+            return FALSE;
+        }
+    }
+    // The name itself is never followed: a link (or anything) there already exists.
+    const SecurableObject existing = Model().security.resolveFile(*fullPath, false);
+    if (existing.error == ERROR_SUCCESS) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    // The folders on the way are, links included.
+    const std::string parentPath =
+        DrivePathOf(std::vector<std::string>(given->begin(), given->end() - 1));
+    SecurableObject parent = Model().security.resolveFile(parentPath);
+    // A drive's root always exists, whether or not the host has made its folder yet.
+    const bool driveRoot = given->size() == 2;
+    if (driveRoot) {
+        parent.error = ERROR_SUCCESS;
+        parent.container = true;
+    }
+    if (parent.error != ERROR_SUCCESS || !parent.container) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (!CallerMay(parent, FILE_ADD_SUBDIRECTORY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // The new name in the caller's spelling, inside the folder the way led to.
+    const std::string leaf = fullPath->substr(fullPath->find_last_of('\\') + 1);
+    const std::string created = SpelledPath(parent.components, std::string()) + "\\" + leaf;
+    try {
+        Poco::File folder(Model().drives.hostPath(created));
+        if (driveRoot) {
+            folder.createDirectories();
+        } else {
+            folder.createDirectory();
+        }
+    } catch (const Poco::Exception&) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (withDescriptor) {
+        SecurableObject object = parent;
+        object.components.push_back(Poco::toUpper(leaf));
+        Model().security.store(object, security);
+    }
+    return TRUE;
+}
+
+}  // extern "C"
