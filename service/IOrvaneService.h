@@ -10,8 +10,10 @@ namespace OrvaneClient {
 // calls one operation per request; the reactor calls `stop` when it has seen no socket activity
 // for its timeout, and the service control handler calls it on a stop control.
 //
-// Threads: launchProcess, fixDirectoryPrivileges, getRefreshToken and getLibraryLocation run
-// only on the reactor thread, one call at a time. `stop` runs on the main thread or on the
+// Threads: getLibraryLocation runs on the reactor thread; launchProcess, fixDirectoryPrivileges
+// and getRefreshToken on the server's worker threads, calls of different connections at the same
+// time, and after a stop one may still be running (the process then exits without destroying the
+// service). `stop` runs on the main thread or on the
 // reactor thread. All narrow strings are UTF-8. Failures are results: an implementation that
 // throws leaves the request unanswered (the reactor discards the exception).
 class IOrvaneService {

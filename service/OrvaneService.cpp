@@ -7,6 +7,9 @@
 #include "core/windows/ProcessMitigation.h"
 #include "core/windows/ScopedHandle.h"
 
+#include <algorithm>
+#include <chrono>
+
 namespace OrvaneClient {
 namespace {
 
@@ -17,6 +20,11 @@ OrvaneService* serviceInstance = nullptr;
 constexpr const char* ScmServiceName = "Orvane Client Service";
 constexpr const char* LoggerName = "orvane_service";
 constexpr DWORD StopPollMilliseconds = 100;
+// After the stop event is seen: how long requests still running are given, and how often the
+// stop's progress is reported meanwhile. What is left of the wait hint covers the rest of the
+// stop and the process's exit.
+constexpr auto StopWorkGrace = std::chrono::milliseconds(1400);
+constexpr auto StopReportInterval = std::chrono::milliseconds(400);
 
 void SetUpServiceLogging() {
     SetupLogging(LoggerName, JoinPath(GetLogsDirectory(), ServiceLogFileName));
@@ -56,8 +64,9 @@ OrvaneService::OrvaneService() : serviceName(ScmServiceName), server(*this) {
 }
 
 OrvaneService::OrvaneService(const Poco::Net::SocketAddress& endpoint,
-                             const Poco::Timespan& reactorTimeout)
-    : serviceName(ScmServiceName), server(*this, endpoint, reactorTimeout) {
+                             const Poco::Timespan& reactorTimeout,
+                             const Poco::Timespan& stallTimeout)
+    : serviceName(ScmServiceName), server(*this, endpoint, reactorTimeout, stallTimeout) {
     serviceInstance = this;
 }
 
@@ -143,7 +152,20 @@ void OrvaneService::serve() {
     while (WaitForSingleObject(stopEvent.get(), 0) != WAIT_OBJECT_0) {
         Sleep(StopPollMilliseconds);
     }
-    server.stop();
+    const auto workDeadline = std::chrono::steady_clock::now() + StopWorkGrace;
+    // Closes every connection and the listener: whatever clients do, the port is free now.
+    server.stop(workDeadline);
+    // stop() reported check point 1.
+    DWORD checkPoint = 2;
+    while (!server.waitForWork(
+        std::min(workDeadline, std::chrono::steady_clock::now() + StopReportInterval))) {
+        if (std::chrono::steady_clock::now() >= workDeadline) {
+            // A grant is idempotent: the next fix-dir completes it.
+            LogWarning("OrvaneService stopping with a request still running; it is abandoned");
+            break;
+        }
+        reportStatus(SERVICE_STOP_PENDING, NO_ERROR, 0, checkPoint++, StopWaitHintMilliseconds);
+    }
 }
 
 void OrvaneService::setStatus(DWORD state) {
@@ -160,15 +182,19 @@ void OrvaneService::stopWithError(DWORD code) {
     reportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, code);
 }
 
-void OrvaneService::reportStatus(DWORD state, DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
+void OrvaneService::reportStatus(DWORD state,
+                                 DWORD win32ExitCode,
+                                 DWORD serviceSpecificExitCode,
+                                 DWORD checkPoint,
+                                 DWORD waitHint) {
     SERVICE_STATUS status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
     status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
     status.dwWin32ExitCode = win32ExitCode;
     status.dwServiceSpecificExitCode = serviceSpecificExitCode;
-    status.dwCheckPoint = 0;
-    status.dwWaitHint = 0;
+    status.dwCheckPoint = checkPoint;
+    status.dwWaitHint = waitHint;
     if (!SetServiceStatus(statusHandle, &status)) {
         const DWORD error = GetLastError();
         LogInfo("SetServiceStatus failed setting status to %d with error code %d",
@@ -178,7 +204,8 @@ void OrvaneService::reportStatus(DWORD state, DWORD win32ExitCode, DWORD service
 }
 
 void OrvaneService::stop() {
-    setStatus(SERVICE_STOP_PENDING);
+    currentState = SERVICE_STOP_PENDING;
+    reportStatus(SERVICE_STOP_PENDING, NO_ERROR, 0, 1, StopWaitHintMilliseconds);
     SetEvent(stopEvent.get());
 }
 

@@ -17,6 +17,9 @@ namespace OrvaneClient {
 constexpr int ExitNotStartedAsService = -12;
 constexpr int ExitCannotListen = -13;
 
+// The longest a stop takes, from the stop control to the process's exit, as reported to the SCM.
+constexpr DWORD StopWaitHintMilliseconds = 2000;
+
 // Service-specific exit codes reported with ERROR_SERVICE_SPECIFIC_ERROR.
 constexpr DWORD ServiceErrorStopEvent = 2;
 constexpr DWORD ServiceErrorCannotListen = 3;
@@ -30,8 +33,12 @@ constexpr DWORD ServiceErrorCannotListen = 3;
 class OrvaneService : public IOrvaneService {
 public:
     OrvaneService();
-    // Test seam: the server on another endpoint and with another inactivity timeout.
-    OrvaneService(const Poco::Net::SocketAddress& endpoint, const Poco::Timespan& reactorTimeout);
+    // Test seam: the server on another endpoint and with another inactivity timeout and stall
+    // timeout.
+    OrvaneService(const Poco::Net::SocketAddress& endpoint,
+                  const Poco::Timespan& reactorTimeout,
+                  const Poco::Timespan& stallTimeout = Poco::Timespan(ServiceStallTimeoutSeconds,
+                                                                      0));
     ~OrvaneService() override;
 
     OrvaneService(const OrvaneService&) = delete;
@@ -45,8 +52,13 @@ public:
     bool fixDirectoryPrivileges(const char* directory, size_t length) override;
     bool getRefreshToken(std::string& token) override;
     std::string getLibraryLocation() override;
-    // Reports SERVICE_STOP_PENDING and sets the stop event; returns at once.
+    // Reports SERVICE_STOP_PENDING (check point 1, wait hint StopWaitHintMilliseconds) and sets
+    // the stop event; returns at once.
     void stop() override;
+
+    // True when the service stopped while a request was still running on a worker: destroying
+    // the service would wait for it, so the process must exit without destroying it.
+    bool hasAbandonedWork() const { return server.hasAbandonedWork(); }
 
     // Sets up logging and hands the calling thread to the service control dispatcher until the
     // service has stopped. Returns 0 after a normal stop, ExitNotStartedAsService when no SCM
@@ -129,7 +141,11 @@ private:
     void serve();
     void setStatus(DWORD state);
     void stopWithError(DWORD code);
-    void reportStatus(DWORD state, DWORD win32ExitCode, DWORD serviceSpecificExitCode);
+    void reportStatus(DWORD state,
+                      DWORD win32ExitCode,
+                      DWORD serviceSpecificExitCode,
+                      DWORD checkPoint = 0,
+                      DWORD waitHint = 0);
 
     // Written on the service, main and reactor threads, read by the control handler.
     std::atomic<DWORD> currentState{0};

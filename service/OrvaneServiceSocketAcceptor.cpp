@@ -5,9 +5,10 @@
 #include <Poco/Exception.h>
 #include <Poco/Net/SocketDefs.h>
 #include <Poco/Observer.h>
-#include <Poco/Thread.h>
 
 #include <cerrno>
+#include <chrono>
+#include <string>
 
 namespace OrvaneClient {
 
@@ -20,21 +21,36 @@ bool isResourceShortage(int code) {
     return code == POCO_EMFILE || code == POCO_ENOBUFS || code == ENFILE;
 }
 
+// A connection over the cap is logged at most once a second.
+constexpr Poco::Clock::ClockDiff RefusalLineIntervalMicroseconds = 1000 * 1000;
+
+std::string PeerText(const Poco::Net::StreamSocket& connection) {
+    try {
+        return connection.peerAddress().toString();
+    } catch (const Poco::Exception&) {
+        return "(unknown peer)";
+    }
+}
+
 }  // namespace
 
 // The base is built without a reactor so that it registers nothing: the accept routine
 // registered here is this class's own.
 OrvaneServiceSocketAcceptor::OrvaneServiceSocketAcceptor(Poco::Net::ServerSocket& socket,
-                                                         Poco::Net::SocketReactor& reactor,
-                                                         IOrvaneService* service)
+                                                         OrvaneServiceSocketReactor& reactor,
+                                                         WorkerPool& workers,
+                                                         IOrvaneService* service,
+                                                         const Poco::Timespan& stallTimeout)
     : Poco::Net::SocketAcceptor<ServiceConnectionHandler>(socket),
       listeningSocket(socket),
-      service(service) {
+      service(service),
+      context{reactor, workers, stallTimeout} {
     registerAcceptor(reactor);
 }
 
 OrvaneServiceSocketAcceptor::~OrvaneServiceSocketAcceptor() {
     try {
+        context.reactor.cancel(this);
         unregisterAcceptor();
     } catch (...) {
         // Destructors never throw; the reactor is not dispatching any more.
@@ -58,7 +74,7 @@ void OrvaneServiceSocketAcceptor::unregisterAcceptor() {
 
 ServiceConnectionHandler* OrvaneServiceSocketAcceptor::createServiceHandler(
     Poco::Net::StreamSocket& socket) {
-    auto* handler = new ServiceConnectionHandler(socket, *acceptReactor);
+    auto* handler = new ServiceConnectionHandler(socket, context);
     handler->setService(service);
     return handler;
 }
@@ -79,14 +95,28 @@ void OrvaneServiceSocketAcceptor::onAccept(Poco::Net::ReadableNotification* noti
                        exception.displayText().c_str(),
                        AcceptBackOffMilliseconds);
         }
-        // The pending connection keeps the listening socket readable: without a pause the next
-        // pass would fail the same way at once.
-        Poco::Thread::sleep(AcceptBackOffMilliseconds);
+        // The pending connection keeps the listening socket readable: watching it on would fail
+        // the same way on every pass. The loop goes on serving the open connections meanwhile.
+        unregisterAcceptor();
+        context.reactor.schedule(
+            this,
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(AcceptBackOffMilliseconds),
+            [this] { registerAcceptor(*acceptReactor); });
         return;
     }
     if (outOfDescriptors) {
         outOfDescriptors = false;
         LogInfo("Accepting connections again");
+    }
+    if (context.openConnections >= MaxOpenConnections) {
+        if (!lastRefusalLine || lastRefusalLine->elapsed() >= RefusalLineIntervalMicroseconds) {
+            lastRefusalLine.emplace();
+            LogWarning("Closing connection %s at once: %d connections are open",
+                       PeerText(connection).c_str(),
+                       context.openConnections);
+        }
+        connection.close();
+        return;
     }
     createServiceHandler(connection);
 }

@@ -3,11 +3,14 @@
 #include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
 #include "core/logging/LogFacade.h"
 
+#include <Poco/Exception.h>
 #include <Poco/NObserver.h>
+#include <Poco/Net/SocketDefs.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace OrvaneClient {
 
@@ -18,6 +21,8 @@ using qovex::protocols::pb::Response;
 namespace desktop = orvane::protocols::desktop_service;
 
 using ReadableObserver = Poco::NObserver<ServiceConnectionHandler, Poco::Net::ReadableNotification>;
+using WritableObserver = Poco::NObserver<ServiceConnectionHandler, Poco::Net::WritableNotification>;
+using ErrorObserver = Poco::NObserver<ServiceConnectionHandler, Poco::Net::ErrorNotification>;
 using ShutdownObserver = Poco::NObserver<ServiceConnectionHandler, Poco::Net::ShutdownNotification>;
 
 // The receive timeout of one read; a client that stalls mid-packet longer loses its connection.
@@ -35,16 +40,32 @@ std::optional<std::uint32_t> requestSequence(const Header& header) {
     return std::nullopt;
 }
 
+std::string peerTextOf(const Poco::Net::StreamSocket& socket) {
+    try {
+        return socket.peerAddress().toString();
+    } catch (const Poco::Exception&) {
+        return "(unknown peer)";
+    }
+}
+
+// Thrown from the first member's initializer, so that nothing of the handler is built.
+template <typename Member>
+Member RefuseLibraryFactory() {
+    throw Poco::IllegalStateException("a connection handler needs its server's context");
+}
+
 }  // namespace
 
 ServiceConnectionHandler::ServiceConnectionHandler(Poco::Net::StreamSocket& socket,
-                                                   Poco::Net::SocketReactor& reactor)
+                                                   ConnectionContext& context)
     : socket(socket),
       reader(this->socket),
-      sender(this->socket),
-      reactor(reactor),
-      caller(this->socket) {
+      sender(this->socket, [this](const std::string& packet) { queuePacket(packet); }),
+      context(context),
+      caller(this->socket),
+      peerText(peerTextOf(socket)) {
     LogInfo("ServiceServer connected");
+    Poco::Net::SocketReactor& reactor = context.reactor;
     reactor.addEventHandler(this->socket,
                             ReadableObserver(*this, &ServiceConnectionHandler::onReadable));
     try {
@@ -56,7 +77,17 @@ ServiceConnectionHandler::ServiceConnectionHandler(Poco::Net::StreamSocket& sock
                                    ReadableObserver(*this, &ServiceConnectionHandler::onReadable));
         throw;
     }
+    readObserved = true;
+    ++context.openConnections;
 }
+
+ServiceConnectionHandler::ServiceConnectionHandler(Poco::Net::StreamSocket& /*socket*/,
+                                                   Poco::Net::SocketReactor& /*reactor*/)
+    : socket(RefuseLibraryFactory<Poco::Net::StreamSocket>()),
+      reader(this->socket),
+      sender(this->socket),
+      context(RefuseLibraryFactory<ConnectionContext&>()),
+      caller(this->socket) {}
 
 void ServiceConnectionHandler::setService(IOrvaneService* service) {
     this->service = service;
@@ -64,6 +95,10 @@ void ServiceConnectionHandler::setService(IOrvaneService* service) {
 
 void ServiceConnectionHandler::onReadable(
     const Poco::AutoPtr<Poco::Net::ReadableNotification>& /*notification*/) {
+    if (!readObserved) {
+        // Unregistered earlier in this very pass.
+        return;
+    }
     Header header;
     std::vector<char> contentBuffer;
     switch (reader.readWholePacket(header, contentBuffer, ReadTimeoutSeconds)) {
@@ -83,13 +118,17 @@ void ServiceConnectionHandler::onReadable(
             handleLibraryInfoRequest(header);
             break;
         case desktop::AUTH_INFO_REQUEST:
-            handleAuthInfoRequest(header);
+            startJob([this, header] { return handleAuthInfoRequest(header); });
             break;
         case desktop::LAUNCH_ELEVATED_REQUEST:
-            handleLaunchElevatedRequest(header, contentBuffer);
+            startJob([this, header, contentBuffer] {
+                return handleLaunchElevatedRequest(header, contentBuffer);
+            });
             break;
         case desktop::FIX_DIRECTORY_PRIVILEGES_REQUEST:
-            handleFixDirectoryPrivilegesRequest(header, contentBuffer);
+            startJob([this, header, contentBuffer] {
+                return handleFixDirectoryPrivilegesRequest(header, contentBuffer);
+            });
             break;
         default:
             LogWarning(
@@ -99,11 +138,66 @@ void ServiceConnectionHandler::onReadable(
             sender.sendErrorReply(header, Response::NOT_IMPLEMENTED);
             break;
     }
+    if (!closed) {
+        updateObservers();
+    }
 }
 
 void ServiceConnectionHandler::onShutdown(
     const Poco::AutoPtr<Poco::Net::ShutdownNotification>& /*notification*/) {
     disconnect();
+}
+
+void ServiceConnectionHandler::onWritable(
+    const Poco::AutoPtr<Poco::Net::WritableNotification>& /*notification*/) {
+    if (!writeObserved) {
+        return;
+    }
+    try {
+        flush();
+    } catch (const Poco::Exception& exception) {
+        LogWarning("Closing connection %s: writing its reply failed: %s",
+                   peerText.c_str(),
+                   exception.displayText().c_str());
+        disconnect();
+        return;
+    }
+    updateObservers();
+}
+
+void ServiceConnectionHandler::onError(
+    const Poco::AutoPtr<Poco::Net::ErrorNotification>& /*notification*/) {
+    // Only watched while reading is paused: the client reset the connection meanwhile.
+    if (errorObserved) {
+        disconnect();
+    }
+}
+
+void ServiceConnectionHandler::startJob(std::function<Reply()> job) {
+    jobRunning = true;
+    context.reactor.workStarted();
+    OrvaneServiceSocketReactor& reactor = context.reactor;
+    context.workers.submit([this, &reactor, job = std::move(job)](bool cancelled) {
+        Reply reply;
+        if (!cancelled) {
+            reply = job();
+        }
+        // The handler stays alive until finishJob: disconnect leaves its deletion to it.
+        reactor.post([this, reply = std::move(reply)] { finishJob(reply); });
+    });
+}
+
+void ServiceConnectionHandler::finishJob(const Reply& reply) {
+    context.reactor.workEnded();
+    jobRunning = false;
+    if (closed) {
+        delete this;
+        return;
+    }
+    if (reply) {
+        reply();
+    }
+    updateObservers();
 }
 
 void ServiceConnectionHandler::handleLibraryInfoRequest(const Header& header) {
@@ -112,31 +206,32 @@ void ServiceConnectionHandler::handleLibraryInfoRequest(const Header& header) {
     sender.sendLibraryInfoResponse(requestSequence(header), location);
 }
 
-void ServiceConnectionHandler::handleAuthInfoRequest(const Header& header) {
+ServiceConnectionHandler::Reply ServiceConnectionHandler::handleAuthInfoRequest(
+    const Header& header) {
     LogInfo("Received AuthInfoRequest %s", sequenceText(header).c_str());
-    if (!callerMayAsk(header, "AuthInfoRequest")) {
-        return;
+    if (std::optional<Reply> refused = callerRefusal(header, "AuthInfoRequest")) {
+        return *refused;
     }
     std::string token;
     if (service->getRefreshToken(token)) {
-        sender.sendAuthInfoResponse(requestSequence(header), token);
-    } else {
-        sender.sendErrorReply(header, Response::NOT_FOUND);
+        return
+            [this, header, token] { sender.sendAuthInfoResponse(requestSequence(header), token); };
     }
+    return [this, header] { sender.sendErrorReply(header, Response::NOT_FOUND); };
 }
 
-void ServiceConnectionHandler::handleLaunchElevatedRequest(const Header& header,
-                                                           const std::vector<char>& contentBuffer) {
+ServiceConnectionHandler::Reply ServiceConnectionHandler::handleLaunchElevatedRequest(
+    const Header& header, const std::vector<char>& contentBuffer) {
     const std::string sequence = sequenceText(header);
     LogInfo("Received LaunchElevatedRequest %s", sequence.c_str());
-    if (!callerMayAsk(header, "LaunchElevatedRequest")) {
-        return;
+    if (std::optional<Reply> refused = callerRefusal(header, "LaunchElevatedRequest")) {
+        return *refused;
     }
 
     desktop::LaunchElevatedRequest request;
     if (!ProtobufReader::parseLaunchElevatedRequest(contentBuffer, header, request)) {
         LogWarning("Failed parsing LaunchElevatedRequest %s", sequence.c_str());
-        return;
+        return nullptr;
     }
 
     const std::string processPath = request.process_path();
@@ -150,60 +245,175 @@ void ServiceConnectionHandler::handleLaunchElevatedRequest(const Header& header,
                                                  &processId);
     LogInfo("LaunchElevatedRequest complete: %d", launched ? 1 : 0);
 
-    if (launched) {
-        sender.sendLaunchElevatedResponse(requestSequence(header), processId);
-    } else {
-        sender.sendErrorReply(header, Response::INTERNAL_ERROR);
-    }
-    LogInfo("LaunchElevatedRequest response sent");
+    return [this, header, launched, processId] {
+        if (launched) {
+            sender.sendLaunchElevatedResponse(requestSequence(header), processId);
+        } else {
+            sender.sendErrorReply(header, Response::INTERNAL_ERROR);
+        }
+        LogInfo("LaunchElevatedRequest response sent");
+    };
 }
 
-void ServiceConnectionHandler::handleFixDirectoryPrivilegesRequest(
+ServiceConnectionHandler::Reply ServiceConnectionHandler::handleFixDirectoryPrivilegesRequest(
     const Header& header, const std::vector<char>& contentBuffer) {
     LogInfo("Received FixDirectoryPrivilegesRequest %s", sequenceText(header).c_str());
-    if (!callerMayAsk(header, "FixDirectoryPrivilegesRequest")) {
-        return;
+    if (std::optional<Reply> refused = callerRefusal(header, "FixDirectoryPrivilegesRequest")) {
+        return *refused;
     }
 
     desktop::FixDirectoryPrivilegesRequest request;
     // The parse function has logged why.
     if (!ProtobufReader::parseFixDirectoryPrivilegesRequest(contentBuffer, header, request)) {
-        return;
+        return nullptr;
     }
 
     const std::string& directory = request.directory();
     const bool fixed = service->fixDirectoryPrivileges(directory.c_str(), directory.size());
     LogInfo("FixDirectoryPrivilegesRequest complete: %d", fixed ? 1 : 0);
 
-    // This response never has a body: the code alone tells the outcome.
-    sender.sendErrorReply(header, fixed ? Response::OK : Response::INTERNAL_ERROR);
-    LogInfo("FixDirectoryPrivilegesRequest response sent");
+    return [this, header, fixed] {
+        // This response never has a body: the code alone tells the outcome.
+        sender.sendErrorReply(header, fixed ? Response::OK : Response::INTERNAL_ERROR);
+        LogInfo("FixDirectoryPrivilegesRequest response sent");
+    };
 }
 
-bool ServiceConnectionHandler::callerMayAsk(const Header& header, const char* request) {
+std::optional<ServiceConnectionHandler::Reply> ServiceConnectionHandler::callerRefusal(
+    const Header& header, const char* request) {
     const std::optional<std::string> refusal = caller.refusal();
     if (!refusal) {
-        return true;
+        return std::nullopt;
     }
     LogWarning("Refused %s %s from process %s: %s",
                request,
                sequenceText(header).c_str(),
                caller.processText().c_str(),
                refusal->c_str());
-    sender.sendErrorReply(header, Response::FORBIDDEN);
-    return false;
+    return Reply([this, header] { sender.sendErrorReply(header, Response::FORBIDDEN); });
+}
+
+void ServiceConnectionHandler::queuePacket(const std::string& packet) {
+    if (queued.empty()) {
+        lastProgress = std::chrono::steady_clock::now();
+    }
+    queued += packet;
+    flush();
+}
+
+void ServiceConnectionHandler::flush() {
+    if (queued.empty() || closed) {
+        return;
+    }
+    // Non-blocking for this write alone: the reader relies on the socket's receive timeout.
+    socket.setBlocking(false);
+    int sent = 0;
+    try {
+        sent = socket.sendBytes(queued.data(), static_cast<int>(queued.size()), 0);
+    } catch (const Poco::IOException& exception) {
+        socket.setBlocking(true);
+        // The library reports a full socket buffer as an error: here it only means "not now".
+        if (exception.code() != POCO_EWOULDBLOCK && exception.code() != POCO_EAGAIN) {
+            throw;
+        }
+    } catch (...) {
+        socket.setBlocking(true);
+        throw;
+    }
+    socket.setBlocking(true);
+    if (sent > 0) {
+        queued.erase(0, static_cast<size_t>(sent));
+        lastProgress = std::chrono::steady_clock::now();
+    }
+}
+
+void ServiceConnectionHandler::updateObservers() {
+    Poco::Net::SocketReactor& reactor = context.reactor;
+    const bool read = !jobRunning && queued.size() <= MaxQueuedBytes;
+    const bool write = !queued.empty();
+    // While not reading, a reset by the client is seen as an error alone.
+    const bool error = !read;
+
+    // Added before anything is removed: a handler whose last observer goes is dropped.
+    if (write && !writeObserved) {
+        reactor.addEventHandler(socket,
+                                WritableObserver(*this, &ServiceConnectionHandler::onWritable));
+        context.reactor.schedule(
+            this,
+            lastProgress + std::chrono::microseconds(context.stallTimeout.totalMicroseconds()),
+            [this] { checkStall(); });
+    }
+    if (read && !readObserved) {
+        reactor.addEventHandler(socket,
+                                ReadableObserver(*this, &ServiceConnectionHandler::onReadable));
+    }
+    if (error && !errorObserved) {
+        reactor.addEventHandler(socket, ErrorObserver(*this, &ServiceConnectionHandler::onError));
+    }
+    if (!write && writeObserved) {
+        reactor.removeEventHandler(socket,
+                                   WritableObserver(*this, &ServiceConnectionHandler::onWritable));
+        context.reactor.cancel(this);
+    }
+    if (!read && readObserved) {
+        reactor.removeEventHandler(socket,
+                                   ReadableObserver(*this, &ServiceConnectionHandler::onReadable));
+    }
+    if (!error && errorObserved) {
+        reactor.removeEventHandler(socket,
+                                   ErrorObserver(*this, &ServiceConnectionHandler::onError));
+    }
+    writeObserved = write;
+    readObserved = read;
+    errorObserved = error;
+}
+
+void ServiceConnectionHandler::checkStall() {
+    if (queued.empty()) {
+        return;
+    }
+    const auto stallTimeout = std::chrono::microseconds(context.stallTimeout.totalMicroseconds());
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastProgress < stallTimeout) {
+        context.reactor.schedule(this, lastProgress + stallTimeout, [this] { checkStall(); });
+        return;
+    }
+    LogWarning("Closing connection %s: it took none of its %u queued reply bytes for %ld ms",
+               peerText.c_str(),
+               static_cast<unsigned>(queued.size()),
+               static_cast<long>(context.stallTimeout.totalMilliseconds()));
+    disconnect();
 }
 
 void ServiceConnectionHandler::disconnect() {
     LogInfo("ServiceConnectionHandler disconnecting");
+    Poco::Net::SocketReactor& reactor = context.reactor;
     // The observers go before the socket closes: removing them from the poll set needs the
-    // open descriptor, and a failed removal would leave the handler registered and leaked.
-    reactor.removeEventHandler(socket,
-                               ReadableObserver(*this, &ServiceConnectionHandler::onReadable));
+    // open descriptor, and a failed removal would leave the handler registered and leaked. The
+    // shutdown observer goes last, so the handler stays registered until it is wholly removed.
+    if (readObserved) {
+        reactor.removeEventHandler(socket,
+                                   ReadableObserver(*this, &ServiceConnectionHandler::onReadable));
+    }
+    if (writeObserved) {
+        reactor.removeEventHandler(socket,
+                                   WritableObserver(*this, &ServiceConnectionHandler::onWritable));
+    }
+    if (errorObserved) {
+        reactor.removeEventHandler(socket,
+                                   ErrorObserver(*this, &ServiceConnectionHandler::onError));
+    }
     reactor.removeEventHandler(socket,
                                ShutdownObserver(*this, &ServiceConnectionHandler::onShutdown));
+    readObserved = writeObserved = errorObserved = false;
+    context.reactor.cancel(this);
     socket.close();
-    delete this;
+    closed = true;
+    --context.openConnections;
+    // A running job still uses the handler; its completion deletes it.
+    if (!jobRunning) {
+        delete this;
+    }
 }
 
 }  // namespace OrvaneClient

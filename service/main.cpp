@@ -5,6 +5,7 @@
 #include <Poco/Exception.h>
 #include <Poco/Net/Net.h>
 
+#include <cstdlib>
 #include <optional>
 
 // A GUI-subsystem service executable: the arguments mean nothing to it.
@@ -25,5 +26,11 @@ int WINAPI WinMain(HINSTANCE /*instance*/,
         // Constructing the service binds 127.0.0.1:9977; another process may hold it.
         return OrvaneClient::OrvaneService::runWithoutListener(exception.displayText());
     }
-    return service->run();
+    const int exitCode = service->run();
+    if (service->hasAbandonedWork()) {
+        // A worker is still inside a request of the service, which the stop's wait hint did not
+        // let us wait for: leave without destroying the service or anything else it uses.
+        std::_Exit(exitCode);
+    }
+    return exitCode;
 }

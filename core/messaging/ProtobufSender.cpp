@@ -7,6 +7,8 @@
 
 #include <Poco/Exception.h>
 
+#include <utility>
+
 namespace OrvaneClient {
 
 using orvane::protocols::desktop_service::AuthInfoResponse;
@@ -37,6 +39,19 @@ ProtobufSender::ProtobufSender(Poco::Net::StreamSocket& socket) : socket(socket)
     socket.setKeepAlive(true);
 }
 
+ProtobufSender::ProtobufSender(Poco::Net::StreamSocket& socket, PacketSink packetSink)
+    : ProtobufSender(socket) {
+    this->packetSink = std::move(packetSink);
+}
+
+void ProtobufSender::writePacket(const std::string& packet) {
+    if (packetSink) {
+        packetSink(packet);
+        return;
+    }
+    socket.sendBytes(packet.data(), static_cast<int>(packet.size()), 0);
+}
+
 void ProtobufSender::sendMessage(std::optional<std::uint32_t> oseq,
                                  std::optional<std::uint32_t> rseq,
                                  std::uint32_t type,
@@ -55,7 +70,7 @@ void ProtobufSender::sendMessage(std::optional<std::uint32_t> oseq,
     }
 
     const std::string packet = FramePacket(header, body);
-    socket.sendBytes(packet.data(), static_cast<int>(packet.size()), 0);
+    writePacket(packet);
 
     LogInfo("Sending message of type %d [Sequence Number: %d], rseq %d completed OK",
             static_cast<int>(type),
@@ -92,7 +107,7 @@ bool ProtobufSender::sendErrorReply(const Header& request, Response::Code code) 
         reply.SetExtension(Response::code, code);
 
         const std::string packet = FramePacket(reply, std::string());
-        socket.sendBytes(packet.data(), static_cast<int>(packet.size()), 0);
+        writePacket(packet);
 
         LogInfo("Sending response of type %d [Sequence Number: %d], rseq %d completed OK",
                 static_cast<int>(responseType),

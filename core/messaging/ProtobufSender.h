@@ -13,6 +13,7 @@
 #include <Poco/Net/StreamSocket.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -24,6 +25,11 @@ public:
     // sender) and turns on TCP no-delay and keep-alive. Exceptions of the networking library
     // from the two options pass to the caller.
     explicit ProtobufSender(Poco::Net::StreamSocket& socket);
+    // The same, but each framed packet goes to `packetSink` instead of a sendBytes call: a
+    // server that must never wait for a slow reader queues its packets there. Exceptions the
+    // sink throws are treated as those of a failed write.
+    using PacketSink = std::function<void(const std::string& packet)>;
+    ProtobufSender(Poco::Net::StreamSocket& socket, PacketSink packetSink);
 
     ProtobufSender(const ProtobufSender&) = delete;
     ProtobufSender& operator=(const ProtobufSender&) = delete;
@@ -73,7 +79,10 @@ private:
                         const std::string& body,
                         std::optional<std::uint32_t> code) ORVANE_PRINTF_FORMAT(2, 0);
 
+    void writePacket(const std::string& packet);
+
     Poco::Net::StreamSocket& socket;
+    PacketSink packetSink;
 };
 
 }  // namespace OrvaneClient

@@ -2,6 +2,7 @@
 
 #include <Poco/Exception.h>
 #include <Poco/Message.h>
+#include <Poco/Net/DatagramSocket.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Net/SocketDefs.h>
 #include <Poco/Net/StreamSocket.h>
@@ -61,9 +62,17 @@ TEST_F(AcceptorExhaustionTest, OutOfDescriptorsPausesAcceptsAndRecovers) {
     }
     ASSERT_TRUE(
         waitForLine(Poco::Message::PRIO_INFORMATION, "ServiceConnectionHandler disconnecting"));
+    // The line comes before the close: once another connection is answered on the one reactor
+    // thread, the first one's descriptor is free, so the shortage below leaves no hole.
+    auto probe = connect();
+    expectNextAnswerIsFor(*probe, 2);
     const Poco::IOException sample("sample", POCO_EMFILE);
     const Poco::Exception& sampleAsBase = sample;
     EXPECT_EQ(sampleAsBase.code(), POCO_EMFILE);
+    // The pause ends by a reactor timer, which wakes the loop with a datagram.
+    Poco::Net::DatagramSocket datagramSample(Poco::Net::SocketAddress("127.0.0.1", 0), false);
+    const char wakeUpByte = 0;
+    datagramSample.sendTo(&wakeUpByte, 1, datagramSample.address());
     capture.clear();
 
     // The client's descriptor exists before the shortage; connecting needs no new one.

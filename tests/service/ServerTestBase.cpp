@@ -8,9 +8,9 @@
 
 namespace OrvaneClient::Testing {
 
-void ServerTestBase::startServer(Poco::Timespan reactorTimeout) {
+void ServerTestBase::startServer(Poco::Timespan reactorTimeout, Poco::Timespan stallTimeout) {
     server = std::make_unique<ServiceServer>(
-        service, Poco::Net::SocketAddress("127.0.0.1", 0), reactorTimeout);
+        service, Poco::Net::SocketAddress("127.0.0.1", 0), reactorTimeout, stallTimeout);
     server->start();
 }
 

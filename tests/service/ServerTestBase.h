@@ -22,7 +22,9 @@ namespace OrvaneClient::Testing {
 class ServerTestBase : public ::testing::Test {
 protected:
     // Constructs and starts the server; the default timeout keeps inactivity out of the way.
-    void startServer(Poco::Timespan reactorTimeout = Poco::Timespan(ServiceReactorTimeoutSeconds, 0));
+    void startServer(Poco::Timespan reactorTimeout = Poco::Timespan(ServiceReactorTimeoutSeconds,
+                                                                    0),
+                     Poco::Timespan stallTimeout = Poco::Timespan(ServiceStallTimeoutSeconds, 0));
     std::unique_ptr<ServiceTestClient> connect();
 
     // Sends a library-info request with `oseq` and expects its answer as the very next packet:

@@ -58,9 +58,31 @@ bool FakeOrvaneService::launchProcess(const char* processPath,
     return launchResult;
 }
 
-bool FakeOrvaneService::fixDirectoryPrivileges(const char* directory, size_t length) {
+void FakeOrvaneService::holdFixDirectory() {
     std::lock_guard<std::mutex> lock(mutex);
+    fixDirectoryHeld = true;
+}
+
+void FakeOrvaneService::releaseFixDirectory() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        fixDirectoryHeld = false;
+    }
+    fixDirectoryChanged.notify_all();
+}
+
+bool FakeOrvaneService::waitForFixDirectoryCalls(size_t count, long milliseconds) const {
+    std::unique_lock<std::mutex> lock(mutex);
+    return fixDirectoryChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+        return fixDirectories.size() >= count;
+    });
+}
+
+bool FakeOrvaneService::fixDirectoryPrivileges(const char* directory, size_t length) {
+    std::unique_lock<std::mutex> lock(mutex);
     fixDirectories.push_back({directory, length});
+    fixDirectoryChanged.notify_all();
+    fixDirectoryChanged.wait(lock, [this] { return !fixDirectoryHeld; });
     failIfConfigured();
     return fixDirectoryResult;
 }

@@ -38,6 +38,11 @@ public:
     void setRefreshToken(std::optional<std::string> token);
     void setLibraryLocation(const std::string& location);
     void setFailure(Failure failure);
+    // While held, fixDirectoryPrivileges blocks (after recording its call) until released.
+    void holdFixDirectory();
+    void releaseFixDirectory();
+    // True once `count` fix-directory calls have begun, false when `milliseconds` pass first.
+    bool waitForFixDirectoryCalls(size_t count, long milliseconds) const;
 
     bool launchProcess(const char* processPath,
                        const char* commandLineArgs,
@@ -62,6 +67,8 @@ private:
 
     mutable std::mutex mutex;
     mutable std::condition_variable stopped;
+    mutable std::condition_variable fixDirectoryChanged;
+    bool fixDirectoryHeld = false;
 
     bool launchResult = false;
     uint32_t launchProcessId = 0;

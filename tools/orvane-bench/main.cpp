@@ -21,10 +21,13 @@
 #include <Poco/NullChannel.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -35,19 +38,82 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using OrvaneClient::IOrvaneService;
 
-// Answers library-info and auth-info requests with fixed texts; nothing else is asked of it.
+// Answers library-info and auth-info requests with fixed texts. Its grant stands for a long one
+// (a folder of 100,000 files): it runs until the bench releases it.
 class BenchService : public IOrvaneService {
 public:
     bool launchProcess(const char*, const char*, const char*, bool, uint32_t*) override {
         return false;
     }
-    bool fixDirectoryPrivileges(const char*, size_t) override { return false; }
+    bool fixDirectoryPrivileges(const char*, size_t) override {
+        std::unique_lock<std::mutex> lock(mutex);
+        granting = true;
+        changed.notify_all();
+        changed.wait(lock, [this] { return released; });
+        granting = false;
+        return true;
+    }
+    void waitUntilGranting() {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return granting; });
+    }
+    void releaseGrant() {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
     bool getRefreshToken(std::string& token) override {
         token = "rt1.bench";
         return true;
     }
     std::string getLibraryLocation() override { return "C:\\Program Files\\Orvane Client"; }
     void stop() override {}
+
+private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool granting = false;
+    bool released = false;
+};
+
+// Clients that pipeline library-info requests and never read their replies, until stopped.
+class NonReadingClients {
+public:
+    NonReadingClients(const Poco::Net::SocketAddress& address,
+                      int count,
+                      const std::string& request) {
+        std::string batch;
+        for (int i = 0; i < 1024; ++i) {
+            batch += request;
+        }
+        for (int i = 0; i < count; ++i) {
+            Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
+            socket.setReceiveBufferSize(4096);
+            socket.connect(address);
+            socket.setSendTimeout(Poco::Timespan(0, 100 * 1000));
+            threads.emplace_back([this, socket, batch]() mutable {
+                while (!stopping) {
+                    try {
+                        socket.sendBytes(batch.data(), static_cast<int>(batch.size()));
+                    } catch (const Poco::TimeoutException&) {
+                        // The service reads no more from it: keep it full.
+                    } catch (const Poco::Exception&) {
+                        return;
+                    }
+                }
+            });
+        }
+    }
+    ~NonReadingClients() {
+        stopping = true;
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+    }
+
+private:
+    std::atomic<bool> stopping{false};
+    std::vector<std::thread> threads;
 };
 
 struct RunResult {
@@ -406,6 +472,33 @@ int main(int argc, char** argv) {
         PrintRow("fresh", "service", freshServed);
         PrintRow("fresh", "ping-pong", freshBaseline);
         PrintRatio("fresh", freshServed, freshBaseline);
+
+        // Fresh library-info connections while clients that never read hold their own
+        // connections full, and while a long grant runs on another connection: a run that loses
+        // a request fails.
+        {
+            NonReadingClients flooders(address, 8, request);
+            const RunResult flooded =
+                RunFreshConnections(address, freshRoundTrips, request, replySize);
+            PrintRow("fresh", "+8 stuck", flooded);
+        }
+        {
+            Poco::Net::StreamSocket granting(address);
+            desktop::FixDirectoryPrivilegesRequest grant;
+            grant.set_directory("C:\\Games\\Large");
+            qovex::protocols::pb::Header header;
+            header.set_sort(1);
+            header.set_type(desktop::FIX_DIRECTORY_PRIVILEGES_REQUEST);
+            header.set_size(static_cast<uint32_t>(grant.ByteSizeLong()));
+            header.set_oseq(1);
+            SendAll(granting, OrvaneClient::FramePacket(header, grant.SerializeAsString()));
+            service.waitUntilGranting();
+            const RunResult beside =
+                RunFreshConnections(address, freshRoundTrips, request, replySize);
+            service.releaseGrant();
+            PrintRow("fresh", "+grant", beside);
+        }
+        std::printf("(no request lost in either run)\n");
         server.stop();
     } catch (const Poco::Exception& exception) {
         std::fprintf(stderr, "orvane-bench: %s\n", exception.displayText().c_str());
