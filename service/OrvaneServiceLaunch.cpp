@@ -42,11 +42,11 @@ bool DefaultWorkingDirectory(const std::string& processPath,
 
 // Why the launch must not touch its paths at all, or none.
 std::optional<std::string> NonLocalLaunchReason(const char* processPath, const char* workingDir) {
-    if (std::optional<std::string> form = NonLocalPathForm(processPath)) {
+    if (std::optional<std::string> form = LocalPathFormRefusal(processPath)) {
         return "the process path " + *form;
     }
     if (*workingDir != '\0') {
-        if (std::optional<std::string> form = NonLocalPathForm(workingDir)) {
+        if (std::optional<std::string> form = LocalPathFormRefusal(workingDir)) {
             return "the working directory " + *form;
         }
     }

@@ -175,6 +175,15 @@ INSTANTIATE_TEST_SUITE_P(
                                "C:\\Windows\\system32\\",
                                "C:\\Windows\\system32\\",
                                TokenElevationTypeLimited},
+                      Launched{"BareNameInTheServiceDirectory",
+                               nullptr,
+                               "cmd.exe",
+                               "cmd.exe /c ver",
+                               "",
+                               false,
+                               "C:\\Windows\\system32\\",
+                               "C:\\Windows\\system32\\",
+                               TokenElevationTypeLimited},
                       Launched{"ElevatedAdministratorGetsTheFullToken",
                                nullptr,
                                Game,
@@ -259,13 +268,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "(x86)\\Qovex Games\\Starfall\\, error code 8"},
                  {Info,
                   std::string("OrvaneService could obtatin exclusive access on file: ") + Game +
-                      " successfully."}}},
-        Refused{"UnparsablePath",
-                nullptr,
-                "C:foo",
-                {{Warning,
-                  "Not launching process, its path cannot be parsed: C:foo (Bad path syntax: "
-                  "C:foo)"}}}),
+                      " successfully."}}}),
     [](const ::testing::TestParamInfo<Refused>& info) { return info.param.what; });
 
 struct NonLocal {
@@ -307,7 +310,20 @@ INSTANTIATE_TEST_SUITE_P(LaunchProcess, LaunchNonLocalTest, ::testing::Values(
              "the process path is a device or namespace path"},
     NonLocal{"Stream", "C:\\Games\\run.exe:payload", "", "the process path names a stream"},
     NonLocal{"UncWorkingDirectory", Game, "\\\\host\\share", "the working directory is a UNC path"},
-    NonLocal{"StreamWorkingDirectory", Game, "C:\\Games:x", "the working directory names a stream"}),
+    NonLocal{"StreamWorkingDirectory", Game, "C:\\Games:x", "the working directory names a stream"},
+    NonLocal{"ObjectManagerUnc", "\\??\\UNC\\host\\share\\x.exe", "",
+             "the process path is an object manager name"},
+    NonLocal{"ObjectManagerDrive", "\\??\\C:\\x.exe", "", "the process path is an object manager name"},
+    NonLocal{"DeviceName", "\\Device\\Mup\\host\\x.exe", "",
+             "the process path is rooted without a drive"},
+    NonLocal{"GlobalRoot", "\\\\?\\GLOBALROOT\\Device\\Mup\\host\\x.exe", "",
+             "the process path is a device or namespace path"},
+    NonLocal{"DriveRelative", "C:x.exe", "", "the process path is relative to a drive's current directory"},
+    NonLocal{"DosDevice", "C:\\Games\\COM1.exe", "", "the process path names a device"},
+    NonLocal{"ObjectManagerWorkingDirectory", Game, "\\??\\UNC\\host\\share",
+             "the working directory is an object manager name"},
+    NonLocal{"DriveRelativeWorkingDirectory", Game, "D:games",
+             "the working directory is relative to a drive's current directory"}),
     [](const ::testing::TestParamInfo<NonLocal>& info) { return info.param.what; });
 // clang-format on
 
