@@ -1,9 +1,12 @@
 #include "core/logging/LogFacade.h"
 #include "core/util/Locations.h"
+#include "core/windows/AccessToken.h"
 #include "core/windows/FileProbe.h"
 #include "core/windows/ScopedEnvironmentBlock.h"
 #include "core/windows/ScopedHandle.h"
+#include "core/windows/ScopedLocalMemory.h"
 #include "core/windows/WideString.h"
+#include "service/ElevatedProgramCheck.h"
 #include "service/OrvaneService.h"
 #include "service/PathForms.h"
 
@@ -38,6 +41,33 @@ bool DefaultWorkingDirectory(const std::string& processPath,
         reason = error.displayText();
         return false;
     }
+}
+
+// `processPath` made absolute against the current directory, as the launch takes it; empty when
+// Poco::Path cannot read it.
+std::string AbsoluteProgramPath(const std::string& processPath) {
+    try {
+        Poco::Path path(processPath, Poco::Path::PATH_WINDOWS);
+        const std::string current = GetCurrentDirectoryPath();
+        if (!current.empty()) {
+            path.makeAbsolute(Poco::Path(current, Poco::Path::PATH_WINDOWS));
+        }
+        return path.toString(Poco::Path::PATH_WINDOWS);
+    } catch (const Poco::PathSyntaxException&) {
+        return std::string();
+    }
+}
+
+// The SID string of the token's user, or none.
+std::optional<std::string> TokenUserSidString(HANDLE token) {
+    std::optional<TokenUserSid> sid;
+    AccessToken(token).user(sid);
+    LPSTR text = nullptr;
+    if (!sid || !ConvertSidToStringSidA(sid->get(), &text)) {
+        return std::nullopt;
+    }
+    const ScopedLocalMemory<char> owned(text);
+    return std::string(owned.get());
 }
 
 // Why the launch must not touch its paths at all, or none.
@@ -155,6 +185,29 @@ bool OrvaneService::launchProcess(const char* processPath,
         return false;
     }
     ScopedHandle launchToken(derivedToken);
+
+    // Held until the program has started, so that none of them can be removed or renamed
+    // meanwhile.
+    ElevatedProgramCheck program;
+    if (elevated) {
+        const std::optional<std::string> callerSid = TokenUserSidString(userToken.get());
+        if (!callerSid) {
+            LogWarning("Refusing to launch %s: %s", processPath, "the user's SID cannot be had");
+            return false;
+        }
+        program = CheckElevatedProgram(AbsoluteProgramPath(processPath), *callerSid);
+        if (program.failure) {
+            LogWarning("Refusing to launch %s: %s", processPath, program.failure->c_str());
+            return false;
+        }
+        if (!program.account.empty()) {
+            LogWarning("Refusing to launch %s elevated: %s can change %s",
+                       processPath,
+                       program.account.c_str(),
+                       program.object.c_str());
+            return false;
+        }
+    }
 
     // From the console user's own token, so the program sees the user's variables.
     LPVOID block = nullptr;
