@@ -15,7 +15,8 @@ namespace OrvaneClient {
 
 struct ElevatedProgramCheck {
     // The folders from the drive's root down and the program, each opened as itself (links not
-    // followed), root first; held by the caller until the launch is done.
+    // followed), root first, for the caller to hold until the launch is done. Nobody else may
+    // remove or rename them once the check has passed.
     std::vector<ScopedHandle> held;
     // Why one of them could not be examined (not on a drive, missing, a link, another final
     // path, its security unreadable); the launch must be refused then too.

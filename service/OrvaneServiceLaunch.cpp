@@ -24,18 +24,15 @@ namespace {
 constexpr DWORD LaunchCreationFlags = CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS;
 constexpr const wchar_t* LaunchDesktop = L"WinSta0\\Default";
 
-// The directory of `processPath` made absolute against the current directory, with its
-// trailing backslash. False, with the parser's reason, for a path Poco::Path cannot read.
-bool DefaultWorkingDirectory(const std::string& processPath,
-                             std::string& directory,
-                             std::string& reason) {
+// `processPath` made absolute against the current directory, as the launch takes it. False, with
+// the parser's reason, for a path Poco::Path cannot read.
+bool AbsoluteProgramPath(const std::string& processPath, Poco::Path& path, std::string& reason) {
     try {
-        Poco::Path path(processPath, Poco::Path::PATH_WINDOWS);
+        path = Poco::Path(processPath, Poco::Path::PATH_WINDOWS);
         const std::string current = GetCurrentDirectoryPath();
         if (!current.empty()) {
             path.makeAbsolute(Poco::Path(current, Poco::Path::PATH_WINDOWS));
         }
-        directory = path.parent().toString(Poco::Path::PATH_WINDOWS);
         return true;
     } catch (const Poco::PathSyntaxException& error) {
         reason = error.displayText();
@@ -43,19 +40,17 @@ bool DefaultWorkingDirectory(const std::string& processPath,
     }
 }
 
-// `processPath` made absolute against the current directory, as the launch takes it; empty when
-// Poco::Path cannot read it.
-std::string AbsoluteProgramPath(const std::string& processPath) {
-    try {
-        Poco::Path path(processPath, Poco::Path::PATH_WINDOWS);
-        const std::string current = GetCurrentDirectoryPath();
-        if (!current.empty()) {
-            path.makeAbsolute(Poco::Path(current, Poco::Path::PATH_WINDOWS));
-        }
-        return path.toString(Poco::Path::PATH_WINDOWS);
-    } catch (const Poco::PathSyntaxException&) {
-        return std::string();
+// The directory of `processPath` made absolute against the current directory, with its
+// trailing backslash. False, with the parser's reason, for a path Poco::Path cannot read.
+bool DefaultWorkingDirectory(const std::string& processPath,
+                             std::string& directory,
+                             std::string& reason) {
+    Poco::Path path;
+    if (!AbsoluteProgramPath(processPath, path, reason)) {
+        return false;
     }
+    directory = path.parent().toString(Poco::Path::PATH_WINDOWS);
+    return true;
 }
 
 // The SID string of the token's user, or none.
@@ -186,8 +181,7 @@ bool OrvaneService::launchProcess(const char* processPath,
     }
     ScopedHandle launchToken(derivedToken);
 
-    // Held until the program has started, so that none of them can be removed or renamed
-    // meanwhile.
+    // The program and its folders stay held until the process has started.
     ElevatedProgramCheck program;
     if (elevated) {
         const std::optional<std::string> callerSid = TokenUserSidString(userToken.get());
@@ -195,7 +189,12 @@ bool OrvaneService::launchProcess(const char* processPath,
             LogWarning("Refusing to launch %s: %s", processPath, "the user's SID cannot be had");
             return false;
         }
-        program = CheckElevatedProgram(AbsoluteProgramPath(processPath), *callerSid);
+        Poco::Path absolute;
+        std::string unreadable;
+        program = CheckElevatedProgram(AbsoluteProgramPath(processPath, absolute, unreadable)
+                                           ? absolute.toString(Poco::Path::PATH_WINDOWS)
+                                           : std::string(),
+                                       *callerSid);
         if (program.failure) {
             LogWarning("Refusing to launch %s: %s", processPath, program.failure->c_str());
             return false;
