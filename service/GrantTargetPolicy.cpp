@@ -33,10 +33,7 @@ bool Same(const Components& path, const std::string& location) {
 std::optional<std::string> FormRefusal(const std::string& directory,
                                        Components& components,
                                        std::string& canonical) {
-    if (directory.empty()) {
-        return std::string("the path is empty");
-    }
-    if (std::optional<std::string> form = NonLocalPathForm(directory)) {
+    if (std::optional<std::string> form = LocalPathFormRefusal(directory)) {
         return "the path " + *form;
     }
     if (!IsDrivePath(directory)) {
@@ -107,11 +104,18 @@ std::optional<std::string> LocationRefusal(const Components& path,
     if (SameOrInside(path, locations.clientDataDirectory)) {
         return std::string("the client's data folder or a folder inside it");
     }
+    // A root's grant would reach every user's future installs, and whatever holds a root holds
+    // them too: only folders strictly inside one.
+    const std::vector<std::string>& roots = locations.libraryRoots;
+    if (std::any_of(roots.begin(), roots.end(), [&](const std::string& root) {
+            return SameOrContains(path, root);
+        })) {
+        return std::string("a library root itself");
+    }
     // Fail closed: only what an administrator listed, and the user's own profile.
-    const bool inRoot = std::any_of(
-        locations.libraryRoots.begin(), locations.libraryRoots.end(), [&](const std::string& root) {
-            return SameOrInside(path, root);
-        });
+    const bool inRoot = std::any_of(roots.begin(), roots.end(), [&](const std::string& root) {
+        return SameOrInside(path, root);
+    });
     if (!inRoot && !ownProfile) {
         return std::string("outside the library roots and the user's profile");
     }

@@ -1,9 +1,12 @@
 #include "core/logging/LogFacade.h"
 #include "core/util/Locations.h"
+#include "core/windows/AccessToken.h"
 #include "core/windows/FileProbe.h"
 #include "core/windows/ScopedEnvironmentBlock.h"
 #include "core/windows/ScopedHandle.h"
+#include "core/windows/ScopedLocalMemory.h"
 #include "core/windows/WideString.h"
+#include "service/ElevatedProgramCheck.h"
 #include "service/OrvaneService.h"
 #include "service/PathForms.h"
 
@@ -21,18 +24,15 @@ namespace {
 constexpr DWORD LaunchCreationFlags = CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS;
 constexpr const wchar_t* LaunchDesktop = L"WinSta0\\Default";
 
-// The directory of `processPath` made absolute against the current directory, with its
-// trailing backslash. False, with the parser's reason, for a path Poco::Path cannot read.
-bool DefaultWorkingDirectory(const std::string& processPath,
-                             std::string& directory,
-                             std::string& reason) {
+// `processPath` made absolute against the current directory, as the launch takes it. False, with
+// the parser's reason, for a path Poco::Path cannot read.
+bool AbsoluteProgramPath(const std::string& processPath, Poco::Path& path, std::string& reason) {
     try {
-        Poco::Path path(processPath, Poco::Path::PATH_WINDOWS);
+        path = Poco::Path(processPath, Poco::Path::PATH_WINDOWS);
         const std::string current = GetCurrentDirectoryPath();
         if (!current.empty()) {
             path.makeAbsolute(Poco::Path(current, Poco::Path::PATH_WINDOWS));
         }
-        directory = path.parent().toString(Poco::Path::PATH_WINDOWS);
         return true;
     } catch (const Poco::PathSyntaxException& error) {
         reason = error.displayText();
@@ -40,13 +40,38 @@ bool DefaultWorkingDirectory(const std::string& processPath,
     }
 }
 
+// The directory of `processPath` made absolute against the current directory, with its
+// trailing backslash. False, with the parser's reason, for a path Poco::Path cannot read.
+bool DefaultWorkingDirectory(const std::string& processPath,
+                             std::string& directory,
+                             std::string& reason) {
+    Poco::Path path;
+    if (!AbsoluteProgramPath(processPath, path, reason)) {
+        return false;
+    }
+    directory = path.parent().toString(Poco::Path::PATH_WINDOWS);
+    return true;
+}
+
+// The SID string of the token's user, or none.
+std::optional<std::string> TokenUserSidString(HANDLE token) {
+    std::optional<TokenUserSid> sid;
+    AccessToken(token).user(sid);
+    LPSTR text = nullptr;
+    if (!sid || !ConvertSidToStringSidA(sid->get(), &text)) {
+        return std::nullopt;
+    }
+    const ScopedLocalMemory<char> owned(text);
+    return std::string(owned.get());
+}
+
 // Why the launch must not touch its paths at all, or none.
 std::optional<std::string> NonLocalLaunchReason(const char* processPath, const char* workingDir) {
-    if (std::optional<std::string> form = NonLocalPathForm(processPath)) {
+    if (std::optional<std::string> form = LocalPathFormRefusal(processPath)) {
         return "the process path " + *form;
     }
     if (*workingDir != '\0') {
-        if (std::optional<std::string> form = NonLocalPathForm(workingDir)) {
+        if (std::optional<std::string> form = LocalPathFormRefusal(workingDir)) {
             return "the working directory " + *form;
         }
     }
@@ -155,6 +180,33 @@ bool OrvaneService::launchProcess(const char* processPath,
         return false;
     }
     ScopedHandle launchToken(derivedToken);
+
+    // The program and its folders stay held until the process has started.
+    ElevatedProgramCheck program;
+    if (elevated) {
+        const std::optional<std::string> callerSid = TokenUserSidString(userToken.get());
+        if (!callerSid) {
+            LogWarning("Refusing to launch %s: %s", processPath, "the user's SID cannot be had");
+            return false;
+        }
+        Poco::Path absolute;
+        std::string unreadable;
+        program = CheckElevatedProgram(AbsoluteProgramPath(processPath, absolute, unreadable)
+                                           ? absolute.toString(Poco::Path::PATH_WINDOWS)
+                                           : std::string(),
+                                       *callerSid);
+        if (program.failure) {
+            LogWarning("Refusing to launch %s: %s", processPath, program.failure->c_str());
+            return false;
+        }
+        if (!program.account.empty()) {
+            LogWarning("Refusing to launch %s elevated: %s can change %s",
+                       processPath,
+                       program.account.c_str(),
+                       program.object.c_str());
+            return false;
+        }
+    }
 
     // From the console user's own token, so the program sees the user's variables.
     LPVOID block = nullptr;

@@ -31,8 +31,10 @@ ProtectedLocations Machine() {
 // The roots as an administrator lists them.
 ProtectedLocations LibraryMachine() {
     ProtectedLocations locations = Machine();
-    locations.libraryRoots = {
-        "C:\\Program Files (x86)\\Qovex Games", "C:\\Games", "D:\\Library\\Games"};
+    locations.libraryRoots = {"C:\\Program Files (x86)\\Qovex Games",
+                              "C:\\Games",
+                              "D:\\Library\\Games",
+                              "C:\\Users\\Player\\Library"};
     return locations;
 }
 
@@ -72,6 +74,10 @@ INSTANTIATE_TEST_SUITE_P(Rules, GrantTargetPolicyTest, ::testing::Values(
     Case{"form", "\\\\server\\share\\games", true},
     Case{"form", "\\\\?\\C:\\Games", true},
     Case{"form", "\\\\.\\C:\\Games", true},
+    Case{"form", "\\??\\C:\\Games", true},
+    Case{"form", "\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\Games", true},
+    Case{"form", "\\Device\\Mup\\host\\share", true},
+    Case{"form", "C:\\Games\\nul", true},
     Case{"form", "C:\\Games\\Mine", false},
     Case{"canonical", "C:\\Games\\..\\Windows", true},
     Case{"canonical", "C:\\Games\\.\\Mine", true},
@@ -124,15 +130,20 @@ TEST_P(GrantTargetRootsTest, GrantsOnlyInsideTheRootsAndTheOwnProfile) {
 }
 
 const char* const Outside = "outside the library roots and the user's profile";
+const char* const Root = "a library root itself";
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(AllowList, GrantTargetRootsTest, ::testing::Values(
     RootCase{"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp", Outside},
     RootCase{"E:\\Games", Outside},
-    RootCase{"D:\\Library", Outside},
+    RootCase{"D:\\Library", Root},
     RootCase{"C:\\Games Extra", Outside},
     RootCase{"C:\\ProgramData\\OrvaneClient\\logs", "the client's data folder or a folder inside it"},
-    RootCase{"D:\\Library\\Games", ""},
+    RootCase{"C:\\Program Files (x86)\\Qovex Games", Root},
+    RootCase{"C:\\Games\\", Root},
+    RootCase{"D:\\Library\\Games", Root},
+    RootCase{"C:\\Users\\Player", Root},
+    RootCase{"C:\\Users\\Player\\Library\\Mine", ""},
     RootCase{"d:\\library\\games\\Mine", ""},
     RootCase{"C:\\Program Files (x86)\\Qovex Games\\Starfall", ""},
     RootCase{"C:\\Users\\Player\\Documents\\Games", ""}));

@@ -175,6 +175,15 @@ INSTANTIATE_TEST_SUITE_P(
                                "C:\\Windows\\system32\\",
                                "C:\\Windows\\system32\\",
                                TokenElevationTypeLimited},
+                      Launched{"BareNameInTheServiceDirectory",
+                               nullptr,
+                               "cmd.exe",
+                               "cmd.exe /c ver",
+                               "",
+                               false,
+                               "C:\\Windows\\system32\\",
+                               "C:\\Windows\\system32\\",
+                               TokenElevationTypeLimited},
                       Launched{"ElevatedAdministratorGetsTheFullToken",
                                nullptr,
                                Game,
@@ -259,13 +268,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "(x86)\\Qovex Games\\Starfall\\, error code 8"},
                  {Info,
                   std::string("OrvaneService could obtatin exclusive access on file: ") + Game +
-                      " successfully."}}},
-        Refused{"UnparsablePath",
-                nullptr,
-                "C:foo",
-                {{Warning,
-                  "Not launching process, its path cannot be parsed: C:foo (Bad path syntax: "
-                  "C:foo)"}}}),
+                      " successfully."}}}),
     [](const ::testing::TestParamInfo<Refused>& info) { return info.param.what; });
 
 struct NonLocal {
@@ -307,8 +310,102 @@ INSTANTIATE_TEST_SUITE_P(LaunchProcess, LaunchNonLocalTest, ::testing::Values(
              "the process path is a device or namespace path"},
     NonLocal{"Stream", "C:\\Games\\run.exe:payload", "", "the process path names a stream"},
     NonLocal{"UncWorkingDirectory", Game, "\\\\host\\share", "the working directory is a UNC path"},
-    NonLocal{"StreamWorkingDirectory", Game, "C:\\Games:x", "the working directory names a stream"}),
+    NonLocal{"StreamWorkingDirectory", Game, "C:\\Games:x", "the working directory names a stream"},
+    NonLocal{"ObjectManagerUnc", "\\??\\UNC\\host\\share\\x.exe", "",
+             "the process path is an object manager name"},
+    NonLocal{"ObjectManagerDrive", "\\??\\C:\\x.exe", "", "the process path is an object manager name"},
+    NonLocal{"DeviceName", "\\Device\\Mup\\host\\x.exe", "",
+             "the process path is rooted without a drive"},
+    NonLocal{"GlobalRoot", "\\\\?\\GLOBALROOT\\Device\\Mup\\host\\x.exe", "",
+             "the process path is a device or namespace path"},
+    NonLocal{"DriveRelative", "C:x.exe", "", "the process path is relative to a drive's current directory"},
+    NonLocal{"DosDevice", "C:\\Games\\COM1.exe", "", "the process path names a device"},
+    NonLocal{"ObjectManagerWorkingDirectory", Game, "\\??\\UNC\\host\\share",
+             "the working directory is an object manager name"},
+    NonLocal{"DriveRelativeWorkingDirectory", Game, "D:games",
+             "the working directory is relative to a drive's current directory"}),
     [](const ::testing::TestParamInfo<NonLocal>& info) { return info.param.what; });
+// clang-format on
+
+const char* const Rival = "S-1-5-21-2254011875-3712098642-1289462413-1002";
+const char* const Setup = "C:\\Program Files (x86)\\Qovex Games\\Starfall\\StarfallSetup.exe";
+const char* const Starfall = "C:\\Program Files (x86)\\Qovex Games\\Starfall";
+
+void AddRival(Machine& machine) {
+    Win32Emu::Account rival;
+    rival.sid = Rival;
+    rival.name = "Rival";
+    rival.domain = "GAMING-PC";
+    machine.setAccount(rival);
+}
+
+struct Elevated {
+    const char* what;
+    std::function<void(Machine&)> prepare;
+    std::string path;
+    std::string refusal;  // the warning; empty: started
+    // Whether the same launch not elevated starts (the emulation follows no junction there).
+    bool startsUnelevated = true;
+};
+
+void PrintTo(const Elevated& c, std::ostream* out) {
+    *out << c.what;
+}
+
+class ElevatedLaunchTest : public LaunchProcessTest,
+                           public ::testing::WithParamInterface<Elevated> {};
+
+TEST_P(ElevatedLaunchTest, RunsOnlyWhatNobodyElseCanChange) {
+    const Elevated& c = GetParam();
+    AddRival(machine());
+    if (c.prepare) {
+        c.prepare(machine());
+    }
+    EXPECT_EQ(launch(c.path, "setup.exe", "", true), c.refusal.empty()) << capture->dump();
+    if (c.refusal.empty()) {
+        EXPECT_EQ(machine().launches().at(0).elevation, TokenElevationTypeFull);
+        return;
+    }
+    EXPECT_TRUE(capture->contains(Warning, c.refusal)) << capture->dump();
+    EXPECT_TRUE(machine().launches().empty());
+    // Not elevated, the same launch is not checked.
+    if (c.startsUnelevated) {
+        EXPECT_TRUE(launch(c.path, "setup.exe", "", false)) << capture->dump();
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(LaunchProcess, ElevatedLaunchTest, ::testing::Values(
+    Elevated{"FromProgramFiles", nullptr, Setup, ""},
+    Elevated{"FromSystem32ByItsBareName", nullptr, "cmd.exe", ""},
+    Elevated{"TheCallersOwnWriteAccess",
+             [](Machine& m) { m.setAccessList(Setup, {{true, PlayerSid, FILE_ALL_ACCESS, 0}}); },
+             Setup, ""},
+    Elevated{"AFolderAnotherUserWasGranted",
+             [](Machine& m) {
+                 m.setAccessList(Starfall, {{true, Rival, GENERIC_ALL, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE}});
+             },
+             Setup,
+             std::string("Refusing to launch ") + Setup + " elevated: GAMING-PC\\Rival can change " + Starfall},
+    Elevated{"AFileAnotherUserCanWrite",
+             [](Machine& m) { m.setAccessList(Setup, {{true, Rival, FILE_APPEND_DATA, 0}}); },
+             Setup,
+             std::string("Refusing to launch ") + Setup + " elevated: GAMING-PC\\Rival can change " + Setup},
+    Elevated{"AFileAnotherUserOwns",
+             [](Machine& m) { m.setOwner(Setup, Rival); },
+             Setup,
+             std::string("Refusing to launch ") + Setup + " elevated: GAMING-PC\\Rival can change " + Setup},
+    Elevated{"AFolderMadeAtTheDriveRoot",
+             [](Machine& m) { m.setFile("C:\\Tools\\setup.exe"); },
+             "C:\\Tools\\setup.exe",
+             "Refusing to launch C:\\Tools\\setup.exe elevated: NT AUTHORITY\\Authenticated Users can "
+             "change C:\\Tools"},
+    Elevated{"AJunctionOnTheWay",
+             [](Machine& m) { m.setReparsePoint("C:\\Program Files (x86)\\Qovex Games\\Link", Starfall); },
+             "C:\\Program Files (x86)\\Qovex Games\\Link\\StarfallSetup.exe",
+             "Refusing to launch C:\\Program Files (x86)\\Qovex Games\\Link\\StarfallSetup.exe: "
+             "C:\\Program Files (x86)\\Qovex Games\\Link is a junction or symbolic link", false}),
+    [](const ::testing::TestParamInfo<Elevated>& info) { return info.param.what; });
 // clang-format on
 
 TEST_F(LaunchProcessTest, FailedReleasesAreLoggedAndTheLaunchStillSucceeds) {

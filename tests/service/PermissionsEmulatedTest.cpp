@@ -289,6 +289,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, PermissionFailureTest, ::testing::Values(
         {{Warning, "Refusing to grant full control of HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient: "
                    "the key is or holds a registry link (HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient)"},
          {Warning, "Setting registry permissions for client FAILED"}, {Info, GamesOk}}},
+    FailureCase{"InstallersRoot", Nothing, "C:\\Program Files (x86)\\Qovex Games", false,
+        {{Warning, "Refusing to grant full control of C:\\Program Files (x86)\\Qovex Games: a "
+                   "library root itself"},
+         {Warning, "Setting directory permissions for C:\\Program Files (x86)\\Qovex Games FAILED"},
+         {Info, GamesOk}, {Info, ClientOk}}},
+    FailureCase{"GamesRoot", Nothing, "C:\\Games", false,
+        {{Warning, "Refusing to grant full control of C:\\Games: a library root itself"}}},
     FailureCase{"AnotherProfile", Nothing, "C:\\Users\\Admin\\Games", false,
         {{Warning, "Refusing to grant full control of C:\\Users\\Admin\\Games: the profiles "
                    "folder or the profile of another user"}}}),

@@ -117,9 +117,10 @@ TEST_F(AccessListsTest, TheDescriptorIsOneCountedBlockHoldingWhatWasAsked) {
     EXPECT_EQ(reinterpret_cast<BYTE*>(dacl), static_cast<BYTE*>(descriptor) + header->Dacl);
     EXPECT_EQ(SidText(owner), "S-1-5-32-544");
     EXPECT_EQ(SidText(group), "S-1-5-18");
-    // Inherited from the drive's root: Administrators, SYSTEM full control, Users read.
+    // Inherited from the drive's root: Administrators, SYSTEM full control, Users read,
+    // Authenticated Users modify.
     ASSERT_EQ(dacl->AclRevision, ACL_REVISION);
-    ASSERT_EQ(dacl->AceCount, 3);
+    ASSERT_EQ(dacl->AceCount, 4);
     const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(dacl + 1);
     EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
     EXPECT_EQ(ace->Header.AceFlags, INHERITED_ACE | OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);

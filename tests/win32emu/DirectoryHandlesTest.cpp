@@ -79,7 +79,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, DirectoryOpenTest, ::testing::Values(
     OpenCase{"DirectoryWithoutBackupSemantics", L"C:\\Games\\Mine", Acl, 0, ERROR_ACCESS_DENIED},
     OpenCase{"TheLinkItself", L"C:\\Games\\Link", Acl, BackupLink, 0},
     OpenCase{"ToTakeOwnership", L"C:\\Games\\Mine", WRITE_OWNER, BackupLink, 0},
-    OpenCase{"ThroughTheLink", L"C:\\Games\\Link", Acl, Backup, 0},
+    // Reading only: SYSTEM may not rewrite System32's list, which is TrustedInstaller's.
+    OpenCase{"ThroughTheLink", L"C:\\Games\\Link", READ_CONTROL, Backup, 0},
+    OpenCase{"ThroughTheLinkToRewriteItsList", L"C:\\Games\\Link", Acl, Backup, ERROR_ACCESS_DENIED},
     OpenCase{"MissingDirectory", L"C:\\Games\\Gone", Acl, Backup, ERROR_FILE_NOT_FOUND},
     OpenCase{"MissingFolderOnTheWay", L"C:\\Gone\\Mine", Acl, Backup, ERROR_PATH_NOT_FOUND},
     OpenCase{"IdentificationOnly", L"C:\\Games\\Mine\\game.exe", GENERIC_READ,

@@ -5,8 +5,11 @@ namespace Win32Emu {
 // The machine every process gets unless a profile file says otherwise: Windows 7 Professional SP1
 // on x64, the 32-bit service running under WOW64, an administrator (with a UAC split token)
 // logged on at the console in session 1, the client's machine-wide keys and the refresh token the
-// client stored in that user's hive, the library roots the service may grant in, and a few
-// programs to launch. The desktop client runs as that
+// client stored in that user's hive, the library roots the service may grant in, a few
+// programs to launch, and the access lists Windows ships with on the drive's root, Program Files,
+// ProgramData, Windows and the profiles (masks in decimal: 2032127 full control, 1245631
+// modify, 1179817 read and execute, 278 write data and append, 2684354560 GENERIC_READ|EXECUTE;
+// flags 2 CI, 3 OI|CI, 10 CI|IO, 11 OI|CI|IO). The desktop client runs as that
 // user (medium integrity) and owns every loopback connection that nobody else was said to own.
 // Registry keys are named as the 32-bit service sees them.
 const char* MachineProfile::builtInJson() {
@@ -45,6 +48,12 @@ const char* MachineProfile::builtInJson() {
     },
     "accounts": {
         "S-1-5-18": { "name": "SYSTEM", "domain": "NT AUTHORITY" },
+        "S-1-5-11": { "name": "Authenticated Users", "domain": "NT AUTHORITY" },
+        "S-1-3-0": { "name": "CREATOR OWNER", "domain": "" },
+        "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464": {
+            "name": "TrustedInstaller",
+            "domain": "NT SERVICE"
+        },
         "S-1-5-21-2254011875-3712098642-1289462413-1001": {
             "name": "Player",
             "domain": "GAMING-PC",
@@ -78,6 +87,112 @@ const char* MachineProfile::builtInJson() {
         "C:\\Program Files (x86)\\Qovex Games\\Starfall\\StarfallSetup.exe": {}
     },
     "defaultCaller": 5120,
+    "security": {
+        "C:\\": {
+            "owner": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+            "entries": [
+                { "allow": "S-1-5-32-544", "mask": 2032127 },
+                { "allow": "S-1-5-32-544", "mask": 2032127, "flags": 11 },
+                { "allow": "S-1-5-18", "mask": 2032127 },
+                { "allow": "S-1-5-18", "mask": 2032127, "flags": 11 },
+                { "allow": "S-1-5-32-545", "mask": 1179817, "flags": 3 },
+                { "allow": "S-1-5-11", "mask": 1245631, "flags": 11 },
+                { "allow": "S-1-5-11", "mask": 4 }
+            ]
+        },
+        "C:\\Program Files": {
+            "owner": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+            "protected": true,
+            "entries": [
+                { "allow": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "mask": 2032127 },
+                { "allow": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "mask": 2032127, "flags": 10 },
+                { "allow": "S-1-5-18", "mask": 1245631 },
+                { "allow": "S-1-5-18", "mask": 2032127, "flags": 11 },
+                { "allow": "S-1-5-32-544", "mask": 1245631 },
+                { "allow": "S-1-5-32-544", "mask": 2032127, "flags": 11 },
+                { "allow": "S-1-5-32-545", "mask": 1179817 },
+                { "allow": "S-1-5-32-545", "mask": 2684354560, "flags": 11 },
+                { "allow": "S-1-3-0", "mask": 2032127, "flags": 11 }
+            ]
+        },
+        "C:\\Program Files (x86)": {
+            "owner": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+            "protected": true,
+            "entries": [
+                { "allow": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "mask": 2032127 },
+                { "allow": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "mask": 2032127, "flags": 10 },
+                { "allow": "S-1-5-18", "mask": 1245631 },
+                { "allow": "S-1-5-18", "mask": 2032127, "flags": 11 },
+                { "allow": "S-1-5-32-544", "mask": 1245631 },
+                { "allow": "S-1-5-32-544", "mask": 2032127, "flags": 11 },
+                { "allow": "S-1-5-32-545", "mask": 1179817 },
+                { "allow": "S-1-5-32-545", "mask": 2684354560, "flags": 11 },
+                { "allow": "S-1-3-0", "mask": 2032127, "flags": 11 }
+            ]
+        },
+        "C:\\Windows": {
+            "owner": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+            "protected": true,
+            "entries": [
+                { "allow": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "mask": 2032127 },
+                { "allow": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "mask": 2032127, "flags": 10 },
+                { "allow": "S-1-5-18", "mask": 1245631 },
+                { "allow": "S-1-5-18", "mask": 2032127, "flags": 11 },
+                { "allow": "S-1-5-32-544", "mask": 1245631 },
+                { "allow": "S-1-5-32-544", "mask": 2032127, "flags": 11 },
+                { "allow": "S-1-5-32-545", "mask": 1179817 },
+                { "allow": "S-1-5-32-545", "mask": 2684354560, "flags": 11 },
+                { "allow": "S-1-3-0", "mask": 2032127, "flags": 11 }
+            ]
+        },
+        "C:\\Windows\\system32": {
+            "owner": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+            "protected": true,
+            "entries": [
+                { "allow": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "mask": 2032127 },
+                { "allow": "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "mask": 2032127, "flags": 10 },
+                { "allow": "S-1-5-18", "mask": 1245631 },
+                { "allow": "S-1-5-18", "mask": 2032127, "flags": 11 },
+                { "allow": "S-1-5-32-544", "mask": 1245631 },
+                { "allow": "S-1-5-32-544", "mask": 2032127, "flags": 11 },
+                { "allow": "S-1-5-32-545", "mask": 1179817 },
+                { "allow": "S-1-5-32-545", "mask": 2684354560, "flags": 11 },
+                { "allow": "S-1-3-0", "mask": 2032127, "flags": 11 }
+            ]
+        },
+        "C:\\ProgramData": {
+            "owner": "S-1-5-18",
+            "protected": true,
+            "entries": [
+                { "allow": "S-1-5-18", "mask": 2032127, "flags": 3 },
+                { "allow": "S-1-5-32-544", "mask": 2032127, "flags": 3 },
+                { "allow": "S-1-3-0", "mask": 2032127, "flags": 11 },
+                { "allow": "S-1-5-32-545", "mask": 1179817, "flags": 3 },
+                { "allow": "S-1-5-32-545", "mask": 278, "flags": 2 }
+            ]
+        },
+        "C:\\Users": {
+            "owner": "S-1-5-18",
+            "protected": true,
+            "entries": [
+                { "allow": "S-1-5-18", "mask": 2032127, "flags": 3 },
+                { "allow": "S-1-5-32-544", "mask": 2032127, "flags": 3 },
+                { "allow": "S-1-5-32-545", "mask": 1179817 },
+                { "allow": "S-1-5-32-545", "mask": 2684354560, "flags": 11 },
+                { "allow": "S-1-1-0", "mask": 1179817 },
+                { "allow": "S-1-1-0", "mask": 2684354560, "flags": 11 }
+            ]
+        },
+        "C:\\Users\\Player": {
+            "owner": "S-1-5-21-2254011875-3712098642-1289462413-1001",
+            "protected": true,
+            "entries": [
+                { "allow": "S-1-5-18", "mask": 2032127, "flags": 3 },
+                { "allow": "S-1-5-32-544", "mask": 2032127, "flags": 3 },
+                { "allow": "S-1-5-21-2254011875-3712098642-1289462413-1001", "mask": 2032127, "flags": 3 }
+            ]
+        }
+    },
     "registry": {
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient": {},
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games": {},

@@ -3,10 +3,14 @@
 #include "ApiSupport.h"
 #include "MachineModel.h"
 #include "SecurityCalls.h"
+#include "Win32Emu/HostPath.h"
 #include "Win32Emu/Machine.h"
 
 #include <Poco/Exception.h>
+#include <Poco/File.h>
 #include <Poco/String.h>
+
+#include <set>
 
 namespace Win32Emu {
 
@@ -41,6 +45,20 @@ SecurableObject settable(const std::string& object, RegistryView view) {
         throw Poco::NotFoundException("No such file or key", object);
     }
     return resolved;
+}
+
+// Whether a standard process of `userSid` holds `right` on the object: the first entry for one
+// of its SIDs that names the right decides, as in a list in canonical order.
+bool StandardUserMay(const SecurableObject& object, const std::string& userSid, ACCESS_MASK right) {
+    const std::set<std::string> sids{
+        Poco::toUpper(userSid), "S-1-1-0", "S-1-5-11", "S-1-5-32-545", "S-1-5-4"};
+    for (const AccessEntry& entry : Model().security.effectiveEntries(object)) {
+        if ((entry.flags & INHERIT_ONLY_ACE) == 0 && sids.count(Poco::toUpper(entry.sid)) > 0 &&
+            (entry.mask & right) != 0) {
+            return entry.allowed;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -95,6 +113,36 @@ SidAccess Machine::accessOf(const std::string& object,
         }
     }
     return access;
+}
+
+DWORD Machine::createAs(const std::string& userSid, const std::string& path, bool folder) {
+    const std::optional<std::vector<std::string>> split = SplitDrivePath(path);
+    if (!split || split->size() < 2) {
+        throw Poco::InvalidArgumentException("Not a path inside a drive", path);
+    }
+    const std::vector<std::string> parentComponents(split->begin(), split->end() - 1);
+    const SecurableObject parent = Model().security.resolveFile(DrivePathOf(parentComponents));
+    if (parent.error != ERROR_SUCCESS || !parent.container) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    if (Model().security.resolveFile(path, false).error == ERROR_SUCCESS) {
+        return folder ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS;
+    }
+    if (!StandardUserMay(parent, userSid, folder ? FILE_ADD_SUBDIRECTORY : FILE_ADD_FILE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    // In the folder the parent's name leads to, in the caller's spelling of the new name.
+    const std::string name = path.substr(path.find_last_of("\\/") + 1);
+    const std::string created =
+        DrivePathOf(parent.components) + (parent.components.size() > 1 ? "\\" : "") + name;
+    Poco::File host(HostPathFromWindowsPath(created));
+    if (folder) {
+        host.createDirectory();
+    } else {
+        host.createFile();
+    }
+    setOwner(created, userSid);
+    return ERROR_SUCCESS;
 }
 
 void Machine::setReparsePoint(const std::string& path, const std::string& target, bool junction) {

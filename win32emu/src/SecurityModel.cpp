@@ -17,6 +17,7 @@ namespace {
 constexpr const char* Administrators = "S-1-5-32-544";
 constexpr const char* LocalSystem = "S-1-5-18";
 constexpr const char* Users = "S-1-5-32-545";
+constexpr const char* CreatorOwner = "S-1-3-0";
 // More links than this on one path: Windows gives up on such a path too.
 constexpr int MaxReparseHops = 31;
 
@@ -29,8 +30,12 @@ std::vector<AccessEntry> rootEntries(bool isKey) {
             {true, Users, read, inherit}};
 }
 
-// What a child inherits from its parent's list, as Windows computes it.
-std::vector<AccessEntry> inheritedBy(const std::vector<AccessEntry>& parent, bool container) {
+// What a child owned by `owner` inherits from its parent's list, as Windows computes it. An
+// inheritable CREATOR OWNER entry becomes an entry for the child's owner where it applies, and
+// stays as an inherit-only placeholder where it reaches further.
+std::vector<AccessEntry> inheritedBy(const std::vector<AccessEntry>& parent,
+                                     bool container,
+                                     const std::string& owner) {
     std::vector<AccessEntry> inherited;
     for (AccessEntry entry : parent) {
         const BYTE flags = entry.flags;
@@ -46,6 +51,16 @@ std::vector<AccessEntry> inheritedBy(const std::vector<AccessEntry>& parent, boo
             continue;
         }
         entry.flags |= INHERITED_ACE;
+        if (entry.sid == CreatorOwner && (entry.flags & INHERIT_ONLY_ACE) == 0) {
+            AccessEntry own = entry;
+            own.sid = owner;
+            own.flags = INHERITED_ACE;
+            inherited.push_back(own);
+            if ((entry.flags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) == 0) {
+                continue;
+            }
+            entry.flags |= INHERIT_ONLY_ACE;
+        }
         inherited.push_back(entry);
     }
     return inherited;
@@ -252,6 +267,7 @@ std::vector<AccessEntry> SecurityModel::effectiveEntries(const SecurableObject& 
 }
 
 std::vector<AccessEntry> SecurityModel::effectiveLocked(const SecurableObject& object) const {
+    static const ObjectSecurity unset;
     const ObjectSecurity* security = nullptr;
     SecurableObject parent;
     parent.isKey = object.isKey;
@@ -267,16 +283,17 @@ std::vector<AccessEntry> SecurityModel::effectiveLocked(const SecurableObject& o
         parent.components.assign(object.components.begin(), object.components.end() - 1);
         isRoot = parent.components.empty();
     }
+    const std::string& owner = (security == nullptr ? unset : *security).owner;
     if (security == nullptr || !security->hasEntries) {
         if (isRoot) {
             return rootEntries(object.isKey);
         }
-        return inheritedBy(effectiveLocked(parent), object.container);
+        return inheritedBy(effectiveLocked(parent), object.container, owner);
     }
     std::vector<AccessEntry> entries = security->explicitEntries;
     if (!security->isProtected && !isRoot) {
         const std::vector<AccessEntry> inherited =
-            inheritedBy(effectiveLocked(parent), object.container);
+            inheritedBy(effectiveLocked(parent), object.container, owner);
         entries.insert(entries.end(), inherited.begin(), inherited.end());
     }
     return entries;

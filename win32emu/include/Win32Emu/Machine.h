@@ -122,6 +122,13 @@ public:
     SidAccess accessOf(const std::string& object,
                        const std::string& sid,
                        RegistryView view = RegistryView::Process) const;
+    // A process of `userSid` that is not elevated creates a folder (or an empty file) at `path`,
+    // as CreateDirectoryW (CreateFileW with CREATE_NEW) would for it: ERROR_PATH_NOT_FOUND
+    // without the parent folder, ERROR_ALREADY_EXISTS (ERROR_FILE_EXISTS) when something is
+    // there, ERROR_ACCESS_DENIED unless the parent's list lets the user, Everyone, Authenticated
+    // Users, Users or INTERACTIVE add a subfolder (a file). The new object is made on the host,
+    // owned by the user, and inherits from its parent (CREATOR OWNER entries naming the user).
+    DWORD createAs(const std::string& userSid, const std::string& path, bool folder = true);
     // Marks a directory as a junction (or a directory symbolic link) to `target`: paths through
     // it reach the target, and GetFileAttributesW reports FILE_ATTRIBUTE_REPARSE_POINT for it.
     void setReparsePoint(const std::string& path, const std::string& target, bool junction = true);
