@@ -129,19 +129,31 @@ void UseChannel(const std::string& loggerName, const Poco::Channel::Ptr& channel
     Poco::Logger::get(loggerName).setChannel(channel);
 }
 
-ServiceFolder SecureFolderOf(const std::string& filePath) {
+// The folder that holds `filePath`, without a trailing separator; empty when it cannot be read.
+std::string FolderOf(const std::string& filePath) {
     std::string folder;
     try {
         Poco::Path directory(filePath, Poco::Path::PATH_WINDOWS);
         directory.makeParent();
         folder = directory.toString(Poco::Path::PATH_WINDOWS);
     } catch (const Poco::Exception&) {
-        // Left empty: refused below.
+        // Left empty: ServiceFolder refuses it.
     }
     if (folder.size() > 3 && folder.back() == '\\') {
         folder.pop_back();
     }
-    return ServiceFolder::Secure(folder);
+    return folder;
+}
+
+void LogTakenBack(const std::string& folder, const std::string& takenBackFrom) {
+    if (takenBackFrom.empty()) {
+        return;
+    }
+    // clang-format off
+    LogWarning("The folder %s could be changed by others (%s): resetting its owner and access list",
+               folder.c_str(),
+               takenBackFrom.c_str());
+    // clang-format on
 }
 
 }  // namespace
@@ -176,8 +188,11 @@ void SetupLogging(const std::string& loggerName,
     withoutFile->addChannel(memoryFormatting);
     withoutFile->addChannel(remote);
     UseChannel(loggerName, withoutFile);
-    ServiceFolder folder = SecureFolderOf(logFilePath);
+    const std::string logsFolder = FolderOf(logFilePath);
+    ServiceFolder folder = ServiceFolder::Secure(logsFolder);
+    const std::string takenBackFrom = folder.takenBackFrom();
     if (!folder.isSafe()) {
+        LogTakenBack(logsFolder, takenBackFrom);
         LogError("Not writing the log file %s: %s", logFilePath.c_str(), folder.refusal().c_str());
     } else {
         Poco::Channel::Ptr file(
@@ -197,6 +212,8 @@ void SetupLogging(const std::string& loggerName,
         splitter->addChannel(memoryFormatting);
         splitter->addChannel(remote);
         UseChannel(loggerName, splitter);
+        // Only now, so that the administrator's record, the file, says so too.
+        LogTakenBack(logsFolder, takenBackFrom);
     }
 
     LogInfo("Log started. Application version: %s (%s).",

@@ -1,6 +1,5 @@
 #include "core/windows/ServiceFolder.h"
 
-#include "core/logging/LogFacade.h"
 #include "core/windows/ScopedFindHandle.h"
 #include "core/windows/ScopedLocalMemory.h"
 #include "core/windows/WideString.h"
@@ -177,7 +176,8 @@ std::optional<std::string> OthersWhoMayChange(PSID owner, PACL dacl) {
 // Makes the held folder the service's own when others may change it.
 std::optional<std::string> TakeOver(HANDLE folder,
                                     const std::string& path,
-                                    PSECURITY_DESCRIPTOR ownDescriptor) {
+                                    PSECURITY_DESCRIPTOR ownDescriptor,
+                                    std::string& takenFrom) {
     PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR raw = nullptr;
@@ -197,9 +197,7 @@ std::optional<std::string> TakeOver(HANDLE folder,
     if (!others) {
         return std::nullopt;
     }
-    LogWarning("The folder %s could be changed by others (%s): resetting its owner and access list",
-               path.c_str(),
-               others->c_str());
+    takenFrom = *others;
     // The descriptor is self-relative: its parts lie at offsets from its start.
     const auto* own = static_cast<const SECURITY_DESCRIPTOR_RELATIVE*>(ownDescriptor);
     BYTE* base = static_cast<BYTE*>(ownDescriptor);
@@ -304,7 +302,8 @@ ServiceFolder ServiceFolder::Secure(const std::string& path) {
         held.parent.reset();
         return held;
     }
-    std::optional<std::string> refusal = TakeOver(folder.get(), path, descriptor.get());
+    std::optional<std::string> refusal =
+        TakeOver(folder.get(), path, descriptor.get(), held.takenFrom);
     if (!refusal) {
         refusal = LinkInside(path);
     }

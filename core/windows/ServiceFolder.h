@@ -19,7 +19,7 @@ public:
     // - an owner other than SYSTEM, Administrators or TrustedInstaller, or an entry that lets
     //   anyone else write, append, delete, change the list or take ownership (CREATOR OWNER
     //   aside), makes it reset on the handle: owner Administrators, a protected list of SYSTEM
-    //   and Administrators (full control) and Users (read), logged at warning level;
+    //   and Administrators (full control) and Users (read); takenBackFrom() then says why;
     // - a junction, symbolic link or file with more than one hard link inside is refused: the
     //   log file channel opens its files by name and would write through it.
     // Both handles stay open, shared with readers and writers but not with deletion, so that
@@ -29,11 +29,15 @@ public:
 
     bool isSafe() const { return folder.isValid(); }
     const std::string& refusal() const { return why; }
+    // Who could change the folder before it was reset ("its owner S-1-5-21-..."), or empty when
+    // it was the service's own already. Logs nothing: the caller tells once its log file is open.
+    const std::string& takenBackFrom() const { return takenFrom; }
 
 private:
     ScopedHandle parent;
     ScopedHandle folder;
     std::string why;
+    std::string takenFrom;
 };
 
 }  // namespace OrvaneClient

@@ -227,9 +227,12 @@ TEST_F(LoggerSetupTest, TheLogsFolderBecomesTheServicesOwnAndIsWrittenTo) {
         EXPECT_EQ(users.allowed,
                   static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
         EXPECT_FALSE(users.inherited);
-        EXPECT_EQ(countLines(readFile(logFilePath), "Information", LogStarted), 1u);
+        const std::string file = readFile(logFilePath);
+        EXPECT_EQ(countLines(file, "Information", LogStarted), 1u);
         EXPECT_EQ(countLines(recent, "Warning", warning) - warningsBefore, userMadeIt ? 1u : 0u)
             << recent;
+        // The administrator's record says so too.
+        EXPECT_EQ(countLines(file, "Warning", warning), userMadeIt ? 1u : 0u) << file;
 
         resetLogging();
         Poco::File(machine().hostPath(DataFolder)).remove(true);
