@@ -333,15 +333,21 @@ void ServiceConnectionHandler::updateObservers() {
     const bool write = !queued.empty();
     // While not reading, a reset by the client is seen as an error alone.
     const bool error = !read;
+    const bool wasWriting = writeObserved;
 
-    // Added before anything is removed: a handler whose last observer goes is dropped.
+    // The reactor polls a socket for what its observers wanted when one was last added; removing
+    // one while others stay changes nothing. A paused connection would stay polled for reading
+    // and a drained one for writing, each pass would be ready at once and the loop would spin.
+    // Dropping every observer drops the socket from the poll set; adding the wanted ones back
+    // polls it for those alone.
+    if ((readObserved && !read) || (writeObserved && !write) || (errorObserved && !error)) {
+        removeObservers();
+        reactor.addEventHandler(socket,
+                                ShutdownObserver(*this, &ServiceConnectionHandler::onShutdown));
+    }
     if (write && !writeObserved) {
         reactor.addEventHandler(socket,
                                 WritableObserver(*this, &ServiceConnectionHandler::onWritable));
-        context.reactor.schedule(
-            this,
-            lastProgress + std::chrono::microseconds(context.stallTimeout.totalMicroseconds()),
-            [this] { checkStall(); });
     }
     if (read && !readObserved) {
         reactor.addEventHandler(socket,
@@ -350,22 +356,38 @@ void ServiceConnectionHandler::updateObservers() {
     if (error && !errorObserved) {
         reactor.addEventHandler(socket, ErrorObserver(*this, &ServiceConnectionHandler::onError));
     }
-    if (!write && writeObserved) {
-        reactor.removeEventHandler(socket,
-                                   WritableObserver(*this, &ServiceConnectionHandler::onWritable));
-        context.reactor.cancel(this);
-    }
-    if (!read && readObserved) {
-        reactor.removeEventHandler(socket,
-                                   ReadableObserver(*this, &ServiceConnectionHandler::onReadable));
-    }
-    if (!error && errorObserved) {
-        reactor.removeEventHandler(socket,
-                                   ErrorObserver(*this, &ServiceConnectionHandler::onError));
-    }
     writeObserved = write;
     readObserved = read;
     errorObserved = error;
+
+    if (write && !wasWriting) {
+        context.reactor.schedule(
+            this,
+            lastProgress + std::chrono::microseconds(context.stallTimeout.totalMicroseconds()),
+            [this] { checkStall(); });
+    } else if (!write && wasWriting) {
+        context.reactor.cancel(this);
+    }
+}
+
+void ServiceConnectionHandler::removeObservers() {
+    Poco::Net::SocketReactor& reactor = context.reactor;
+    if (readObserved) {
+        reactor.removeEventHandler(socket,
+                                   ReadableObserver(*this, &ServiceConnectionHandler::onReadable));
+    }
+    if (writeObserved) {
+        reactor.removeEventHandler(socket,
+                                   WritableObserver(*this, &ServiceConnectionHandler::onWritable));
+    }
+    if (errorObserved) {
+        reactor.removeEventHandler(socket,
+                                   ErrorObserver(*this, &ServiceConnectionHandler::onError));
+    }
+    // Last: the handler stays registered until it is wholly removed.
+    reactor.removeEventHandler(socket,
+                               ShutdownObserver(*this, &ServiceConnectionHandler::onShutdown));
+    readObserved = writeObserved = errorObserved = false;
 }
 
 void ServiceConnectionHandler::checkStall() {
@@ -387,25 +409,9 @@ void ServiceConnectionHandler::checkStall() {
 
 void ServiceConnectionHandler::disconnect() {
     LogInfo("ServiceConnectionHandler disconnecting");
-    Poco::Net::SocketReactor& reactor = context.reactor;
     // The observers go before the socket closes: removing them from the poll set needs the
-    // open descriptor, and a failed removal would leave the handler registered and leaked. The
-    // shutdown observer goes last, so the handler stays registered until it is wholly removed.
-    if (readObserved) {
-        reactor.removeEventHandler(socket,
-                                   ReadableObserver(*this, &ServiceConnectionHandler::onReadable));
-    }
-    if (writeObserved) {
-        reactor.removeEventHandler(socket,
-                                   WritableObserver(*this, &ServiceConnectionHandler::onWritable));
-    }
-    if (errorObserved) {
-        reactor.removeEventHandler(socket,
-                                   ErrorObserver(*this, &ServiceConnectionHandler::onError));
-    }
-    reactor.removeEventHandler(socket,
-                               ShutdownObserver(*this, &ServiceConnectionHandler::onShutdown));
-    readObserved = writeObserved = errorObserved = false;
+    // open descriptor, and a failed removal would leave the handler registered and leaked.
+    removeObservers();
     context.reactor.cancel(this);
     socket.close();
     closed = true;

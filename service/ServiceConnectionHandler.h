@@ -98,6 +98,9 @@ private:
     void flush();
     // Registers exactly the observers the handler's state calls for, and the stall timer.
     void updateObservers();
+    // Unregisters every observer of the socket, the shutdown one last; the reactor then no
+    // longer polls it.
+    void removeObservers();
     void checkStall();
 
     // Logs "ServiceConnectionHandler disconnecting", unregisters every observer, closes the

@@ -125,6 +125,18 @@ TEST_F(NeverHeldTest, ClientsThatNeverReadHoldNobodyAndAreClosedWhenStalled) {
               4u * NonReadingClient::RequestsPerRound * NonReadingClient::Rounds / 4u);
 }
 
+// A connection the service stopped reading keeps data pending. Polled for reading still, it
+// would make every pass of the loop ready at once: the reactor thread would spin and never see
+// the service idle.
+TEST_F(NeverHeldTest, AConnectionNotReadLetsTheServiceGoIdle) {
+    startServer(Poco::Timespan(0, 300 * 1000), Poco::Timespan(3600, 0));
+    NonReadingClient flooder(server->port());
+    EXPECT_TRUE(waitForLine(Poco::Message::PRIO_INFORMATION,
+                            "OrvaneService inactivity timeout exceeded, terminating",
+                            10000))
+        << DumpAtLeast(capture, Warning);
+}
+
 TEST_F(NeverHeldTest, StopFreesThePortWhateverClientsDo) {
     startServer();
     const Poco::UInt16 port = server->port();
