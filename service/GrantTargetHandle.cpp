@@ -8,8 +8,6 @@
 namespace OrvaneClient {
 namespace {
 
-const WCHAR LongPathPrefix[] = L"\\\\?\\";
-
 bool IsDotName(const WCHAR* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
@@ -58,27 +56,6 @@ std::optional<std::string> HeldObjectRefusal(HANDLE folder) {
         return std::string("the path is not a folder");
     }
     return std::nullopt;
-}
-
-std::optional<std::string> FinalPathOf(HANDLE folder) {
-    const DWORD needed = GetFinalPathNameByHandleW(folder, nullptr, 0, 0);
-    if (needed == 0) {
-        return std::nullopt;
-    }
-    std::vector<WCHAR> buffer(needed + 1, L'\0');
-    const DWORD length =
-        GetFinalPathNameByHandleW(folder, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
-    if (length == 0 || length >= buffer.size()) {
-        return std::nullopt;
-    }
-    std::wstring path(buffer.data(), length);
-    const std::wstring prefix(LongPathPrefix);
-    // "\\?\C:\x" is the drive path "C:\x"; "\\?\UNC\..." stays what it is, and is refused.
-    if (path.compare(0, prefix.size(), prefix) == 0 && path.size() > prefix.size() + 1 &&
-        path[prefix.size() + 1] == L':') {
-        path.erase(0, prefix.size());
-    }
-    return WideToUtf8(path);
 }
 
 std::optional<std::string> LinkedEntryRefusal(const std::string& folder) {

@@ -3,6 +3,7 @@
 // A directory held by a handle from the check to the grant, so that the rules and the grant see
 // the same folder whatever its name comes to lead to meanwhile, and the look at what it holds.
 
+#include "core/windows/FinalPath.h"
 #include "core/windows/ScopedHandle.h"
 
 #include <optional>
@@ -17,10 +18,6 @@ ScopedHandle OpenGrantDirectory(const std::string& path);
 
 // Why the object the handle holds must not be granted: it is a link, or not a directory.
 std::optional<std::string> HeldObjectRefusal(HANDLE folder);
-
-// The handle's normalized final path on its drive ("C:\Games\Mine"); a path in another form
-// ("\\?\UNC\...") as it comes. Empty when it cannot be had.
-std::optional<std::string> FinalPathOf(HANDLE folder);
 
 // Why an inheritable entry must not be written on `folder`: something it holds, at any depth,
 // is a junction or symbolic link, or a file with more than one hard link, which would carry the

@@ -1,5 +1,6 @@
 #include "core/windows/ServiceFolder.h"
 
+#include "core/windows/FinalPath.h"
 #include "core/windows/ScopedFindHandle.h"
 #include "core/windows/ScopedLocalMemory.h"
 #include "core/windows/WideString.h"
@@ -8,7 +9,6 @@
 #include <Poco/String.h>
 
 #include <optional>
-#include <vector>
 
 namespace OrvaneClient {
 namespace {
@@ -27,8 +27,6 @@ const char CreatorOwnerSid[] = "S-1-3-0";
 constexpr ACCESS_MASK ChangingRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_EA |
                                        FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | DELETE |
                                        WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-
-const WCHAR LongPathPrefix[] = L"\\\\?\\";
 
 std::string ErrorText(const char* call, DWORD error) {
     return std::string(call) + " failed with error code " + std::to_string(error);
@@ -72,22 +70,12 @@ std::optional<std::string> HeldFolderRefusal(HANDLE handle, const std::string& p
     if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return path + " is not a folder";
     }
-    const DWORD needed = GetFinalPathNameByHandleW(handle, nullptr, 0, 0);
-    std::vector<WCHAR> buffer(needed + 1, L'\0');
-    const DWORD length = needed == 0
-                             ? 0
-                             : GetFinalPathNameByHandleW(
-                                   handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
-    if (length == 0 || length >= buffer.size()) {
+    const std::optional<std::string> finalPath = FinalPathOf(handle);
+    if (!finalPath) {
         const DWORD error = GetLastError();
         return path + ": " + ErrorText("GetFinalPathNameByHandleW", error);
     }
-    std::wstring finalPath(buffer.data(), length);
-    const std::wstring prefix(LongPathPrefix);
-    if (finalPath.compare(0, prefix.size(), prefix) == 0) {
-        finalPath.erase(0, prefix.size());
-    }
-    const std::string reached = WideToUtf8(finalPath);
+    const std::string& reached = *finalPath;
     if (Poco::icompare(reached, path) != 0) {
         return path + " leads to " + reached;
     }
