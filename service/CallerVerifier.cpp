@@ -1,6 +1,7 @@
 #include "service/CallerVerifier.h"
 
 #include "core/windows/AccessToken.h"
+#include "core/windows/OperatingSystem.h"
 #include "core/windows/ScopedHandle.h"
 
 #include <Poco/Exception.h>

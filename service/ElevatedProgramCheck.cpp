@@ -1,7 +1,7 @@
 #include "service/ElevatedProgramCheck.h"
 
+#include "core/util/WideString.h"
 #include "core/windows/ScopedLocalMemory.h"
-#include "core/windows/WideString.h"
 #include "service/GrantTargetHandle.h"
 #include "service/PathForms.h"
 

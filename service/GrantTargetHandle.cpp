@@ -1,7 +1,7 @@
 #include "service/GrantTargetHandle.h"
 
+#include "core/util/WideString.h"
 #include "core/windows/ScopedFindHandle.h"
-#include "core/windows/WideString.h"
 
 #include <vector>
 

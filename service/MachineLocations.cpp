@@ -1,8 +1,8 @@
 #include "service/MachineLocations.h"
 
-#include "core/util/Locations.h"
+#include "core/util/WideString.h"
+#include "core/windows/Locations.h"
 #include "core/windows/ScopedRegistryKey.h"
-#include "core/windows/WideString.h"
 #include "service/PathForms.h"
 
 #include <Poco/Exception.h>

@@ -1,9 +1,9 @@
 #include "service/OrvaneService.h"
 
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "core/logging/LoggerSetup.h"
 #include "core/util/Constants.h"
-#include "core/util/Locations.h"
+#include "core/windows/Locations.h"
 #include "core/windows/ProcessMitigation.h"
 #include "core/windows/ScopedHandle.h"
 

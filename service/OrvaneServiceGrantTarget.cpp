@@ -1,6 +1,6 @@
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
+#include "core/util/WideString.h"
 #include "core/windows/ScopedRegistryKey.h"
-#include "core/windows/WideString.h"
 #include "service/GrantTargetHandle.h"
 #include "service/OrvaneService.h"
 

@@ -1,6 +1,6 @@
 #include "service/OrvaneServiceSocketReactor.h"
 
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "service/ReactorErrorHandler.h"
 
 #include <Poco/ErrorHandler.h>

@@ -1,4 +1,4 @@
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "core/windows/AccessToken.h"
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/SessionTokens.h"

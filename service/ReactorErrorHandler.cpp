@@ -1,6 +1,6 @@
 #include "service/ReactorErrorHandler.h"
 
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 
 #include <Poco/Exception.h>
 

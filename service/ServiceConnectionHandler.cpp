@@ -1,7 +1,7 @@
 #include "service/ServiceConnectionHandler.h"
 
 #include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 
 #include <Poco/Exception.h>
 #include <Poco/NObserver.h>

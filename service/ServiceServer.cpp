@@ -1,6 +1,6 @@
 #include "service/ServiceServer.h"
 
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "service/ListeningSocket.h"
 
 #include <algorithm>

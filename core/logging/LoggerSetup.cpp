@@ -1,14 +1,14 @@
 #include "core/logging/LoggerSetup.h"
 
+#include "core/logfacade/LogFacade.h"
 #include "core/logging/ArchiveCappedFileChannel.h"
 #include "core/logging/FilteringChannel.h"
 #include "core/logging/IsolatingChannel.h"
-#include "core/logging/LogFacade.h"
 #include "core/logging/RecentMemoryBufferChannel.h"
 #include "core/logging/ResolvingSyslogChannel.h"
 #include "core/util/Constants.h"
-#include "core/util/OperatingSystem.h"
 #include "core/windows/HostPath.h"
+#include "core/windows/OperatingSystem.h"
 #include "core/windows/ServiceFolder.h"
 #include "core/windows/Win32Api.h"
 

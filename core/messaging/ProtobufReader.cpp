@@ -1,6 +1,6 @@
 #include "core/messaging/ProtobufReader.h"
 
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "core/messaging/ExceptionText.h"
 
 #include <Poco/Exception.h>

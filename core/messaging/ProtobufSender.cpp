@@ -1,7 +1,7 @@
 #include "core/messaging/ProtobufSender.h"
 
 #include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "core/messaging/ExceptionText.h"
 #include "core/messaging/PacketFraming.h"
 

@@ -8,7 +8,7 @@
 // caller. One sender per connection, used by one thread at a time; it holds no lock.
 
 #include "core/Protocols/qovex_pb/Source/qovex_pb.pb.h"
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 
 #include <Poco/Net/StreamSocket.h>
 

@@ -2,9 +2,9 @@
 // service, and who accepted the connection.
 
 #include "core/messaging/ServiceClient.h"
+#include "core/util/WideString.h"
 #include "core/windows/ScopedServiceHandle.h"
 #include "core/windows/TcpTable.h"
-#include "core/windows/WideString.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Timestamp.h>

@@ -81,14 +81,4 @@ DWORD QueryConsoleUserToken(ScopedHandle& userToken) {
     return QuerySessionUserToken(WTSGetActiveConsoleSessionId(), userToken);
 }
 
-bool VersionAtLeast(DWORD major, DWORD minor, bool whenUnknown) {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    if (!GetVersionExA(&version)) {
-        return whenUnknown;
-    }
-    return version.dwMajorVersion > major ||
-           (version.dwMajorVersion == major && version.dwMinorVersion >= minor);
-}
-
 }  // namespace OrvaneClient

@@ -66,8 +66,4 @@ DWORD QuerySessionUserToken(DWORD session, ScopedHandle& userToken);
 // (NoConsoleSession is not told apart: the query then fails).
 DWORD QueryConsoleUserToken(ScopedHandle& userToken);
 
-// Whether the system's version is at least major.minor (GetVersionExA); `whenUnknown` when the
-// version cannot be read.
-bool VersionAtLeast(DWORD major, DWORD minor, bool whenUnknown);
-
 }  // namespace OrvaneClient

@@ -1,7 +1,7 @@
 #include "core/windows/FileProbe.h"
 
+#include "core/util/WideString.h"
 #include "core/windows/ScopedHandle.h"
-#include "core/windows/WideString.h"
 #include "core/windows/Win32Api.h"
 
 namespace OrvaneClient {

@@ -1,6 +1,6 @@
 #include "core/windows/FinalPath.h"
 
-#include "core/windows/WideString.h"
+#include "core/util/WideString.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
 #include "core/windows/ProcessMitigation.h"
 
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "core/windows/Kernel32Function.h"
 #include "core/windows/Win32Api.h"
 

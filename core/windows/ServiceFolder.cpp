@@ -1,9 +1,9 @@
 #include "core/windows/ServiceFolder.h"
 
+#include "core/util/WideString.h"
 #include "core/windows/FinalPath.h"
 #include "core/windows/ScopedFindHandle.h"
 #include "core/windows/ScopedLocalMemory.h"
-#include "core/windows/WideString.h"
 
 #include <Poco/Path.h>
 #include <Poco/String.h>

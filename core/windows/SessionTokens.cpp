@@ -1,7 +1,8 @@
 #include "core/windows/SessionTokens.h"
 
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "core/windows/AccessToken.h"
+#include "core/windows/OperatingSystem.h"
 #include "core/windows/ScopedHandle.h"
 
 #include <Poco/String.h>

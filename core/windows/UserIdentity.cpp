@@ -1,6 +1,6 @@
 #include "core/windows/UserIdentity.h"
 
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/ScopedLocalMemory.h"
 #include "core/windows/SessionTokens.h"

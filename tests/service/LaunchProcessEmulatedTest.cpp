@@ -1,7 +1,7 @@
 // launchProcess on the emulated machine: which token, environment, directory and flags the
 // program gets, every log line, and everything released whatever happens.
 
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "core/windows/FileProbe.h"
 #include "service/OrvaneService.h"
 #include "tests/support/EmulatedMachineTest.h"

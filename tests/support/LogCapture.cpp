@@ -1,6 +1,6 @@
 #include "tests/support/LogCapture.h"
 
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 
 #include <Poco/Logger.h>
 

@@ -5,9 +5,9 @@
 // Usage: orvane-grant-bench [folder, default C:\Games\GrantBench] [folders, default 1000]
 //        [files per folder, default 100]
 
+#include "core/util/WideString.h"
 #include "core/windows/HostPath.h"
 #include "core/windows/ScopedFindHandle.h"
-#include "core/windows/WideString.h"
 #include "core/windows/Win32Api.h"
 #include "service/OrvaneService.h"
 

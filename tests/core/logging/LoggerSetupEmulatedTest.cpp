@@ -1,4 +1,4 @@
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "core/logging/LoggerSetup.h"
 #include "core/windows/Win32Api.h"
 #include "tests/core/logging/LoggerSetupFixture.h"

@@ -1,8 +1,7 @@
-#include "tests/core/logging/LoggerSetupFixture.h"
-
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "core/logging/LoggerSetup.h"
 #include "core/logging/RecentMemoryBufferChannel.h"
+#include "tests/core/logging/LoggerSetupFixture.h"
 
 #include <Poco/File.h>
 #include <Poco/Logger.h>

@@ -1,4 +1,4 @@
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "core/util/Constants.h"
 #include "tests/core/logging/LoggerSetupFixture.h"
 

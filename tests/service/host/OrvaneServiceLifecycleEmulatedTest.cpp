@@ -1,6 +1,6 @@
 // The service host driven through the emulated SCM in-process, with the test as services.exe.
 
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "service/OrvaneService.h"
 #include "tests/service/ServiceTestClient.h"
 #include "tests/support/EmulatedMachineTest.h"

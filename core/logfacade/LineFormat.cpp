@@ -1,7 +1,7 @@
-#include "core/logging/LineFormat.h"
+#include "core/logfacade/LineFormat.h"
 
-#include "core/logging/LogFacade.h"
-#include "core/windows/WideString.h"
+#include "core/logfacade/LogFacade.h"
+#include "core/util/WideString.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -15,7 +15,7 @@
 //   a format that ends inside one is written as it stands.
 // Throws what std::string throws when memory runs out; touches no global state.
 
-#include "core/logging/FormatChecks.h"
+#include "core/logfacade/FormatChecks.h"
 
 #include <cstdarg>
 #include <cstddef>

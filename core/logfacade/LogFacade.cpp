@@ -1,6 +1,6 @@
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 
-#include "core/logging/LineFormat.h"
+#include "core/logfacade/LineFormat.h"
 
 #include <Poco/Logger.h>
 #include <Poco/Message.h>

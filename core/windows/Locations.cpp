@@ -1,6 +1,6 @@
-#include "core/util/Locations.h"
+#include "core/windows/Locations.h"
 
-#include "core/windows/WideString.h"
+#include "core/util/WideString.h"
 #include "core/windows/Win32Api.h"
 
 #include <Poco/Environment.h>
@@ -43,13 +43,6 @@ std::string GetCurrentDirectoryPath() {
         return std::string();
     }
     return WideToUtf8(std::wstring(buffer.data(), length));
-}
-
-std::string JoinPath(const std::string& directory, const std::string& relative) {
-    Poco::Path joined(directory, Poco::Path::PATH_WINDOWS);
-    joined.makeDirectory();
-    joined.append(Poco::Path(relative, Poco::Path::PATH_WINDOWS));
-    return joined.toString(Poco::Path::PATH_WINDOWS);
 }
 
 std::string GetAppDataDirectory() {

@@ -9,7 +9,7 @@
 // of a string argument is written as an escape, so one call is one line), may be called from
 // any thread, and never throws: an exception from the logging library or a channel is dropped.
 
-#include "core/logging/FormatChecks.h"
+#include "core/logfacade/FormatChecks.h"
 
 #include <cstddef>
 #include <string>

@@ -1,5 +1,5 @@
-#include "core/logging/LineFormat.h"
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LineFormat.h"
+#include "core/logfacade/LogFacade.h"
 
 #include <gtest/gtest.h>
 

@@ -1,16 +1,12 @@
-#include "core/util/Locations.h"
-#include "tests/core/util/ScopedEnvironmentVariable.h"
+#include "core/util/JoinPath.h"
 
 #include <Poco/Exception.h>
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 
 namespace OrvaneClient {
 namespace {
-
-using Testing::ScopedEnvironmentVariable;
 
 TEST(JoinPath, JoinsInWindowsNotation) {
     const struct {
@@ -30,18 +26,6 @@ TEST(JoinPath, JoinsInWindowsNotation) {
         EXPECT_EQ(JoinPath(entry.directory, entry.relative), entry.expected);
     }
     EXPECT_THROW(JoinPath("C:foo", "bar"), Poco::PathSyntaxException);
-}
-
-TEST(SystemDrive, EndsWithABackslash) {
-    const struct {
-        std::optional<std::string> value;
-        const char* expected;
-    } cases[] = {{"C:", "C:\\"}, {"", "C:\\"}, {std::nullopt, "C:\\"}, {"D:\\", "D:\\"}};
-    for (const auto& entry : cases) {
-        SCOPED_TRACE(entry.value.value_or("(unset)"));
-        const ScopedEnvironmentVariable systemDrive("SystemDrive", entry.value);
-        EXPECT_EQ(GetSystemDrive(), entry.expected);
-    }
 }
 
 }  // namespace

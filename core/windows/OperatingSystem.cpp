@@ -1,6 +1,6 @@
-#include "core/util/OperatingSystem.h"
+#include "core/windows/OperatingSystem.h"
 
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "core/windows/Kernel32Function.h"
 #include "core/windows/Win32Api.h"
 
@@ -163,6 +163,12 @@ std::string TwoThousandName(const OSVERSIONINFOEXA& version) {
     return name;
 }
 
+bool ReadVersion(OSVERSIONINFOEXA& version) {
+    std::memset(&version, 0, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    return GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&version)) != FALSE;
+}
+
 }  // namespace
 
 std::string GetWindowsVersionName() {
@@ -176,9 +182,7 @@ std::string GetWindowsVersionName() {
 
 bool TryGetWindowsVersionName(char* buffer, size_t size) {
     OSVERSIONINFOEXA version;
-    std::memset(&version, 0, sizeof(version));
-    version.dwOSVersionInfoSize = sizeof(version);
-    if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&version))) {
+    if (!ReadVersion(version)) {
         return false;
     }
     const WORD architecture = NativeProcessorArchitecture();
@@ -243,6 +247,15 @@ bool IsXpSp3OrLater() {
                &minimum,
                VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR | VER_SERVICEPACKMINOR,
                conditions) != FALSE;
+}
+
+bool VersionAtLeast(DWORD major, DWORD minor, bool whenUnknown) {
+    OSVERSIONINFOEXA version;
+    if (!ReadVersion(version)) {
+        return whenUnknown;
+    }
+    return version.dwMajorVersion > major ||
+           (version.dwMajorVersion == major && version.dwMinorVersion >= minor);
 }
 
 }  // namespace OrvaneClient

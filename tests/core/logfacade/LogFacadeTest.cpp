@@ -1,4 +1,4 @@
-#include "core/logging/LogFacade.h"
+#include "core/logfacade/LogFacade.h"
 #include "tests/support/LogCapture.h"
 
 #include <Poco/Exception.h>

@@ -4,18 +4,12 @@
 // notation (C:\ProgramData\OrvaneClient\logs) on every platform. No getter creates a directory;
 // every one may be called from any thread.
 
+#include "core/util/JoinPath.h"
+
 #include <cstddef>
 #include <string>
 
 namespace OrvaneClient {
-
-// `directory` made a directory (a last component read as a file name becomes the last
-// directory), followed by the directories and file name of `relative`, whose drive or root is
-// ignored. Both accept \ and / as separators; the result uses backslashes and ends in the file
-// name when `relative` has one ("C:\a" + "b\c.txt" -> "C:\a\b\c.txt"; "C:\ProgramData\" +
-// "OrvaneClient" -> "C:\ProgramData\OrvaneClient"). Poco::PathSyntaxException for a path that
-// is no Windows path ("C:foo").
-std::string JoinPath(const std::string& directory, const std::string& relative);
 
 // The common application data folder (SHGetFolderPathW, CSIDL_COMMON_APPDATA) joined with
 // "OrvaneClient". When the folder query fails, %ALLUSERSPROFILE% stands in for the folder; when

@@ -1,4 +1,4 @@
-#include "core/util/Locations.h"
+#include "core/windows/Locations.h"
 #include "core/windows/Win32Api.h"
 #include "tests/core/util/ScopedEnvironmentVariable.h"
 #include "tests/support/EmulatedMachineTest.h"

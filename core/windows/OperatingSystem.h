@@ -5,6 +5,8 @@
 // built from GetVersionExA, the native processor architecture, the product type (version 6)
 // and SM_SERVERR2. Callable from any thread.
 
+#include "core/windows/Win32Api.h"
+
 #include <cstddef>
 #include <string>
 
@@ -22,5 +24,9 @@ bool TryGetWindowsVersionName(char* buffer, size_t size);
 // True on Windows XP Service Pack 3 or later (5.2 SP3 or later for a WOW64 process), as
 // VerifyVersionInfoA answers.
 bool IsXpSp3OrLater();
+
+// Whether the system's version is at least major.minor (GetVersionExA); `whenUnknown` when the
+// version cannot be read. The one place that tests the version.
+bool VersionAtLeast(DWORD major, DWORD minor, bool whenUnknown);
 
 }  // namespace OrvaneClient

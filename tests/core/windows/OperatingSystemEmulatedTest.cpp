@@ -1,4 +1,4 @@
-#include "core/util/OperatingSystem.h"
+#include "core/windows/OperatingSystem.h"
 #include "tests/support/EmulatedMachineTest.h"
 #include "tests/support/LogCapture.h"
 #include "win32emu/include/Win32Emu/Machine.h"

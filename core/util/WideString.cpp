@@ -1,4 +1,4 @@
-#include "core/windows/WideString.h"
+#include "core/util/WideString.h"
 
 #include <Poco/UnicodeConverter.h>
 
