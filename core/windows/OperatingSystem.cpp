@@ -67,6 +67,16 @@ DWORD ProductType(const OSVERSIONINFOEXA& version) {
     return productType;
 }
 
+std::string EditionText(const OSVERSIONINFOEXA& version) {
+    const DWORD productType = ProductType(version);
+    for (const EditionName& edition : EditionNames) {
+        if (edition.productType == productType) {
+            return edition.text;
+        }
+    }
+    return std::string();
+}
+
 std::string VersionSixName(const OSVERSIONINFOEXA& version) {
     std::string name;
     switch (version.dwMinorVersion) {
@@ -85,14 +95,15 @@ std::string VersionSixName(const OSVERSIONINFOEXA& version) {
         default:
             break;
     }
-    const DWORD productType = ProductType(version);
-    for (const EditionName& edition : EditionNames) {
-        if (edition.productType == productType) {
-            name += edition.text;
-            break;
-        }
-    }
-    return name;
+    return name + EditionText(version);
+}
+
+// Windows 11 kept major version 10; only the build number tells it from Windows 10.
+std::string VersionTenName(const OSVERSIONINFOEXA& version) {
+    constexpr DWORD FirstWindowsElevenBuild = 22000;
+    const char* const name =
+        version.dwBuildNumber < FirstWindowsElevenBuild ? "Windows 10 " : "Windows 11 ";
+    return name + EditionText(version);
 }
 
 std::string ServerTwoThousandThreeName(const OSVERSIONINFOEXA& version, WORD architecture) {
@@ -192,7 +203,9 @@ bool TryGetWindowsVersionName(char* buffer, size_t size) {
     }
 
     std::string text = "Microsoft ";
-    if (version.dwMajorVersion == 6) {
+    if (version.dwMajorVersion == 10) {
+        text += VersionTenName(version);
+    } else if (version.dwMajorVersion == 6) {
         text += VersionSixName(version);
     } else if (version.dwMajorVersion == 5 && version.dwMinorVersion == 2) {
         text += ServerTwoThousandThreeName(version, architecture);
@@ -201,7 +214,7 @@ bool TryGetWindowsVersionName(char* buffer, size_t size) {
     } else if (version.dwMajorVersion == 5 && version.dwMinorVersion == 0) {
         text += TwoThousandName(version);
     }
-    // Later versions get no name of their own: the build number still tells them apart.
+    // Any other version gets no name of its own: the build number still tells it apart.
 
     // szCSDVersion is not guaranteed to be terminated within its 128 characters.
     const std::string servicePack(version.szCSDVersion,

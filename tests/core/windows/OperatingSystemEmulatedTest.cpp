@@ -57,10 +57,14 @@ const DescribedSystem DescribedSystems[] = {
      "Microsoft Windows XP Professional Service Pack 3 (build 2600)"},
     {5, 2, 3790, "Service Pack 2", VER_SUITE_ENTERPRISE, Server, X86, 0, 1,
      "Microsoft Windows Server 2003 R2, Enterprise Edition Service Pack 2 (build 3790)"},
-    // An edition missing from the table, and version 10: two spaces before the parenthesis.
+    // An edition missing from the table: two spaces before the parenthesis.
     {6, 1, 7601, "", 0, Workstation, X64, 0x65, 0, "Microsoft Windows 7  (build 7601), 64-bit"},
+    // Version 10 is Windows 11 from build 22000 on.
     {10, 0, 19045, "", 0, Workstation, X64, PRODUCT_PROFESSIONAL, 0,
-     "Microsoft  (build 19045), 64-bit"},
+     "Microsoft Windows 10 Professional (build 19045), 64-bit"},
+    {10, 0, 22000, "", 0, Workstation, X86, PRODUCT_PROFESSIONAL, 0,
+     "Microsoft Windows 11 Professional (build 22000), 32-bit"},
+    {10, 0, 22631, "", 0, Workstation, X64, 0x65, 0, "Microsoft Windows 11  (build 22631), 64-bit"},
     {6, 0, 6002, "Service Pack 2", 0, Workstation, X86, PRODUCT_ULTIMATE, 0,
      "Microsoft Windows Vista Ultimate Edition Service Pack 2 (build 6002), 32-bit"},
     {6, 0, 6001, "", 0, Server, IA64, PRODUCT_ENTERPRISE_SERVER_IA64, 0,
