@@ -195,7 +195,7 @@ TEST_F(CallersTest, IntegrityLevelAndAppContainerByProcessAndVersion) {
     windows10.buildNumber = 19045;
     Win32Emu::VersionInfo xp;
     xp.majorVersion = 5;
-    const Win32Emu::VersionInfo windows7 = machine().version();
+    const Win32Emu::VersionInfo windows7;  // the default: 6.1.7601 SP1
 
     struct Case {
         DWORD processId;

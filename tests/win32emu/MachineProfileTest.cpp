@@ -37,14 +37,14 @@ protected:
     }
 };
 
-TEST_F(MachineProfileTest, BuiltInProfileIsAWindows7ProfessionalMachineWithAConsoleUser) {
+TEST_F(MachineProfileTest, BuiltInProfileIsAWindows11ProfessionalMachineWithAConsoleUser) {
     const Win32Emu::VersionInfo version = machine().version();
-    EXPECT_EQ(6u, version.majorVersion);
-    EXPECT_EQ(1u, version.minorVersion);
-    EXPECT_EQ(7601u, version.buildNumber);
-    EXPECT_EQ("Service Pack 1", version.servicePack);
+    EXPECT_EQ(10u, version.majorVersion);
+    EXPECT_EQ(0u, version.minorVersion);
+    EXPECT_EQ(22631u, version.buildNumber);
+    EXPECT_EQ("", version.servicePack);
     DWORD product = 0;
-    ASSERT_TRUE(GetProductInfo(6, 1, 0, 0, &product));
+    ASSERT_TRUE(GetProductInfo(10, 0, 0, 0, &product));
     EXPECT_EQ(static_cast<DWORD>(PRODUCT_PROFESSIONAL), product);
 
     EXPECT_EQ(1u, machine().consoleSession());
@@ -88,7 +88,7 @@ TEST_F(MachineProfileTest, ProfileFileOverridesOnlyWhatItNames) {
     EXPECT_EQ(5u, version.majorVersion);
     EXPECT_EQ(2600u, version.buildNumber);
     EXPECT_EQ("Service Pack 3", version.servicePack);
-    EXPECT_EQ(1, version.servicePackMajor);  // not named: the built-in value stays
+    EXPECT_EQ(0, version.servicePackMajor);  // not named: the built-in value stays
     SYSTEM_INFO info{};
     GetNativeSystemInfo(&info);
     EXPECT_EQ(PROCESSOR_ARCHITECTURE_INTEL, info.wProcessorArchitecture);

@@ -21,12 +21,12 @@ TEST_F(SystemInformationTest, GetVersionExReportsTheMachinesVersion) {
     std::memset(&info, 0xcc, sizeof(info));
     info.dwOSVersionInfoSize = sizeof(info);
     ASSERT_TRUE(GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&info)));
-    EXPECT_EQ(6u, info.dwMajorVersion);
-    EXPECT_EQ(1u, info.dwMinorVersion);
-    EXPECT_EQ(7601u, info.dwBuildNumber);
+    EXPECT_EQ(10u, info.dwMajorVersion);
+    EXPECT_EQ(0u, info.dwMinorVersion);
+    EXPECT_EQ(22631u, info.dwBuildNumber);
     EXPECT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), info.dwPlatformId);
-    EXPECT_STREQ("Service Pack 1", info.szCSDVersion);
-    EXPECT_EQ(1, info.wServicePackMajor);
+    EXPECT_STREQ("", info.szCSDVersion);
+    EXPECT_EQ(0, info.wServicePackMajor);
     EXPECT_EQ(0, info.wServicePackMinor);
     EXPECT_EQ(VER_SUITE_SINGLEUSERTS, info.wSuiteMask);
     EXPECT_EQ(VER_NT_WORKSTATION, info.wProductType);
@@ -101,6 +101,7 @@ TEST_F(SystemInformationTest, UnknownExportCannotBeConfigured) {
 
 // IsXpSp3OrLater's question and its neighbours, against Windows 7 SP1.
 TEST_F(SystemInformationTest, VerifyVersionInfoComparesTheVersionAsAWhole) {
+    machine().setVersion(Win32Emu::VersionInfo());
     const DWORD mask =
         VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR | VER_SERVICEPACKMINOR;
     const struct {

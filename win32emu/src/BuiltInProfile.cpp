@@ -2,8 +2,8 @@
 
 namespace Win32Emu {
 
-// The machine every process gets unless a profile file says otherwise: Windows 7 Professional SP1
-// on x64, the 32-bit service running under WOW64, an administrator (with a UAC split token)
+// The machine every process gets unless a profile file says otherwise: Windows 11 Professional
+// (23H2) on x64, the 32-bit service running under WOW64, an administrator (with a UAC split token)
 // logged on at the console in session 1, the client's machine-wide keys and the refresh token the
 // client stored in that user's hive, the library roots the service may grant in, a few
 // programs to launch, and the access lists Windows ships with on the drive's root, Program Files,
@@ -15,12 +15,12 @@ namespace Win32Emu {
 const char* MachineProfile::builtInJson() {
     return R"json({
     "version": {
-        "major": 6,
-        "minor": 1,
-        "build": 7601,
+        "major": 10,
+        "minor": 0,
+        "build": 22631,
         "platformId": 2,
-        "servicePack": "Service Pack 1",
-        "servicePackMajor": 1,
+        "servicePack": "",
+        "servicePackMajor": 0,
         "servicePackMinor": 0,
         "suiteMask": 256,
         "productType": 1

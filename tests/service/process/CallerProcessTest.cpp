@@ -53,9 +53,7 @@ TEST(CallerProcessTest, AnotherUsersClientIsRefusedAuthInfo) {
                        "(2, console session 1)\n"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("[Information]: Redirection trust mitigation is off: not offered by this "
-                       "system\n"),
-              std::string::npos)
+    EXPECT_NE(log.find("[Information]: Redirection trust mitigation is on\n"), std::string::npos)
         << log;
 }
 

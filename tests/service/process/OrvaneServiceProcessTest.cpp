@@ -61,7 +61,8 @@ TEST_F(OrvaneServiceProcessTest, StartedByHandLogsAndExitsWithMinusTwelve) {
                        "0.1.0.412 (2014-08-12 16:20).\n"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("[orvane_service][Information]: Operating system: Microsoft Windows 7 "),
+    EXPECT_NE(log.find("[orvane_service][Information]: Operating system: Microsoft Windows 11 "
+                       "Professional (build 22631), 64-bit\n"),
               std::string::npos);
     EXPECT_NE(log.find("[orvane_service][Information]: OrvaneService should be started as a "
                        "service\n"),

@@ -28,7 +28,7 @@ public:
     // VersionInfo, x64, WOW64 off. Open handles stay valid (a process's handles outlive any
     // one test), so accounting is compared before and after an operation. Keeps the host root.
     void reset();
-    // reset(), then the built-in profile: a Windows 7 SP1 x64 Professional machine with a
+    // reset(), then the built-in profile: a Windows 11 x64 Professional machine with a
     // console user, the client's registry keys and a refresh token, C:\ProgramData.
     void loadDefaultProfile();
     // reset(), the built-in profile, then the JSON profile on top of it. Throws a
