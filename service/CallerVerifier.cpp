@@ -12,24 +12,24 @@ namespace OrvaneClient {
 
 namespace {
 
-std::string failed(const char* call, DWORD error) {
+std::string Failed(const char* call, DWORD error) {
     return std::string(call) + " failed, error code " + std::to_string(error);
 }
 
 using Endpoint = TcpTable::Endpoint;
 
-std::uint64_t fileTimeValue(const FILETIME& time) {
+std::uint64_t FileTimeValue(const FILETIME& time) {
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
 // The process that owns the client's end of the connection from `peer` to `server`; none with
 // `failure` set.
-std::optional<DWORD> connectionOwner(const Endpoint& peer,
+std::optional<DWORD> ConnectionOwner(const Endpoint& peer,
                                      const Endpoint& server,
                                      std::string& failure) {
     TcpTable table;
     if (const DWORD result = table.read(TCP_TABLE_OWNER_PID_CONNECTIONS); result != NO_ERROR) {
-        failure = failed("GetExtendedTcpTable", result);
+        failure = Failed("GetExtendedTcpTable", result);
         return std::nullopt;
     }
     const std::optional<DWORD> owner = table.connectionOwner(peer, server);
@@ -41,11 +41,11 @@ std::optional<DWORD> connectionOwner(const Endpoint& peer,
 
 // Why the token of the calling process is not the console user's own, unsandboxed one; empty
 // when it is.
-std::optional<std::string> tokenRefusal(HANDLE token, PSID consoleUserSid) {
+std::optional<std::string> TokenRefusal(HANDLE token, PSID consoleUserSid) {
     const AccessToken caller(token);
     std::optional<TokenUserSid> user;
     if (const DWORD error = caller.user(user); error != ERROR_SUCCESS || !user) {
-        return failed("GetTokenInformation(TokenUser)", error);
+        return Failed("GetTokenInformation(TokenUser)", error);
     }
     if (!EqualSid(user->get(), consoleUserSid)) {
         return std::string("other user");
@@ -55,7 +55,7 @@ std::optional<std::string> tokenRefusal(HANDLE token, PSID consoleUserSid) {
     if (VersionAtLeast(6, 0, true)) {
         DWORD level = 0;
         if (const DWORD error = caller.integrityLevel(level); error != ERROR_SUCCESS) {
-            return failed("GetTokenInformation(TokenIntegrityLevel)", error);
+            return Failed("GetTokenInformation(TokenIntegrityLevel)", error);
         }
         if (level < SECURITY_MANDATORY_MEDIUM_RID) {
             return "integrity level " + std::to_string(level) + " below medium";
@@ -64,13 +64,72 @@ std::optional<std::string> tokenRefusal(HANDLE token, PSID consoleUserSid) {
     if (VersionAtLeast(6, 2, true)) {
         bool appContainer = false;
         if (const DWORD error = caller.isAppContainer(appContainer); error != ERROR_SUCCESS) {
-            return failed("GetTokenInformation(TokenIsAppContainer)", error);
+            return Failed("GetTokenInformation(TokenIsAppContainer)", error);
         }
         if (appContainer) {
             return std::string("AppContainer process");
         }
     }
     return std::nullopt;
+}
+
+// The held handle keeps the id from passing to another process, but a process that exited is
+// not the caller any more.
+std::optional<std::string> ExitRefusal(HANDLE process) {
+    const DWORD waited = WaitForSingleObject(process, 0);
+    if (waited == WAIT_OBJECT_0) {
+        return std::string("process exited");
+    }
+    if (waited != WAIT_TIMEOUT) {
+        const DWORD error = GetLastError();
+        return Failed("WaitForSingleObject", error);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> RestrictedRefusal(HANDLE token) {
+    bool restricted = false;
+    if (const DWORD error = AccessToken(token).isRestricted(restricted); error != ERROR_SUCCESS) {
+        return Failed("IsTokenRestricted", error);
+    }
+    if (restricted) {
+        return std::string("restricted token");
+    }
+    return std::nullopt;
+}
+
+// Why process `processId` is not in the console session; none with `consoleSession` set when it
+// is.
+std::optional<std::string> SessionRefusal(DWORD processId, DWORD& consoleSession) {
+    DWORD callerSession = 0;
+    if (!ProcessIdToSessionId(processId, &callerSession)) {
+        const DWORD error = GetLastError();
+        return Failed("ProcessIdToSessionId", error);
+    }
+    consoleSession = WTSGetActiveConsoleSessionId();
+    if (consoleSession == NoConsoleSession) {
+        return std::string("nobody at the console");
+    }
+    if (callerSession != consoleSession) {
+        return "other session (" + std::to_string(callerSession) + ", console session " +
+               std::to_string(consoleSession) + ")";
+    }
+    return std::nullopt;
+}
+
+// TokenRefusal against the user logged on in `consoleSession`.
+std::optional<std::string> ConsoleUserRefusal(HANDLE token, DWORD consoleSession) {
+    ScopedHandle consoleToken;
+    if (const DWORD error = QuerySessionUserToken(consoleSession, consoleToken);
+        error != ERROR_SUCCESS) {
+        return Failed("WTSQueryUserToken", error);
+    }
+    std::optional<TokenUserSid> consoleUser;
+    if (const DWORD error = AccessToken(consoleToken.get()).user(consoleUser);
+        error != ERROR_SUCCESS || !consoleUser) {
+        return Failed("GetTokenInformation(TokenUser)", error);
+    }
+    return TokenRefusal(token, consoleUser->get());
 }
 
 }  // namespace
@@ -100,7 +159,7 @@ void CallerVerifier::identify() {
     if (!peer || !server) {
         return;
     }
-    processId = connectionOwner(*peer, *server, identificationFailure);
+    processId = ConnectionOwner(*peer, *server, identificationFailure);
     if (!processId) {
         return;
     }
@@ -109,7 +168,7 @@ void CallerVerifier::identify() {
         OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, *processId);
     if (opened == nullptr) {
         const DWORD error = GetLastError();
-        identificationFailure = failed("OpenProcess", error);
+        identificationFailure = Failed("OpenProcess", error);
         return;
     }
     ScopedHandle owner(opened);
@@ -121,10 +180,10 @@ void CallerVerifier::identify() {
     FILETIME user = {};
     if (!GetProcessTimes(owner.get(), &created, &exited, &kernel, &user)) {
         const DWORD error = GetLastError();
-        identificationFailure = failed("GetProcessTimes", error);
+        identificationFailure = Failed("GetProcessTimes", error);
         return;
     }
-    if (fileTimeValue(created) > fileTimeValue(accepted)) {
+    if (FileTimeValue(created) > FileTimeValue(accepted)) {
         identificationFailure = "process started after the connection";
         return;
     }
@@ -138,56 +197,23 @@ std::optional<std::string> CallerVerifier::refusal() {
     if (!process.isValid()) {
         return identificationFailure;
     }
-    // The held handle keeps the id from passing to another process, but a process that exited
-    // is not the caller any more.
-    const DWORD waited = WaitForSingleObject(process.get(), 0);
-    if (waited == WAIT_OBJECT_0) {
-        return std::string("process exited");
-    }
-    if (waited != WAIT_TIMEOUT) {
-        const DWORD error = GetLastError();
-        return failed("WaitForSingleObject", error);
+    if (std::optional<std::string> exited = ExitRefusal(process.get())) {
+        return exited;
     }
     HANDLE rawToken = nullptr;
     if (!OpenProcessToken(process.get(), TOKEN_QUERY, &rawToken)) {
         const DWORD error = GetLastError();
-        return failed("OpenProcessToken", error);
+        return Failed("OpenProcessToken", error);
     }
     const ScopedHandle token(rawToken);
-    bool restricted = false;
-    if (const DWORD error = AccessToken(token.get()).isRestricted(restricted);
-        error != ERROR_SUCCESS) {
-        return failed("IsTokenRestricted", error);
+    if (std::optional<std::string> restricted = RestrictedRefusal(token.get())) {
+        return restricted;
     }
-    if (restricted) {
-        return std::string("restricted token");
+    DWORD consoleSession = 0;
+    if (std::optional<std::string> elsewhere = SessionRefusal(*processId, consoleSession)) {
+        return elsewhere;
     }
-
-    DWORD callerSession = 0;
-    if (!ProcessIdToSessionId(*processId, &callerSession)) {
-        const DWORD error = GetLastError();
-        return failed("ProcessIdToSessionId", error);
-    }
-    const DWORD consoleSession = WTSGetActiveConsoleSessionId();
-    if (consoleSession == NoConsoleSession) {
-        return std::string("nobody at the console");
-    }
-    if (callerSession != consoleSession) {
-        return "other session (" + std::to_string(callerSession) + ", console session " +
-               std::to_string(consoleSession) + ")";
-    }
-
-    ScopedHandle consoleToken;
-    if (const DWORD error = QuerySessionUserToken(consoleSession, consoleToken);
-        error != ERROR_SUCCESS) {
-        return failed("WTSQueryUserToken", error);
-    }
-    std::optional<TokenUserSid> consoleUser;
-    if (const DWORD error = AccessToken(consoleToken.get()).user(consoleUser);
-        error != ERROR_SUCCESS || !consoleUser) {
-        return failed("GetTokenInformation(TokenUser)", error);
-    }
-    return tokenRefusal(token.get(), consoleUser->get());
+    return ConsoleUserRefusal(token.get(), consoleSession);
 }
 
 }  // namespace OrvaneClient

@@ -78,6 +78,40 @@ std::optional<std::string> NonLocalLaunchReason(const char* processPath, const c
     return std::nullopt;
 }
 
+// The failure of CreateProcessAsUserW, and whether anything else holds the executable open.
+void LogCreationFailure(const char* processPath,
+                        const char* commandLineArgs,
+                        const std::string& directory,
+                        DWORD error) {
+    LogInfo(
+        "Couldn't create process as user. Process path: %s, command line %s, working "
+        "directory: %s, error code %d",
+        processPath,
+        commandLineArgs,
+        directory.c_str(),
+        static_cast<int>(error));
+    if (CanOpenFileExclusively(processPath)) {
+        LogInfo("OrvaneService could obtatin exclusive access on file: %s successfully.",
+                processPath);
+    } else {
+        LogWarning("OrvaneService could not obtatin exclusive access on file: %s.", processPath);
+    }
+}
+
+// The service forgets the process it started: neither handle is kept.
+void ForgetProcess(const PROCESS_INFORMATION& processInformation) {
+    ScopedHandle thread(processInformation.hThread);
+    ScopedHandle process(processInformation.hProcess);
+    if (!thread.close()) {
+        const DWORD error = GetLastError();
+        LogInfo("Couldn't close thread handle, error code %d", static_cast<int>(error));
+    }
+    if (!process.close()) {
+        const DWORD error = GetLastError();
+        LogInfo("Couldn't close process handle, error code %d", static_cast<int>(error));
+    }
+}
+
 // Steps after the tokens and the environment block are had: the working directory, the process,
 // and on failure the probe of the executable. Releases nothing it was given.
 bool StartProcess(HANDLE launchToken,
@@ -119,34 +153,10 @@ bool StartProcess(HANDLE launchToken,
                               &startupInfo,
                               &processInformation)) {
         const DWORD error = GetLastError();
-        LogInfo(
-            "Couldn't create process as user. Process path: %s, command line %s, working "
-            "directory: %s, error code %d",
-            processPath,
-            commandLineArgs,
-            directory.c_str(),
-            static_cast<int>(error));
-        if (CanOpenFileExclusively(path)) {
-            LogInfo("OrvaneService could obtatin exclusive access on file: %s successfully.",
-                    processPath);
-        } else {
-            LogWarning("OrvaneService could not obtatin exclusive access on file: %s.",
-                       processPath);
-        }
+        LogCreationFailure(processPath, commandLineArgs, directory, error);
         return false;
     }
-
-    // The service forgets the process: neither handle is kept.
-    ScopedHandle thread(processInformation.hThread);
-    ScopedHandle process(processInformation.hProcess);
-    if (!thread.close()) {
-        const DWORD error = GetLastError();
-        LogInfo("Couldn't close thread handle, error code %d", static_cast<int>(error));
-    }
-    if (!process.close()) {
-        const DWORD error = GetLastError();
-        LogInfo("Couldn't close process handle, error code %d", static_cast<int>(error));
-    }
+    ForgetProcess(processInformation);
     LogInfo("Created process as user. Process path: %s, command line %s, working directory: %s",
             processPath,
             commandLineArgs,

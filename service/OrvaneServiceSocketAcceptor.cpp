@@ -1,6 +1,7 @@
 #include "service/OrvaneServiceSocketAcceptor.h"
 
 #include "core/logfacade/LogFacade.h"
+#include "service/PeerText.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Net/SocketDefs.h>
@@ -17,20 +18,12 @@ namespace {
 using AcceptObserver = Poco::Observer<OrvaneServiceSocketAcceptor, Poco::Net::ReadableNotification>;
 
 // Errors of accept() that mean "no descriptor or buffer to spare", not "this connection failed".
-bool isResourceShortage(int code) {
+bool IsResourceShortage(int code) {
     return code == POCO_EMFILE || code == POCO_ENOBUFS || code == ENFILE;
 }
 
 // A connection over the cap is logged at most once a second.
 constexpr Poco::Clock::ClockDiff RefusalLineIntervalMicroseconds = 1000 * 1000;
-
-std::string PeerText(const Poco::Net::StreamSocket& connection) {
-    try {
-        return connection.peerAddress().toString();
-    } catch (const Poco::Exception&) {
-        return "(unknown peer)";
-    }
-}
 
 }  // namespace
 
@@ -86,7 +79,7 @@ void OrvaneServiceSocketAcceptor::onAccept(Poco::Net::ReadableNotification* noti
     try {
         connection = listeningSocket.acceptConnection();
     } catch (const Poco::Exception& exception) {
-        if (!isResourceShortage(exception.code())) {
+        if (!IsResourceShortage(exception.code())) {
             throw;
         }
         if (!outOfDescriptors) {

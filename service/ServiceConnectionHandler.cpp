@@ -2,6 +2,7 @@
 
 #include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
 #include "core/logfacade/LogFacade.h"
+#include "service/PeerText.h"
 
 #include <Poco/Exception.h>
 #include <Poco/NObserver.h>
@@ -29,23 +30,15 @@ using ShutdownObserver = Poco::NObserver<ServiceConnectionHandler, Poco::Net::Sh
 constexpr int ReadTimeoutSeconds = 1;
 
 // The request's sequence number as the log lines show it.
-std::string sequenceText(const Header& header) {
+std::string SequenceText(const Header& header) {
     return header.has_oseq() ? std::to_string(header.oseq()) : std::string("-");
 }
 
-std::optional<std::uint32_t> requestSequence(const Header& header) {
+std::optional<std::uint32_t> RequestSequence(const Header& header) {
     if (header.has_oseq()) {
         return header.oseq();
     }
     return std::nullopt;
-}
-
-std::string peerTextOf(const Poco::Net::StreamSocket& socket) {
-    try {
-        return socket.peerAddress().toString();
-    } catch (const Poco::Exception&) {
-        return "(unknown peer)";
-    }
 }
 
 // Thrown from the first member's initializer, so that nothing of the handler is built.
@@ -63,7 +56,7 @@ ServiceConnectionHandler::ServiceConnectionHandler(Poco::Net::StreamSocket& sock
       sender(this->socket, [this](const std::string& packet) { queuePacket(packet); }),
       context(context),
       caller(this->socket),
-      peerText(peerTextOf(socket)) {
+      peerText(PeerText(socket)) {
     LogInfo("ServiceServer connected");
     Poco::Net::SocketReactor& reactor = context.reactor;
     reactor.addEventHandler(this->socket,
@@ -132,7 +125,7 @@ void ServiceConnectionHandler::onReadable(
             break;
         default:
             LogWarning(
-                "Received unknown message %s type %u", sequenceText(header).c_str(), header.type());
+                "Received unknown message %s type %u", SequenceText(header).c_str(), header.type());
             // The sender knows no response type for it and sends nothing: the client gets no
             // answer, and the connection stays open.
             sender.sendErrorReply(header, Response::NOT_IMPLEMENTED);
@@ -201,28 +194,28 @@ void ServiceConnectionHandler::finishJob(const Reply& reply) {
 }
 
 void ServiceConnectionHandler::handleLibraryInfoRequest(const Header& header) {
-    LogInfo("Received LibraryInfoRequest %s", sequenceText(header).c_str());
+    LogInfo("Received LibraryInfoRequest %s", SequenceText(header).c_str());
     const std::string location = service->getLibraryLocation();
-    sender.sendLibraryInfoResponse(requestSequence(header), location);
+    sender.sendLibraryInfoResponse(RequestSequence(header), location);
 }
 
 ServiceConnectionHandler::Reply ServiceConnectionHandler::handleAuthInfoRequest(
     const Header& header) {
-    LogInfo("Received AuthInfoRequest %s", sequenceText(header).c_str());
+    LogInfo("Received AuthInfoRequest %s", SequenceText(header).c_str());
     if (std::optional<Reply> refused = callerRefusal(header, "AuthInfoRequest")) {
         return *refused;
     }
     std::string token;
     if (service->getRefreshToken(token)) {
         return
-            [this, header, token] { sender.sendAuthInfoResponse(requestSequence(header), token); };
+            [this, header, token] { sender.sendAuthInfoResponse(RequestSequence(header), token); };
     }
     return [this, header] { sender.sendErrorReply(header, Response::NOT_FOUND); };
 }
 
 ServiceConnectionHandler::Reply ServiceConnectionHandler::handleLaunchElevatedRequest(
     const Header& header, const std::vector<char>& contentBuffer) {
-    const std::string sequence = sequenceText(header);
+    const std::string sequence = SequenceText(header);
     LogInfo("Received LaunchElevatedRequest %s", sequence.c_str());
     if (std::optional<Reply> refused = callerRefusal(header, "LaunchElevatedRequest")) {
         return *refused;
@@ -247,7 +240,7 @@ ServiceConnectionHandler::Reply ServiceConnectionHandler::handleLaunchElevatedRe
 
     return [this, header, launched, processId] {
         if (launched) {
-            sender.sendLaunchElevatedResponse(requestSequence(header), processId);
+            sender.sendLaunchElevatedResponse(RequestSequence(header), processId);
         } else {
             sender.sendErrorReply(header, Response::INTERNAL_ERROR);
         }
@@ -257,7 +250,7 @@ ServiceConnectionHandler::Reply ServiceConnectionHandler::handleLaunchElevatedRe
 
 ServiceConnectionHandler::Reply ServiceConnectionHandler::handleFixDirectoryPrivilegesRequest(
     const Header& header, const std::vector<char>& contentBuffer) {
-    LogInfo("Received FixDirectoryPrivilegesRequest %s", sequenceText(header).c_str());
+    LogInfo("Received FixDirectoryPrivilegesRequest %s", SequenceText(header).c_str());
     if (std::optional<Reply> refused = callerRefusal(header, "FixDirectoryPrivilegesRequest")) {
         return *refused;
     }
@@ -287,7 +280,7 @@ std::optional<ServiceConnectionHandler::Reply> ServiceConnectionHandler::callerR
     }
     LogWarning("Refused %s %s from process %s: %s",
                request,
-               sequenceText(header).c_str(),
+               SequenceText(header).c_str(),
                caller.processText().c_str(),
                refusal->c_str());
     return Reply([this, header] { sender.sendErrorReply(header, Response::FORBIDDEN); });

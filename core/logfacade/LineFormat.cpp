@@ -277,6 +277,54 @@ void AppendString(LineWriter& line, const Directive& directive, Arguments& argum
     }
 }
 
+// Renders one conversion with its argument; false, having taken no argument, when the type is no
+// conversion at all (a format that ends inside one gives '\0').
+bool AppendConversion(LineWriter& line, const Directive& directive, Arguments& arguments) {
+    switch (directive.type) {
+        case 'd':
+        case 'i':
+            AppendInteger<true>(line, directive, arguments);
+            return true;
+        case 'u':
+        case 'o':
+        case 'x':
+        case 'X':
+            AppendInteger<false>(line, directive, arguments);
+            return true;
+        case 'f':
+        case 'F':
+        case 'e':
+        case 'E':
+        case 'g':
+        case 'G':
+        case 'a':
+        case 'A':
+            if (directive.size == Size::LongDouble) {
+                AppendValue<long double>(line, directive, arguments);
+            } else {
+                AppendValue<double>(line, directive, arguments);
+            }
+            return true;
+        case 'p':
+            AppendValue<void*>(line, directive, arguments);
+            return true;
+        case 'c':
+        case 'C':  // %C and %S: the wide forms, as the C library knows them
+            AppendCharacter(line, directive, arguments);
+            return true;
+        case 's':
+        case 'S':
+            AppendString(line, directive, arguments);
+            return true;
+        case 'n':
+            // Nothing is ever written through a pointer taken from a log call.
+            (void)va_arg(arguments.list, void*);
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 void FormatLogLine(char* buffer, size_t capacity, const char* format, va_list argumentList) {
@@ -298,57 +346,11 @@ void FormatLogLine(char* buffer, size_t capacity, const char* format, va_list ar
             ++cursor;
             continue;
         }
-
         Directive directive;
         cursor = ParseDirective(cursor, arguments, directive);
-        switch (directive.type) {
-            case '\0':
-                // A format that ends inside a conversion is written as it stands.
-                line.append(conversionStart, static_cast<size_t>(cursor - conversionStart));
-                return;
-            case 'd':
-            case 'i':
-                AppendInteger<true>(line, directive, arguments);
-                break;
-            case 'u':
-            case 'o':
-            case 'x':
-            case 'X':
-                AppendInteger<false>(line, directive, arguments);
-                break;
-            case 'f':
-            case 'F':
-            case 'e':
-            case 'E':
-            case 'g':
-            case 'G':
-            case 'a':
-            case 'A':
-                if (directive.size == Size::LongDouble) {
-                    AppendValue<long double>(line, directive, arguments);
-                } else {
-                    AppendValue<double>(line, directive, arguments);
-                }
-                break;
-            case 'p':
-                AppendValue<void*>(line, directive, arguments);
-                break;
-            case 'c':
-            case 'C':  // %C and %S: the wide forms, as the C library knows them
-                AppendCharacter(line, directive, arguments);
-                break;
-            case 's':
-            case 'S':
-                AppendString(line, directive, arguments);
-                break;
-            case 'n':
-                // Nothing is ever written through a pointer taken from a log call.
-                (void)va_arg(arguments.list, void*);
-                break;
-            default:
-                // Not a conversion: written as it stands, and it takes no argument.
-                line.append(conversionStart, static_cast<size_t>(cursor - conversionStart));
-                break;
+        if (!AppendConversion(line, directive, arguments)) {
+            // Not a conversion, or the format ends inside one: written as it stands.
+            line.append(conversionStart, static_cast<size_t>(cursor - conversionStart));
         }
     }
 }

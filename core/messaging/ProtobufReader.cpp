@@ -62,7 +62,10 @@ ReadResult ProtobufReader::receiveAndExtract(Header& header,
         return ReadResult::ConnectionClosed;
     }
     fillCount += static_cast<std::size_t>(received);
+    return extractPacket(header, contentBuffer);
+}
 
+ReadResult ProtobufReader::extractPacket(Header& header, std::vector<char>& contentBuffer) {
     if (fillCount < PrefixLength) {
         return ReadResult::NeedMoreData;
     }

@@ -103,6 +103,11 @@ private:
     ReadResult receiveAndExtract(qovex::protocols::pb::Header& header,
                                  std::vector<char>& contentBuffer,
                                  int timeoutSeconds);
+    // The first packet of what is buffered, when it is whole: PacketReady with it handed out
+    // and removed from the buffer; NeedMoreData; or, with the buffer emptied and a warning line,
+    // HeaderParseError or ConnectionClosed for a packet that cannot fit.
+    ReadResult extractPacket(qovex::protocols::pb::Header& header,
+                             std::vector<char>& contentBuffer);
 
     Poco::Net::StreamSocket& socket;
     std::unique_ptr<char[]> buffer;
