@@ -39,7 +39,10 @@ template <typename Value>
         ::testing::UnitTest::GetInstance()->current_test_info();
     if (RunningUnderWine() && !(windows == wine)) {
         if (actual == wine) {
+            // The check goes on to read the last error: the output must not change it.
+            const DWORD lastError = GetLastError();
             std::cout << "[ WINE     ] " << check->name() << ": " << difference << std::endl;
+            SetLastError(lastError);
             return ::testing::AssertionSuccess();
         }
         if (actual == windows) {
