@@ -3,9 +3,10 @@ if(TARGET service-tests AND TARGET orvane-client-lib)
     target_link_libraries(service-tests PRIVATE orvane-client-lib)
 endif()
 
-# Process-level tests of the real executables: their own executable, holding the product's
-# port 9977 through a CTest resource lock. The inactivity test takes about 30 s: it is labelled
-# "slow" instead of "process".
+# Process-level tests of the real executables: their own executable, on the product's port 9977
+# in a network namespace of their own (PrivateLoopbackStartup.cpp), and holding the port
+# through a CTest resource lock for machines where no namespace can be made. The inactivity
+# test takes about 30 s: it is labelled "slow" instead of "process".
 if(TARGET service-tests)
     get_target_property(serviceTestSources service-tests SOURCES)
     list(FILTER serviceTestSources EXCLUDE REGEX "/tests/service/process/")
