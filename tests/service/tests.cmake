@@ -19,7 +19,13 @@ if(NOT WIN32 AND TARGET OrvaneService AND TARGET orvane-sc AND TARGET orvane-cli
     target_compile_definitions(service-process-tests PRIVATE
         ORVANE_SERVICE_PATH="$<TARGET_FILE:OrvaneService>"
         ORVANE_CLIENT_PATH="$<TARGET_FILE:orvane-client>")
-    add_dependencies(service-process-tests OrvaneService orvane-sc orvane-client)
+    # The tools' own truths are tried there too (tools/<name>/<name> under ORVANE_BINARY_DIR).
+    add_dependencies(service-process-tests OrvaneService orvane-sc orvane-client orvane-soak)
+    foreach(tool orvane-bench orvane-grant-bench)
+        if(TARGET ${tool})
+            add_dependencies(service-process-tests ${tool})
+        endif()
+    endforeach()
     orvane_warnings(service-process-tests)
     gtest_discover_tests(service-process-tests
                          TEST_FILTER "-*Slow*"
