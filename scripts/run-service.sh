@@ -7,6 +7,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+if [ "${1:-}" = -h ] || [ "${1:-}" = --help ]; then
+    echo "usage: scripts/run-service.sh [orvane-sc serve options: --profile FILE --root DIR --exe PATH]"
+    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0
+fi
+
 bash scripts/install-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default --target OrvaneService orvane-sc orvane-client

@@ -8,8 +8,22 @@
 #   scripts/test.sh windows     cross-builds for Windows and runs it under Wine, then builds the
 #                               signed MSI and tries it there (after the others: it binds
 #                               127.0.0.1:9977 too)
+#   After the default preset it runs scripts/readme-examples.sh: the README's Linux commands.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+case "${1:-}" in
+    -h | --help)
+        sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+        exit 0
+        ;;
+    "" | default | sanitize | all | fuzz | windows) ;;
+    *)
+        echo "test.sh: unknown argument $1 (default, sanitize, all, fuzz or windows)" >&2
+        sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+        exit 2
+        ;;
+esac
 
 if [ "${1:-}" = windows ]; then
     bash scripts/build-windows.sh
@@ -55,4 +69,8 @@ for preset in "${presets[@]}"; do
     cmake --preset "$preset"
     cmake --build --preset "$preset"
     ctest --preset "$preset"
+    if [ "$preset" = default ]; then
+        echo "== default: the README's examples"
+        bash scripts/readme-examples.sh
+    fi
 done

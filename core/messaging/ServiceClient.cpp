@@ -7,7 +7,6 @@
 #include <Poco/Exception.h>
 #include <Poco/Net/NetException.h>
 #include <Poco/Net/SocketAddress.h>
-#include <Poco/Thread.h>
 #include <Poco/Timestamp.h>
 
 #include <utility>
@@ -45,38 +44,9 @@ bool SendRequest(ProtobufSender& sender, const ServiceRequest& request) {
     return false;
 }
 
-// How often a connection is tried again while a service that reported RUNNING gets to listen.
-constexpr long kReconnectPauseMilliseconds = 50;
-
 }  // namespace
 
 ServiceClient::ServiceClient(ServiceClientSettings settings) : settings(std::move(settings)) {}
-
-bool ServiceClient::connectWithin(Poco::Net::StreamSocket& socket,
-                                  Poco::Timespan wait,
-                                  ExchangeResult& result) const {
-    const Poco::Timestamp started;
-    for (;;) {
-        Poco::Net::StreamSocket attempt;
-        try {
-            attempt.connect(Poco::Net::SocketAddress(settings.host, settings.port),
-                            settings.timeout);
-            socket = attempt;
-            return true;
-        } catch (const Poco::Net::ConnectionRefusedException& exception) {
-            result.status = ExchangeStatus::ConnectFailed;
-            result.detail = exception.displayText();
-        } catch (const Poco::Exception& exception) {
-            result.status = ExchangeStatus::ConnectFailed;
-            result.detail = exception.displayText();
-            return false;
-        }
-        if (Poco::Timespan(started.elapsed()) >= wait) {
-            return false;
-        }
-        Poco::Thread::sleep(kReconnectPauseMilliseconds);
-    }
-}
 
 ExchangeResult ServiceClient::exchange(const ServiceRequest& request) {
     ExchangeResult result;
@@ -98,12 +68,31 @@ ExchangeResult ServiceClient::exchange(const ServiceRequest& request) {
         return result;
     }
     if (!connected) {
+        const std::string refused = result.detail;
         if (!startTheService(result)) {
             return result;
         }
-        result.responder.startedService = true;
-        if (!connectWithin(socket, settings.timeout, result)) {
+        // The service listens before it reports RUNNING (its listener is bound as it is
+        // constructed), so a refusal now means it does not listen where we connect.
+        try {
+            // A fresh socket: the one whose connect failed cannot connect again.
+            Poco::Net::StreamSocket attempt;
+            attempt.connect(Poco::Net::SocketAddress(settings.host, settings.port),
+                            settings.timeout);
+            socket = attempt;
+        } catch (const Poco::Net::ConnectionRefusedException&) {
+            result.status = ExchangeStatus::ConnectFailed;
+            result.detail = refused + "; the service \"" + settings.serviceName +
+                            "\" is running, but does not listen there";
             return result;
+        } catch (const Poco::Exception& exception) {
+            result.status = ExchangeStatus::ConnectFailed;
+            result.detail = exception.displayText();
+            return result;
+        }
+        if (result.responder.start == ServiceStart::None) {
+            // Not running when we connected, running when we asked: another caller started it.
+            result.responder.start = ServiceStart::ByAnotherRequest;
         }
     }
 
@@ -147,8 +136,9 @@ void ServiceClient::identifyResponder(const Poco::Net::StreamSocket& socket,
     // accepted it and then gave up the port is still the one at the other end. Where the table
     // names no owner for the row, nobody can be verified.
     responder.acceptorPid = AcceptingProcess(socket, acceptorProblem);
-    responder.servicePid = settings.serviceProcess ? settings.serviceProcess(serviceProblem)
-                                                   : queryServicePid(serviceProblem);
+    responder.servicePid = settings.serviceProcess
+                               ? settings.serviceProcess(serviceProblem)
+                               : queryServicePid(serviceProblem, responder.scmError);
     responder.verified =
         responder.acceptorPid != 0 && responder.acceptorPid == responder.servicePid;
     responder.problem = !acceptorProblem.empty() ? acceptorProblem : serviceProblem;

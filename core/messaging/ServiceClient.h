@@ -62,6 +62,16 @@ enum class ExchangeStatus {
     HeaderUnparsable,
 };
 
+// Whose start of the service an exchange waited for, when nothing listened at first.
+enum class ServiceStart {
+    // None: the service listened (or was not started).
+    None,
+    // This exchange's StartServiceW started it.
+    ByThisRequest,
+    // Another caller's start was under way or came first; this exchange waited for it.
+    ByAnotherRequest,
+};
+
 // Who accepted the connection the request went over.
 struct Responder {
     // The owner of the service's end of the connection, and the service's process as the SCM
@@ -70,9 +80,11 @@ struct Responder {
     DWORD acceptorPid = 0;
     DWORD servicePid = 0;
     bool verified = false;
-    // This exchange started the service.
-    bool startedService = false;
+    ServiceStart start = ServiceStart::None;
     std::string problem;
+    // The Win32 error of the service control manager call that failed, starting the service
+    // or asking for its process (RPC_S_SERVER_UNAVAILABLE: no SCM answers); 0 when none did.
+    DWORD scmError = 0;
 };
 
 struct ExchangeResult {
@@ -115,17 +127,16 @@ public:
     static DWORD AcceptingProcess(const Poco::Net::StreamSocket& socket, std::string& problem);
 
 private:
-    bool connectWithin(Poco::Net::StreamSocket& socket,
-                       Poco::Timespan wait,
-                       ExchangeResult& result) const;
     void identifyResponder(const Poco::Net::StreamSocket& socket, Responder& responder) const;
     void awaitReply(Poco::Net::StreamSocket& socket,
                     ProtobufReader& reader,
                     ExchangeResult& result) const;
 
-    // The service control manager's part (ServiceClientScm.cpp).
+    // The service control manager's part (ServiceClientScm.cpp). startTheService returns true
+    // once the service runs, with `result.responder.start` saying whose start that was (None:
+    // it was running already); false with the status and detail set when it does not run.
     bool startTheService(ExchangeResult& result) const;
-    DWORD queryServicePid(std::string& problem) const;
+    DWORD queryServicePid(std::string& problem, DWORD& scmError) const;
 
     ServiceClientSettings settings;
 };

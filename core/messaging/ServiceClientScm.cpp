@@ -47,19 +47,21 @@ bool QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, std::string&
     return true;
 }
 
-// The service opened with `access`, or an empty handle with `problem` set.
+// The service opened with `access`, or an empty handle with `problem` and `error` set.
 ScopedServiceHandle OpenTheService(const std::string& name,
                                    DWORD access,
                                    ScopedServiceHandle& manager,
-                                   std::string& problem) {
+                                   std::string& problem,
+                                   DWORD& error) {
     manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager.isValid()) {
-        problem = ErrorText("OpenSCManagerW", GetLastError());
+        error = GetLastError();
+        problem = ErrorText("OpenSCManagerW", error);
         return ScopedServiceHandle();
     }
     ScopedServiceHandle service(OpenServiceW(manager.get(), Utf8ToWide(name).c_str(), access));
     if (!service.isValid()) {
-        const DWORD error = GetLastError();
+        error = GetLastError();
         problem = error == ERROR_SERVICE_DOES_NOT_EXIST
                       ? "the service \"" + name + "\" is not installed"
                   : error == ERROR_ACCESS_DENIED
@@ -74,8 +76,11 @@ ScopedServiceHandle OpenTheService(const std::string& name,
 bool ServiceClient::startTheService(ExchangeResult& result) const {
     ScopedServiceHandle manager;
     std::string problem;
-    const ScopedServiceHandle service = OpenTheService(
-        settings.serviceName, SERVICE_START | SERVICE_QUERY_STATUS, manager, problem);
+    const ScopedServiceHandle service = OpenTheService(settings.serviceName,
+                                                       SERVICE_START | SERVICE_QUERY_STATUS,
+                                                       manager,
+                                                       problem,
+                                                       result.responder.scmError);
     result.status = ExchangeStatus::StartFailed;
     if (!service.isValid()) {
         result.detail = problem;
@@ -83,14 +88,20 @@ bool ServiceClient::startTheService(ExchangeResult& result) const {
     }
     const Poco::Timestamp began;
     bool startedByUs = false;
+    bool wasNotRunning = false;
     for (;;) {
         SERVICE_STATUS_PROCESS status{};
         if (!QueryStatus(service.get(), status, result.detail)) {
             return false;
         }
         if (status.dwCurrentState == SERVICE_RUNNING) {
+            // Found running at once: nobody's start this exchange waited for.
+            result.responder.start = startedByUs     ? ServiceStart::ByThisRequest
+                                     : wasNotRunning ? ServiceStart::ByAnotherRequest
+                                                     : ServiceStart::None;
             return true;
         }
+        wasNotRunning = true;
         if (status.dwCurrentState == SERVICE_STOPPED && startedByUs) {
             result.detail = "the service stopped while starting (exit code " +
                             std::to_string(status.dwWin32ExitCode) + ", service-specific " +
@@ -105,6 +116,7 @@ bool ServiceClient::startTheService(ExchangeResult& result) const {
             // Another caller may have started it meanwhile, or its last process is ending.
             const DWORD error = GetLastError();
             if (error != ERROR_SERVICE_ALREADY_RUNNING) {
+                result.responder.scmError = error;
                 result.detail = error == ERROR_ACCESS_DENIED
                                     ? "this account may not start the service"
                                     : ErrorText("StartServiceW", error);
@@ -122,10 +134,10 @@ bool ServiceClient::startTheService(ExchangeResult& result) const {
     }
 }
 
-DWORD ServiceClient::queryServicePid(std::string& problem) const {
+DWORD ServiceClient::queryServicePid(std::string& problem, DWORD& scmError) const {
     ScopedServiceHandle manager;
     const ScopedServiceHandle service =
-        OpenTheService(settings.serviceName, SERVICE_QUERY_STATUS, manager, problem);
+        OpenTheService(settings.serviceName, SERVICE_QUERY_STATUS, manager, problem, scmError);
     SERVICE_STATUS_PROCESS status{};
     if (!service.isValid() || !QueryStatus(service.get(), status, problem)) {
         return 0;

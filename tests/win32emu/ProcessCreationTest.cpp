@@ -228,7 +228,7 @@ TEST_F(ProcessCreationTest, ProcessCreationFailsAsWindowsDoes) {
         DWORD error;
     } cases[] = {
         {"missing file", token, L"C:\\Windows\\wordpad.exe", nullptr, 0x420, ERROR_FILE_NOT_FOUND},
-        {"missing folder", token, L"C:\\Games\\x.exe", nullptr, 0x420, ERROR_PATH_NOT_FOUND},
+        {"missing folder", token, L"C:\\Nowhere\\x.exe", nullptr, 0x420, ERROR_PATH_NOT_FOUND},
         {"missing drive", token, L"Q:\\x.exe", nullptr, 0x420, ERROR_PATH_NOT_FOUND},
         {"a folder", token, L"C:\\Windows", nullptr, 0x420, ERROR_ACCESS_DENIED},
         {"held open elsewhere",

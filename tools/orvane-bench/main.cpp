@@ -2,13 +2,14 @@
 // trivial service, on 1 and on 8 concurrent connections, and library-info on a fresh connection
 // per request, each beside a minimal blocking loopback ping-pong of the same packet sizes. Prints
 // requests per second, 50th and 99th percentile latency and the ratio service / ping-pong.
-// Usage: orvane-bench [round trips per run, default 20000]
+// Usage: orvane-bench [ROUND_TRIPS], the round trips per run (8 to 10000000, default 20000)
 
 #include "core/Protocols/orvane_desktop_service/Source/orvane_desktop_service.pb.h"
 #include "core/Protocols/qovex_pb/Source/qovex_pb.pb.h"
 #include "core/messaging/PacketFraming.h"
 #include "service/IOrvaneService.h"
 #include "service/ServiceServer.h"
+#include "tools/WholeNumberArgument.h"
 
 #include <Poco/AutoPtr.h>
 #include <Poco/Exception.h>
@@ -403,11 +404,46 @@ void PrintRatio(const char* connections, const RunResult& served, const RunResul
                 served.p99Microseconds / baseline.p99Microseconds);
 }
 
+constexpr const char* kUsage =
+    "usage: orvane-bench [ROUND_TRIPS]\n"
+    "Round trips of library-info and auth-info against an in-process server on 127.0.0.1, beside\n"
+    "a plain loopback ping-pong; ROUND_TRIPS per run, 8 to 10000000 (default 20000).\n";
+
+// The round trips per run, or 0 after printing what is wrong (`exitCode` set) or the usage.
+long RoundTrips(int argc, char** argv, int& exitCode) {
+    exitCode = 0;
+    const std::string argument = argc > 1 ? argv[1] : "";
+    if (argument == "-h" || argument == "--help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    std::string problem;
+    long roundTrips = 20000;
+    if (argc > 2) {
+        problem = "unexpected argument " + std::string(argv[2]);
+    } else if (!argument.empty() && argument[0] == '-') {
+        problem = "unknown option " + argument;
+    } else if (argc > 1) {
+        problem = OrvaneTools::ParseWholeNumber("ROUND_TRIPS", argument, 8, 10000000, roundTrips);
+    }
+    if (!problem.empty()) {
+        std::fprintf(stderr, "orvane-bench: %s\n%s", problem.c_str(), kUsage);
+        exitCode = 2;
+        return 0;
+    }
+    return roundTrips;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int roundTrips = argc > 1 ? std::max(8, std::atoi(argv[1])) : 20000;
-    // Each row as soon as it is measured, also into a file or a pipe: a run that stalls shows where.
+    int exitCode = 0;
+    const int roundTrips = static_cast<int>(RoundTrips(argc, argv, exitCode));
+    if (roundTrips == 0) {
+        return exitCode;
+    }
+    // Each row as soon as it is measured, also into a file or a pipe: a run that stalls shows
+    // where.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 
     // The service logs every request; format the lines as it does, but write them nowhere.

@@ -5,6 +5,7 @@
 #include "core/messaging/ServiceClient.h"
 #include "tools/orvane-client/ClientExitCode.h"
 #include "tools/orvane-client/ClientOptions.h"
+#include "tools/orvane-client/NoScmAdvice.h"
 
 #include <Poco/AutoPtr.h>
 #include <Poco/ConsoleChannel.h>
@@ -90,6 +91,20 @@ ServiceRequest RequestFrom(const ClientOptions& options) {
     return request;
 }
 
+// "; started by this request" and the like, after `separator`; empty when nobody's start was
+// waited for.
+std::string StartText(ServiceStart start, const char* separator) {
+    switch (start) {
+        case ServiceStart::ByThisRequest:
+            return std::string(separator) + "started by this request";
+        case ServiceStart::ByAnotherRequest:
+            return std::string(separator) + "started by another request";
+        case ServiceStart::None:
+            break;
+    }
+    return std::string();
+}
+
 // "pid 4242, the service" and the like: who accepted the connection.
 std::string ResponderText(const Responder& responder) {
     std::string text = responder.acceptorPid != 0 ? "pid " + std::to_string(responder.acceptorPid)
@@ -104,7 +119,7 @@ std::string ResponderText(const Responder& responder) {
     if (!responder.problem.empty()) {
         text += ": " + responder.problem;
     }
-    return text + (responder.startedService ? "; started by this request" : "");
+    return text + StartText(responder.start, "; ");
 }
 
 std::string TypeText(std::uint32_t type) {
@@ -194,7 +209,7 @@ int ReportFailure(const ExchangeResult& result, const ClientOptions& options, st
     switch (result.status) {
         case ExchangeStatus::ConnectFailed:
             err << Prefix << "cannot connect to " << endpoint << ": " << result.detail
-                << (result.responder.startedService ? " (the service was started)" : "") << "\n";
+                << StartText(result.responder.start, "; it was ") << "\n";
             return ClientExitCode::ConnectionFailed;
         case ExchangeStatus::StartFailed:
             err << Prefix << "nothing listens on " << endpoint
@@ -235,6 +250,9 @@ int ReportFailureAfterConnect(const ExchangeResult& result,
                               const ClientOptions& options,
                               std::ostream& err) {
     const int code = ReportFailure(result, options, err);
+    if (result.responder.scmError == RPC_S_SERVER_UNAVAILABLE) {
+        err << Prefix << NoScmAdvice() << "\n";
+    }
     const bool connected = result.status != ExchangeStatus::ConnectFailed &&
                            result.status != ExchangeStatus::StartFailed &&
                            result.status != ExchangeStatus::NotTheService;
@@ -297,7 +315,9 @@ int RunClient(const std::vector<std::string>& arguments,
               const ServiceClientSettings& defaults) {
     const ParsedClientOptions parsed = ParseClientOptions(arguments);
     if (!parsed.ok) {
-        err << Prefix << parsed.error << "\n" << Prefix << "--help lists the commands\n";
+        err << Prefix << parsed.error << "\n"
+            << ClientUsage().substr(0, ClientUsage().find('\n') + 1) << Prefix
+            << "--help lists the commands\n";
         return ClientExitCode::Usage;
     }
     const ClientOptions& options = parsed.options;

@@ -128,17 +128,19 @@ ParsedClientOptions ParseClientOptions(const std::vector<std::string>& arguments
             options.host = value;
         } else if (name == "--port") {
             if (!ParseUnsigned(value, 65535, number) || number == 0) {
-                return Failure("invalid port '" + value + "' (1 to 65535)");
+                return Failure("option --port: invalid port '" + value + "' (1 to 65535)");
             }
             options.port = static_cast<std::uint16_t>(number);
         } else if (name == "--oseq") {
             if (!ParseUnsigned(value, 4294967295u, number)) {
-                return Failure("invalid sequence number '" + value + "' (0 to 4294967295)");
+                return Failure("option --oseq: invalid sequence number '" + value +
+                               "' (0 to 4294967295)");
             }
             options.oseq = static_cast<std::uint32_t>(number);
         } else if (name == "--timeout") {
             if (!ParseSeconds(value, options.timeoutSeconds)) {
-                return Failure("invalid timeout '" + value + "' (seconds, 0.001 to 3600)");
+                return Failure("option --timeout: invalid timeout '" + value +
+                               "' (seconds, 0.001 to 3600)");
             }
         } else if (name == "--service") {
             if (value.empty()) {

@@ -2,21 +2,23 @@
 // listing of the same tree (FindFirstFileExW, and the host's own walk), in the same run. Prints
 // the time of each and the ratio grant / listing. The tree is made under the folder first and
 // left there.
-// Usage: orvane-grant-bench [folder, default C:\Games\GrantBench] [folders, default 1000]
-//        [files per folder, default 100]
+// Usage: orvane-grant-bench [FOLDER [FOLDERS [FILES]]] (kUsage below)
 
 #include "core/util/WideString.h"
 #include "core/windows/HostPath.h"
 #include "core/windows/ScopedFindHandle.h"
 #include "core/windows/Win32Api.h"
 #include "service/OrvaneService.h"
+#include "tools/WholeNumberArgument.h"
 
 #include <Poco/DirectoryIterator.h>
+#include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Timespan.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -91,19 +93,83 @@ size_t ListOnHost(const std::string& hostFolder) {
     return entries;
 }
 
+constexpr const char* kUsage =
+    "usage: orvane-grant-bench [FOLDER [FOLDERS [FILES]]]\n"
+    "Makes FOLDERS folders of FILES files under FOLDER on the emulated machine (kept), then times\n"
+    "fix-dir's grant of FOLDER beside a plain listing of the tree.\n"
+    "  FOLDER   a folder the grant allows, C:\\... (default C:\\Games\\GrantBench)\n"
+    "  FOLDERS  1 to 100000 (default 1000)\n"
+    "  FILES    files in each, 0 to 100000 (default 100)\n";
+
+struct Arguments {
+    std::string folder = "C:\\Games\\GrantBench";
+    long folders = 1000;
+    long filesPerFolder = 100;
+};
+
+// Empty when the command line is good; else what is wrong with which argument.
+std::string Parse(int argc, char** argv, Arguments& arguments) {
+    if (argc > 4) {
+        return "unexpected argument " + std::string(argv[4]);
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-') {
+            return "unknown option " + std::string(argv[i]);
+        }
+    }
+    if (argc > 1) {
+        arguments.folder = argv[1];
+        const std::string& folder = arguments.folder;
+        // Only a drive's folder maps onto the host; anything else would land beside the program.
+        if (folder.size() < 4 || !std::isalpha(static_cast<unsigned char>(folder[0])) ||
+            folder[1] != ':' || folder[2] != '\\') {
+            return "FOLDER must be a folder on a drive, such as C:\\Games\\GrantBench, not '" +
+                   folder + "'";
+        }
+    }
+    std::string problem;
+    if (argc > 2) {
+        problem = OrvaneTools::ParseWholeNumber("FOLDERS", argv[2], 1, 100000, arguments.folders);
+    }
+    if (problem.empty() && argc > 3) {
+        problem =
+            OrvaneTools::ParseWholeNumber("FILES", argv[3], 0, 100000, arguments.filesPerFolder);
+    }
+    return problem;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string folder = argc > 1 ? argv[1] : "C:\\Games\\GrantBench";
-    const int folders = argc > 2 ? std::atoi(argv[2]) : 1000;
-    const int filesPerFolder = argc > 3 ? std::atoi(argv[3]) : 100;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "-h" || std::string(argv[i]) == "--help") {
+            std::fputs(kUsage, stdout);
+            return EXIT_SUCCESS;
+        }
+    }
+    Arguments arguments;
+    if (const std::string problem = Parse(argc, argv, arguments); !problem.empty()) {
+        std::fprintf(stderr, "orvane-grant-bench: %s\n%s", problem.c_str(), kUsage);
+        return 2;
+    }
+    const std::string& folder = arguments.folder;
+    const int folders = static_cast<int>(arguments.folders);
+    const int filesPerFolder = static_cast<int>(arguments.filesPerFolder);
     const std::string hostFolder = OrvaneClient::HostPathFromWindowsPath(folder);
     std::printf("tree: %d folders of %d files under %s (%s)\n",
                 folders,
                 filesPerFolder,
                 folder.c_str(),
                 hostFolder.c_str());
-    MakeTree(hostFolder, folders, filesPerFolder);
+    try {
+        MakeTree(hostFolder, folders, filesPerFolder);
+    } catch (const Poco::Exception& error) {
+        std::fprintf(stderr,
+                     "orvane-grant-bench: cannot make the tree under %s: %s\n",
+                     hostFolder.c_str(),
+                     error.displayText().c_str());
+        return EXIT_FAILURE;
+    }
 
     // The service on an ephemeral port: only its grant is used.
     OrvaneClient::OrvaneService service(Poco::Net::SocketAddress("127.0.0.1", 0),

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace OrvaneSc {
 
@@ -55,6 +56,25 @@ std::string startErrorText(DWORD error) {
     }
 }
 
+// "exit code 1066 (the service's own error 3)" and the like.
+std::string StartFailureText(const SERVICE_STATUS& report) {
+    std::string text = "exit code " + std::to_string(report.dwWin32ExitCode);
+    if (report.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR) {
+        text +=
+            " (the service's own error " + std::to_string(report.dwServiceSpecificExitCode) + ")";
+    }
+    return text;
+}
+
+// The service's own error for ERROR_SERVICE_SPECIFIC_ERROR, else its Win32 exit code; 1 for
+// one that does not fit in an exit status.
+int StartFailureExitCode(const SERVICE_STATUS& report) {
+    const DWORD code = report.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR
+                           ? report.dwServiceSpecificExitCode
+                           : report.dwWin32ExitCode;
+    return code >= 1 && code <= 255 ? static_cast<int>(code) : 1;
+}
+
 }  // namespace
 
 int SendControl(const std::string& root, DWORD control) {
@@ -86,12 +106,34 @@ int StartService(const std::string& root, const std::string& serviceName) {
                                                            ? answer->result
                                                            : ERROR_INVALID_PARAMETER));
     }
-    const std::optional<ScmMessage> status = ask(root, ScmMessage::query(serviceName));
-    if (!status || status->kind != ScmMessage::Kind::Process) {
-        return 1;
+    // The process has connected; whether it starts is what it reports next. A service that
+    // cannot run (its port held, say) reports SERVICE_STOPPED with its exit code instead.
+    const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
+    for (;;) {
+        const std::optional<ScmMessage> status = ask(root, ScmMessage::query(serviceName));
+        if (!status) {
+            return 1;
+        }
+        if (status->kind != ScmMessage::Kind::Process) {
+            return fail("unexpected answer from the service control manager: " + status->toLine());
+        }
+        const SERVICE_STATUS& report = status->statusReport;
+        if (report.dwCurrentState == SERVICE_RUNNING) {
+            std::printf("started service=\"%s\" pid=%u\n", serviceName.c_str(), status->processId);
+            return 0;
+        }
+        if (report.dwCurrentState == SERVICE_STOPPED) {
+            std::printf("status %s\n", StatusText(report).c_str());
+            fail("the service stopped before it was running: " + StartFailureText(report));
+            return StartFailureExitCode(report);
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return fail("the service did not reach RUNNING within " +
+                        std::to_string(kAnswerTimeout.count()) + " seconds: status " +
+                        StatusText(report));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    std::printf("started service=\"%s\" pid=%u\n", serviceName.c_str(), status->processId);
-    return 0;
 }
 
 }  // namespace OrvaneSc

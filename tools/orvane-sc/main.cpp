@@ -4,6 +4,7 @@
 
 #include "ControlClient.h"
 #include "ServiceSupervisor.h"
+#include "Win32Emu/Machine.h"
 
 #include <Poco/Exception.h>
 #include <Poco/File.h>
@@ -121,6 +122,16 @@ int runService(const Arguments& arguments, bool serve) {
                         std::strerror(errno));
         }
         options.profile = absolute(arguments.profile);
+        // The service would refuse it at its first start, which a client sees only as 1067.
+        try {
+            Win32Emu::Machine::checkProfileFile(options.profile);
+        } catch (const Poco::Exception& error) {
+            std::fprintf(stderr,
+                         "orvane-sc: the profile %s cannot be used: %s\n",
+                         arguments.profile.c_str(),
+                         error.displayText().c_str());
+            return 2;
+        }
     }
 
     if (!arguments.executable.empty()) {
@@ -168,9 +179,17 @@ int main(int argc, char** argv) {
     }
     Arguments arguments;
     arguments.command = argv[1];
-    if (arguments.command == "help" || arguments.command == "--help" || arguments.command == "-h") {
-        std::fputs(kUsage, stdout);
-        return 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h" || (i == 1 && argument == "help")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    if (arguments.command != "run" && arguments.command != "serve" &&
+        arguments.command != "start" && arguments.command != "stop" &&
+        arguments.command != "interrogate") {
+        return usageError("unknown command " + arguments.command);
     }
     const bool isRun = arguments.command == "run" || arguments.command == "serve";
     for (int i = 2; i < argc; ++i) {

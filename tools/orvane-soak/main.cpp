@@ -6,6 +6,7 @@
 // Usage: orvane-soak [--seconds N (60)] [--port P (9977)] [--clients C (16)] [--log PATH]
 // Exit code: 0 when the service stayed up, 1 when it did not, 2 for a usage error.
 
+#include "tools/WholeNumberArgument.h"
 #include "tools/orvane-soak/SoakClients.h"
 
 #include <Poco/DirectoryIterator.h>
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,38 +37,57 @@ struct Options {
     std::string logPath;
 };
 
-bool ParseNumber(const char* text, long low, long high, long& value) {
-    char* end = nullptr;
-    value = std::strtol(text, &end, 10);
-    return end != text && *end == '\0' && value >= low && value <= high;
-}
+constexpr const char* kUsage =
+    "usage: orvane-soak [--seconds N] [--port P] [--clients C] [--log PATH]\n"
+    "  --seconds N   how long the hostile clients run, 1 to 3600 (default 60)\n"
+    "  --port P      the service's port on 127.0.0.1, 1 to 65535 (default 9977)\n"
+    "  --clients C   hostile clients at once, 1 to 64 (default 16)\n"
+    "  --log PATH    the service's log file, to report its growth\n"
+    "Waits up to 30 s for the service's first answer, then measures. Exit code 0 when the\n"
+    "service stayed up, 1 when not, 2 for a usage error.\n";
 
-bool ParseOptions(int argc, char** argv, Options& options) {
+// Empty when the command line is good; else what was wrong with which option. `help` is set
+// for -h or --help.
+std::string ParseOptions(int argc, char** argv, Options& options, bool& help) {
     for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (i + 1 == argc) {
-            return false;
-        }
-        const char* value = argv[++i];
-        if (name == "--seconds") {
-            if (!ParseNumber(value, 1, 3600, options.seconds)) {
-                return false;
-            }
-        } else if (name == "--port") {
-            if (!ParseNumber(value, 1, 65535, options.port)) {
-                return false;
-            }
-        } else if (name == "--clients") {
-            if (!ParseNumber(value, 1, 64, options.clients)) {
-                return false;
-            }
-        } else if (name == "--log") {
-            options.logPath = value;
-        } else {
-            return false;
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+            help = true;
+            return std::string();
         }
     }
-    return true;
+    struct Numeric {
+        const char* name;
+        long low;
+        long high;
+        long* value;
+    };
+    const Numeric numerics[] = {{"--seconds", 1, 3600, &options.seconds},
+                                {"--port", 1, 65535, &options.port},
+                                {"--clients", 1, 64, &options.clients}};
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        const Numeric* numeric = nullptr;
+        for (const Numeric& candidate : numerics) {
+            if (name == candidate.name) {
+                numeric = &candidate;
+            }
+        }
+        if (numeric == nullptr && name != "--log") {
+            return "unknown option " + name;
+        }
+        if (i + 1 == argc) {
+            return name + " needs a value";
+        }
+        const char* value = argv[++i];
+        if (numeric == nullptr) {
+            options.logPath = value;
+        } else if (std::string wrong = OrvaneTools::ParseWholeNumber(
+                       name, value, numeric->low, numeric->high, *numeric->value);
+                   !wrong.empty()) {
+            return wrong;
+        }
+    }
+    return std::string();
 }
 
 std::uint64_t FileSize(const std::string& path) {
@@ -115,9 +136,14 @@ bool Answers(const Poco::Net::SocketAddress& service) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr,
-                     "usage: orvane-soak [--seconds N] [--port P] [--clients C] [--log PATH]\n");
+    bool help = false;
+    const std::string problem = ParseOptions(argc, argv, options, help);
+    if (help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (!problem.empty()) {
+        std::fprintf(stderr, "orvane-soak: %s\n%s", problem.c_str(), kUsage);
         return 2;
     }
     const Poco::Net::SocketAddress service("127.0.0.1", static_cast<Poco::UInt16>(options.port));
@@ -126,6 +152,19 @@ int main(int argc, char** argv) {
                 service.toString().c_str(),
                 options.clients);
     std::fflush(stdout);
+
+    // A service started a moment ago may not listen yet: measuring from then on would report
+    // it down. Its start is bounded by the SCM's 30 s; so is this wait.
+    const auto answerDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!Answers(service)) {
+        if (std::chrono::steady_clock::now() >= answerDeadline) {
+            std::fprintf(stderr,
+                         "orvane-soak: %s did not answer within 30 s; nothing was measured\n",
+                         service.toString().c_str());
+            return 1;
+        }
+        Poco::Thread::sleep(100);
+    }
 
     std::atomic<bool> running{true};
     Tally tally;

@@ -84,7 +84,8 @@ const char* MachineProfile::builtInJson() {
         "C:\\Windows\\system32\\cmd.exe": {},
         "C:\\Program Files (x86)\\Orvane Client\\OrvaneService.exe": {},
         "C:\\Program Files (x86)\\Qovex Games\\Starfall\\Starfall.exe": {},
-        "C:\\Program Files (x86)\\Qovex Games\\Starfall\\StarfallSetup.exe": {}
+        "C:\\Program Files (x86)\\Qovex Games\\Starfall\\StarfallSetup.exe": {},
+        "C:\\Games\\Mine\\Mine.exe": {}
     },
     "defaultCaller": 5120,
     "security": {

@@ -146,14 +146,26 @@ void Machine::loadDefaultProfile() {
     profile.applyTo(*this);
 }
 
-void Machine::loadProfileFile(const std::string& hostPath) {
+namespace {
+
+std::string readProfileFile(const std::string& hostPath) {
     Poco::FileInputStream stream(hostPath);
     std::string json;
     Poco::StreamCopier::copyToString(stream, json);
     if (stream.bad()) {
         throw Poco::ReadFileException("Cannot read the machine profile", hostPath);
     }
-    loadProfileJson(json);
+    return json;
+}
+
+}  // namespace
+
+void Machine::loadProfileFile(const std::string& hostPath) {
+    loadProfileJson(readProfileFile(hostPath));
+}
+
+void Machine::checkProfileFile(const std::string& hostPath) {
+    MachineProfile::withOverrides(readProfileFile(hostPath));
 }
 
 void Machine::loadProfileJson(const std::string& json) {

@@ -80,12 +80,13 @@ TEST(FixDirectoryProcessTest, AGameFolderIsGrantedAndTheWindowsDirectoryRefused)
 TEST(FixDirectoryProcessTest, OnAMachineWithAJunctionTheGrantThroughItIsRefused) {
     Poco::TemporaryFile profile;
     Poco::FileOutputStream(profile.path())
-        << R"({ "reparsePoints": { "C:\\Games\\Link": { "target": "C:\\Windows" } } })";
+        << R"({ "reparsePoints": { "C:\\Games\\New\\Link": { "target": "C:\\Windows" } } })";
     OrvaneScSession session(ServicePath, {}, profile.path());
     ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
     Poco::File(session.root() + "/C/Windows/Temp").createDirectories();
 
-    const auto refused = FixDirectory(session, "C:\\Games\\Link\\Temp");
+    // Under a folder the host does not hold, so that only the open finds the junction.
+    const auto refused = FixDirectory(session, "C:\\Games\\New\\Link\\Temp");
     EXPECT_EQ(refused.exitCode, ClientExitErrorReply) << refused.output << refused.errorOutput;
     EXPECT_NE(refused.output.find("500"), std::string::npos) << refused.output;
 
@@ -94,7 +95,7 @@ TEST(FixDirectoryProcessTest, OnAMachineWithAJunctionTheGrantThroughItIsRefused)
     const std::string log = OrvaneScSession::readServiceLog(session.root());
     // The rules see where the folder opened really is.
     const char* const line =
-        "[Warning]: Refusing to grant full control of C:\\Games\\Link\\Temp: the Windows "
+        "[Warning]: Refusing to grant full control of C:\\Games\\New\\Link\\Temp: the Windows "
         "directory or a folder inside it\n";
     EXPECT_NE(log.find(line), std::string::npos) << log;
 }

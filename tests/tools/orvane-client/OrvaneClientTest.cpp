@@ -510,6 +510,7 @@ TEST(OrvaneClient, UsageErrorsAndHelp) {
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(err.str(),
               "orvane-client: command launch needs exactly one operand\n"
+              "Usage: orvane-client [options] <command> [operand]\n"
               "orvane-client: --help lists the commands\n");
 
     std::ostringstream helpOut;

@@ -181,19 +181,22 @@ TEST(OrvaneScProcessTest, MachineEventsOfTheServiceArePrinted) {
     EXPECT_EQ(std::optional<int>(0), sc.waitForExit(10s));
 }
 
-TEST(OrvaneScProcessTest, TheServiceGetsTheRootAndTheProfile) {
-    // The built-in machine, unchanged, in a file removed however the test ends.
-    struct ProfileFile {
-        char path[32] = "/tmp/orvane-sc-profile-XXXXXX";
-        ProfileFile() {
-            const int fd = mkstemp(path);
-            if (fd >= 0) {
-                close(fd);
-                std::ofstream(path) << "{}\n";
-            }
+// A machine profile in a file removed however the test ends.
+struct ProfileFile {
+    char path[32] = "/tmp/orvane-sc-profile-XXXXXX";
+    explicit ProfileFile(const std::string& json) {
+        const int fd = mkstemp(path);
+        if (fd >= 0) {
+            close(fd);
+            std::ofstream(path) << json << "\n";
         }
-        ~ProfileFile() { unlink(path); }
-    } profile;
+    }
+    ~ProfileFile() { unlink(path); }
+};
+
+TEST(OrvaneScProcessTest, TheServiceGetsTheRootAndTheProfile) {
+    // The built-in machine, unchanged.
+    const ProfileFile profile("{}");
     {
         OrvaneScSession sc(kFakeService, {}, profile.path, kOrvaneSc);
         ASSERT_TRUE(sc.waitForStatus("RUNNING", 10s)) << sc.errorOutput();
@@ -210,6 +213,19 @@ TEST(OrvaneScProcessTest, TheServiceGetsTheRootAndTheProfile) {
     EXPECT_TRUE(contains(missing.errorOutput(), "cannot read the profile"))
         << missing.errorOutput();
     EXPECT_TRUE(missing.lines().empty());
+}
+
+// Refused before anything is installed or started, naming the member, instead of at the
+// service's first start (which a client sees only as 1067).
+TEST(OrvaneScProcessTest, AProfileWithAnUnknownMemberIsRefusedBeforeInstalling) {
+    const ProfileFile profile(R"({"version": {"major": 10}, "sesions": {}})");
+    for (const std::string mode : {"serve", "run"}) {
+        SCOPED_TRACE(mode);
+        OrvaneScSession sc(kFakeService, {}, profile.path, kOrvaneSc, mode);
+        EXPECT_EQ(std::optional<int>(2), sc.waitForExit(10s));
+        EXPECT_TRUE(contains(sc.errorOutput(), "sesions: is not a member")) << sc.errorOutput();
+        EXPECT_TRUE(sc.lines().empty());
+    }
 }
 
 TEST(OrvaneScProcessTest, AnExecutableThatCannotRunAsAServiceIsAClearError) {

@@ -35,6 +35,9 @@ public:
     // Poco::Exception for a file that cannot be read or parsed.
     void loadProfileFile(const std::string& hostPath);
     void loadProfileJson(const std::string& json);
+    // Reads and checks a profile file as loadProfileFile does, and throws as it does, without
+    // touching any machine: for a tool that starts programs on it to refuse a bad one first.
+    static void checkProfileFile(const std::string& hostPath);
 
     // Fault injection. injectFault throws Poco::InvalidArgumentException at once for a call the
     // emulation does not export, one that cannot fail on Windows, or an unknown object type.
