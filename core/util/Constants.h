@@ -62,8 +62,8 @@ inline const std::string ClientIdentifier = "10000000000000001";
 inline const std::string ClientKey =
     "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
 
-// Written into the first start line of the log.
-inline const std::string ApplicationVersion = "0.1.0.412";
+// Written into the first start line of the log; the project's version (CMakeLists.txt).
+inline const std::string ApplicationVersion = ORVANE_APPLICATION_VERSION;
 inline const std::string ApplicationBuildTime = "2014-08-12 16:20";
 
 // File name of the service's log, in the logs directory.

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Builds the signed installer of the Orvane Client service from the Windows build:
 #   build-msi.sh [--build DIR] [--out FILE] [--cert CERT.pem --key KEY.pem]
-#   --build the Windows build tree (default build/windows): DIR/service/OrvaneService.exe and
-#           DIR/tools/orvane-client/orvane-client.exe
+#   --build the Windows build tree (default build/windows): DIR/service/OrvaneService.exe,
+#           DIR/tools/orvane-client/orvane-client.exe and the installer's custom action
+#           DIR/packaging/windows/OrvaneSetupActions.dll; the product version is the tree's
 #   --out   the MSI to write (default build/windows/msi/OrvaneClient.msi); the signed programs
 #           are left beside it in signed/
 #   --cert, --key  the code-signing certificate and its key (PEM); without them a throwaway
 #           self-signed one is made for this run (left beside the MSI as signing-cert.pem, so
 #           that a check can verify against it)
-# Steps: sign the two programs, pack them with wixl, add with msibuild what wixl cannot write
-# (the service's security descriptor, SID type, required privileges and failure actions, the
-# logs folder's access list, the client key's removal, the games key kept for good), sign the
-# MSI last. Needs wixl, msitools, osslsigncode, openssl.
+# Steps: sign the two programs and the custom action, pack them with wixl, add with msibuild what
+# wixl cannot write (the service's security descriptor, SID type, required privileges and failure
+# actions, the logs folder's access list, the client key's removal, the games key kept for good,
+# where the major upgrade removes the older version), sign the MSI last. Needs wixl, msitools, osslsigncode, openssl.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$root/build/windows
@@ -31,7 +32,8 @@ if { [ -n "$cert" ] && [ -z "$key" ]; } || { [ -z "$cert" ] && [ -n "$key" ]; };
     echo "build-msi.sh: --cert and --key go together" >&2
     exit 2
 fi
-programs=("$build/service/OrvaneService.exe" "$build/tools/orvane-client/orvane-client.exe")
+programs=("$build/service/OrvaneService.exe" "$build/tools/orvane-client/orvane-client.exe"
+          "$build/packaging/windows/OrvaneSetupActions.dll")
 for program in "${programs[@]}"; do
     [ -f "$program" ] || { echo "build-msi.sh: $program is missing" >&2; exit 1; }
 done
@@ -42,9 +44,10 @@ mkdir -p "$outDir"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The product version is the project's (CMakeLists.txt), as in the programs' version resources.
-version=$(sed -n 's/^project(OrvaneClientService VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-[ -n "$version" ] || { echo "build-msi.sh: no project version in CMakeLists.txt" >&2; exit 1; }
+# The product version is the build tree's (ORVANE_VERSION), as in the programs' version
+# resources and their first log line.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" 2>/dev/null)
+[ -n "$version" ] || { echo "build-msi.sh: no project version in $build/CMakeCache.txt" >&2; exit 1; }
 
 if [ -z "$cert" ]; then
     cert=$work/signing-cert.pem
@@ -66,7 +69,7 @@ for program in "${programs[@]}"; do
     sign "$program" "$work/stage/$(basename "$program")"
 done
 mkdir -p "$outDir/signed"
-cp "$work/stage/"*.exe "$outDir/signed/"
+cp "$work/stage/"*.exe "$work/stage/"*.dll "$outDir/signed/"
 
 (cd "$work/stage" &&
     wixl -a x64 -D "Version=$version" -D BinDir=. -o "$work/unsigned.msi" \
@@ -129,6 +132,15 @@ msibuild "$msi" -i "$work/MsiServiceConfigFailureActions.idt"
 msibuild "$msi" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('MsiConfigureServices', 'VersionNT >= 600', 5850)"
 # '*': the key is created on install and removed, with all it holds, on uninstall.
 msibuild "$msi" -q "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('ClientKeyWhole', 2, 'SOFTWARE\\Qovex\\OrvaneClient', '*', 'ClientKey')"
+# The major upgrade removes the older version once this one's files, registry values and
+# service are in place (InstallExecute runs that part of the script): the older version's
+# components then have this one as a client too, so its removal takes neither the files nor the
+# service, whose key holds the administrator's LibraryRoots; the service is stopped, updated and
+# stays registered once. Before PublishProduct, which registers this version under the upgrade
+# code: Wine's msiexec deletes the whole upgrade-code key when it removes the older version
+# (Windows only the older version's entry), and a later downgrade must still find this one.
+msibuild "$msi" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('InstallExecute', 6350)"
+msibuild "$msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 6360 WHERE \`Action\` = 'RemoveExistingProducts'"
 # Permanent (0x10) beside registry key path (0x4) and 64-bit (0x100).
 msibuild "$msi" -q "UPDATE \`Component\` SET \`Attributes\` = 276 WHERE \`Component\` = 'GamesKey'"
 
