@@ -33,7 +33,8 @@ if [ "${1:-}" = windows ]; then
     cmake --build --preset default --target orvane-client
     status=0
     bash scripts/windows/run-under-wine.sh || status=$?
-    # The installer in a prefix of its own: install, start on demand, squatter, uninstall.
+    # The installer in a prefix of its own: install, start on demand, squatter, upgrade while
+    # running, repair, refused downgrade, uninstall.
     bash scripts/windows/msi-under-wine.sh || status=$?
     exit "$status"
 fi
