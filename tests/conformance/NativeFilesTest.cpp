@@ -106,7 +106,29 @@ TEST_F(NativeFilesTest, RelativeOpensGiveWindowsStatuses) {
     }
 }
 
+// The inner folder's list, in its bytes.
+std::vector<BYTE> InnerList() {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR read = nullptr;
+    if (GetNamedSecurityInfoW(Inner,
+                              SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION,
+                              nullptr,
+                              nullptr,
+                              &dacl,
+                              nullptr,
+                              &read) != ERROR_SUCCESS) {
+        return {};
+    }
+    const auto* bytes = reinterpret_cast<const BYTE*>(dacl);
+    std::vector<BYTE> list(bytes, bytes + dacl->AclSize);
+    LocalFree(read);
+    return list;
+}
+
 TEST_F(NativeFilesTest, AListWrittenOnAHandleReachesNothingBelow) {
+    const std::vector<BYTE> innerBefore = InnerList();
+    ASSERT_FALSE(innerBefore.empty());
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR read = nullptr;
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
@@ -139,32 +161,13 @@ TEST_F(NativeFilesTest, AListWrittenOnAHandleReachesNothingBelow) {
     EXPECT_TRUE(SetKernelObjectSecurity(outer, DACL_SECURITY_INFORMATION, descriptor.data()));
     EXPECT_EQ(0xdeadbeefu, GetLastError());
 
-    PACL innerDacl = nullptr;
-    PSECURITY_DESCRIPTOR innerRead = nullptr;
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-              GetNamedSecurityInfoW(Inner,
-                                    SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION,
-                                    nullptr,
-                                    nullptr,
-                                    &innerDacl,
-                                    nullptr,
-                                    &innerRead));
-    const auto* bytes = reinterpret_cast<const BYTE*>(innerDacl);
-    size_t offset = sizeof(ACL);
-    for (WORD i = 0; i < innerDacl->AceCount; ++i) {
-        const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(bytes + offset);
-        EXPECT_NE(0, std::memcmp(&ace->SidStart, Everyone, sizeof(Everyone)))
-            << "entry " << i << " came down from the folder";
-        offset += ace->Header.AceSize;
-    }
+    EXPECT_EQ(innerBefore, InnerList());
 
     // The folder's list as it was.
     std::vector<BYTE> restore(sizeof(header) + dacl->AclSize);
     std::memcpy(restore.data(), &header, sizeof(header));
     std::memcpy(restore.data() + sizeof(header), dacl, dacl->AclSize);
     EXPECT_TRUE(SetKernelObjectSecurity(outer, DACL_SECURITY_INFORMATION, restore.data()));
-    LocalFree(innerRead);
     LocalFree(newAcl);
     LocalFree(read);
 }
