@@ -1,7 +1,7 @@
 #pragma once
 
 // A directory held by a handle from the check to the grant, so that the rules and the grant see
-// the same folder whatever its name comes to lead to meanwhile, and the look at what it holds.
+// the same folder whatever its name comes to lead to meanwhile.
 
 #include "core/windows/FinalPath.h"
 #include "core/windows/ScopedHandle.h"
@@ -11,17 +11,13 @@
 
 namespace OrvaneClient {
 
-// Opens `path` (UTF-8) for reading and writing its access list: the link itself when it is one,
-// shared with readers and writers but not with deletion, so that it can be neither removed nor
-// renamed while held. Empty, with the last error, when it cannot be opened.
+// Opens `path` (UTF-8) for reading and writing its access list and listing what it holds: the
+// link itself when it is one, shared with readers and writers but not with deletion, so that it
+// can be neither removed nor renamed while held. Empty, with the last error, when it cannot be
+// opened.
 ScopedHandle OpenGrantDirectory(const std::string& path);
 
 // Why the object the handle holds must not be granted: it is a link, or not a directory.
 std::optional<std::string> HeldObjectRefusal(HANDLE folder);
-
-// Why an inheritable entry must not be written on `folder`: something it holds, at any depth,
-// is a junction or symbolic link, or a file with more than one hard link, which would carry the
-// entry elsewhere; or cannot be examined. Links are looked at, never followed.
-std::optional<std::string> LinkedEntryRefusal(const std::string& folder);
 
 }  // namespace OrvaneClient

@@ -99,17 +99,21 @@ private:
     // and SID are had anew and released on every path.
     // The folder is the one `directory` names, held open since it was checked.
     bool setDirectoryPermissions(HANDLE folder, const std::wstring& directory);
-    bool setRegistryPermissions(const std::wstring& objectName);
+    // `key`: the "HKEY_LOCAL_MACHINE\..." constant the object name was made from.
+    bool setRegistryPermissions(const std::wstring& objectName, const std::string& key);
     // What both grants do: the shell user's account and SID, then an inheritable full-control
     // entry for that SID on a folder (through `object`, its handle), or on a key in the
-    // process's registry view (`object` null: by name).
+    // process's registry view (`object` null: opened here). `grantName` names it in refusals.
     bool grantConsoleUserFullControl(const std::wstring& objectName,
+                                     const std::string& grantName,
                                      bool registryKey,
                                      HANDLE object);
-    // Adds the entry to the object's access list (its DACL alone). A Win32 error code, 0 for
-    // success; ERROR_BAD_INHERITANCE_ACL from the write counts as success (already in place).
-    // Logs each failure at error level.
+    // Adds the entry to the object's access list (its DACL alone) and writes what every object
+    // below inherits from it, each on its own handle (GrantWalk.h), the object's own list last.
+    // A Win32 error code, 0 for success; ERROR_BAD_INHERITANCE_ACL from the write counts as
+    // success (already in place). Logs each failure at error level, a refusal at warning level.
     DWORD setObjectPermissions(const std::wstring& objectName,
+                               const std::string& grantName,
                                HANDLE object,
                                SE_OBJECT_TYPE objectType,
                                PSID sid,
@@ -123,15 +127,13 @@ private:
     GrantVerdict judgeDirectory(const std::string& directory);
     // The checks before a directory grant (OrvaneServiceGrantTarget.cpp): the rules on the path
     // as sent, then the folder opened once into `folder` and the rules again on its final path
-    // (`grantPath`), and what it holds. A refusal reason, or none; none with `folder` empty when
-    // the folder could not be opened (logged as the read of its access list failing).
+    // (`grantPath`). A refusal reason, or none; none with `folder` empty when the folder could
+    // not be opened (logged as the read of its access list failing). What it holds is judged
+    // by the grant's walk, entry by entry.
     std::optional<std::string> prepareDirectoryGrant(const std::string& directory,
                                                      ScopedHandle& folder,
                                                      std::string& grantPath);
-    // Why the key (a registry constant, "HKEY_LOCAL_MACHINE\...") must not be granted: it is, or
-    // holds, a registry link, which would carry the inheritable entry elsewhere.
-    std::optional<std::string> registryLinkRefusal(const std::string& key);
-    // The refusal check, the grant and its refusal line for one of the two keys.
+    // The grant of one of the two keys, and its refusal line for a key not of the machine's.
     bool grantRegistryKey(const std::string& key);
 
     static void WINAPI ServiceMain(DWORD argc, LPSTR* argv);

@@ -4,8 +4,11 @@
 #include "core/windows/AccessToken.h"
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/ScopedLocalMemory.h"
+#include "core/windows/ScopedRegistryKey.h"
 #include "core/windows/UserIdentity.h"
 #include "service/GrantTargetPolicy.h"
+#include "service/GrantWalk.h"
+#include "service/InheritedAccessList.h"
 #include "service/MachineLocations.h"
 #include "service/OrvaneService.h"
 
@@ -16,10 +19,12 @@
 namespace OrvaneClient {
 namespace {
 
-// GetTokenAccountName's buffers: the account is only checked for, its text not used.
-constexpr DWORD AccountNameCapacity = 32;
-constexpr DWORD AccountDomainCapacity = 16;
 constexpr DWORD LookupBufferCapacity = 260;
+const char LocalMachinePrefix[] = "HKEY_LOCAL_MACHINE\\";
+// What a granted key is opened with: its list read and written, its subkeys listed, its link
+// value read.
+constexpr REGSAM GrantKeyAccess =
+    READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE;
 
 // The security calls name registry keys from their root key's short name.
 std::wstring RegistryObjectName(const std::string& key) {
@@ -34,21 +39,6 @@ SE_OBJECT_TYPE RegistryObjectType() {
         return SE_REGISTRY_WOW64_32KEY;
     }
     return SE_REGISTRY_KEY;
-}
-
-// The object's access list (DACL alone) into a LocalAlloc'd descriptor. A held object is read
-// through its handle, never by its name again.
-DWORD ReadAccessList(const std::wstring& name,
-                     HANDLE object,
-                     SE_OBJECT_TYPE type,
-                     PACL* acl,
-                     PSECURITY_DESCRIPTOR* descriptor) {
-    if (object != nullptr) {
-        return GetSecurityInfo(
-            object, type, DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr, descriptor);
-    }
-    return GetNamedSecurityInfoW(
-        name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr, descriptor);
 }
 
 }  // namespace
@@ -101,34 +91,37 @@ GrantVerdict OrvaneService::judgeDirectory(const std::string& directory) {
 }
 
 bool OrvaneService::grantRegistryKey(const std::string& key) {
-    if (const std::optional<std::string> refusal = registryLinkRefusal(key)) {
-        LogWarning("Refusing to grant full control of %s: %s", key.c_str(), refusal->c_str());
+    const std::string prefix(LocalMachinePrefix);
+    if (key.compare(0, prefix.size(), prefix) != 0) {
+        LogWarning("Refusing to grant full control of %s: %s",
+                   key.c_str(),
+                   "the key is not one of the machine's");
         return false;
     }
-    return setRegistryPermissions(RegistryObjectName(key));
+    return setRegistryPermissions(RegistryObjectName(key), key);
 }
 
 bool OrvaneService::setDirectoryPermissions(HANDLE folder, const std::wstring& directory) {
-    return grantConsoleUserFullControl(directory, false, folder);
+    return grantConsoleUserFullControl(directory, WideToUtf8(directory), false, folder);
 }
 
-bool OrvaneService::setRegistryPermissions(const std::wstring& objectName) {
-    return grantConsoleUserFullControl(objectName, true, nullptr);
+bool OrvaneService::setRegistryPermissions(const std::wstring& objectName, const std::string& key) {
+    return grantConsoleUserFullControl(objectName, key, true, nullptr);
 }
 
 bool OrvaneService::grantConsoleUserFullControl(const std::wstring& objectName,
+                                                const std::string& grantName,
                                                 bool registryKey,
                                                 HANDLE object) {
     ScopedHandle shellToken(getShellUserToken());
     if (!shellToken.isValid()) {
         return false;
     }
-    char name[AccountNameCapacity] = {};
-    char domain[AccountDomainCapacity] = {};
+    std::string name;
+    std::string domain;
     // Without the account or the SID nothing can be granted: the grant has failed, and the
     // client must not be told that the object is now writable.
-    if (!GetTokenAccountName(
-            shellToken.get(), name, AccountNameCapacity, domain, AccountDomainCapacity)) {
+    if (!GetTokenAccountName(shellToken.get(), name, domain)) {
         return false;
     }
     const std::optional<TokenUserSid> sid = GetCurrentUserSID();
@@ -138,6 +131,7 @@ bool OrvaneService::grantConsoleUserFullControl(const std::wstring& objectName,
     // The WOW64 question is asked only now, once there is something to grant.
     const SE_OBJECT_TYPE objectType = registryKey ? RegistryObjectType() : SE_FILE_OBJECT;
     return setObjectPermissions(objectName,
+                                grantName,
                                 object,
                                 objectType,
                                 sid->get(),
@@ -148,6 +142,7 @@ bool OrvaneService::grantConsoleUserFullControl(const std::wstring& objectName,
 }
 
 DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
+                                          const std::string& grantName,
                                           HANDLE object,
                                           SE_OBJECT_TYPE objectType,
                                           PSID sid,
@@ -155,17 +150,57 @@ DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
                                           DWORD accessPermissions,
                                           ACCESS_MODE accessMode,
                                           DWORD inheritance) {
+    const bool isKey = objectType != SE_FILE_OBJECT;
+    // A key is opened here, as itself, in the view the object type names; a folder was opened
+    // when it was checked. Everything that follows goes through the handle.
+    ScopedRegistryKey key;
+    if (isKey) {
+        HKEY rawKey = nullptr;
+        const LSTATUS opened = RegOpenKeyExW(
+            HKEY_LOCAL_MACHINE,
+            Utf8ToWide(grantName.substr(std::string(LocalMachinePrefix).size())).c_str(),
+            REG_OPTION_OPEN_LINK,
+            GrantKeyAccess | (objectType == SE_REGISTRY_WOW64_32KEY ? KEY_WOW64_32KEY : 0),
+            &rawKey);
+        key = ScopedRegistryKey(rawKey);
+        if (opened != ERROR_SUCCESS) {
+            LogError("GetNamedSecurityInfo for obj name %ls Error %u",
+                     objectName.c_str(),
+                     static_cast<unsigned>(opened));
+            return static_cast<DWORD>(opened);
+        }
+        if (IsRegistryLink(key.get())) {
+            LogWarning("Refusing to grant full control of %s: %s",
+                       grantName.c_str(),
+                       ("the key is or holds a registry link (" + grantName + ")").c_str());
+            return ERROR_ACCESS_DENIED;
+        }
+        object = key.get();
+    }
     PACL currentAcl = nullptr;
     PSECURITY_DESCRIPTOR rawDescriptor = nullptr;
-    const DWORD readResult =
-        ReadAccessList(objectName, object, objectType, &currentAcl, &rawDescriptor);
+    const DWORD readResult = GetSecurityInfo(object,
+                                             isKey ? SE_REGISTRY_KEY : SE_FILE_OBJECT,
+                                             DACL_SECURITY_INFORMATION,
+                                             nullptr,
+                                             nullptr,
+                                             &currentAcl,
+                                             nullptr,
+                                             &rawDescriptor);
     // The list read lies inside the descriptor: freeing the descriptor frees both.
     ScopedLocalMemory<void> descriptor(rawDescriptor);
-    if (readResult != ERROR_SUCCESS) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    const DWORD controlResult =
+        readResult != ERROR_SUCCESS ||
+                GetSecurityDescriptorControl(rawDescriptor, &control, &revision)
+            ? readResult
+            : GetLastError();
+    if (controlResult != ERROR_SUCCESS) {
         LogError("GetNamedSecurityInfo for obj name %ls Error %u",
                  objectName.c_str(),
-                 static_cast<unsigned>(readResult));
-        return readResult;
+                 static_cast<unsigned>(controlResult));
+        return controlResult;
     }
 
     EXPLICIT_ACCESS_A access = {};
@@ -196,22 +231,29 @@ DWORD OrvaneService::setObjectPermissions(const std::wstring& objectName,
             account.c_str());
         return buildResult;
     }
+    // Stored as Windows stores an entry that applies here: generic rights mapped, so that what
+    // the children inherit is what the folder holds.
+    MapExplicitGenericRights(newAcl.get(), isKey);
 
-    std::vector<WCHAR> name = WritableWide(objectName);
-    const DWORD writeResult = object != nullptr ? SetSecurityInfo(object,
-                                                                  objectType,
-                                                                  DACL_SECURITY_INFORMATION,
-                                                                  nullptr,
-                                                                  sid,
-                                                                  newAcl.get(),
-                                                                  nullptr)
-                                                : SetNamedSecurityInfoW(name.data(),
-                                                                        objectType,
-                                                                        DACL_SECURITY_INFORMATION,
-                                                                        nullptr,
-                                                                        sid,
-                                                                        newAcl.get(),
-                                                                        nullptr);
+    // Everything below first, the object itself last: until every child has been judged and
+    // written, the object's own list gives nothing new to what is created in it, and a walk
+    // that is refused half way leaves it as it was.
+    const WalkOutcome walk = isKey ? GrantKeyTree(key.get(), newAcl.get(), grantName)
+                                   : GrantFolderTree(object, newAcl.get(), grantName);
+    if (walk.error != ERROR_SUCCESS) {
+        LogWarning(
+            "Refusing to grant full control of %s: %s", grantName.c_str(), walk.refusal.c_str());
+        return walk.error;
+    }
+    // Its own list alone: what lies below was written by the walk.
+    std::vector<BYTE> written = DaclDescriptor(newAcl.get(), (control & SE_DACL_PROTECTED) != 0);
+    DWORD writeResult = ERROR_SUCCESS;
+    if (isKey) {
+        writeResult = static_cast<DWORD>(
+            RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, written.data()));
+    } else if (!SetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, written.data())) {
+        writeResult = GetLastError();
+    }
     if (writeResult == ERROR_SUCCESS) {
         return ERROR_SUCCESS;
     }

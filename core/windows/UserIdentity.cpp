@@ -5,6 +5,9 @@
 #include "core/windows/ScopedLocalMemory.h"
 #include "core/windows/SessionTokens.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace OrvaneClient {
 namespace {
 
@@ -75,6 +78,43 @@ bool GetTokenAccountName(
         return false;
     }
     return true;
+}
+
+bool GetTokenAccountName(HANDLE token, std::string& name, std::string& domain) {
+    std::optional<TokenUserSid> sid;
+    AccessToken(token).user(sid);
+    if (!sid) {
+        const DWORD error = GetLastError();
+        LogWarning("GetTokenInformation failed: %d", static_cast<int>(error));
+        return false;
+    }
+    // Most accounts fit the sizes Windows itself once fixed; longer ones are asked for again.
+    std::vector<char> nameBuffer(32);
+    std::vector<char> domainBuffer(16);
+    for (int attempt = 0;; ++attempt) {
+        DWORD nameLength = static_cast<DWORD>(nameBuffer.size());
+        DWORD domainLength = static_cast<DWORD>(domainBuffer.size());
+        SID_NAME_USE use = SidTypeUnknown;
+        if (LookupAccountSidA(nullptr,
+                              sid->get(),
+                              nameBuffer.data(),
+                              &nameLength,
+                              domainBuffer.data(),
+                              &domainLength,
+                              &use)) {
+            name.assign(nameBuffer.data());
+            domain.assign(domainBuffer.data());
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_INSUFFICIENT_BUFFER || attempt > 0) {
+            LogWarning("LookupAccountSid failed: %d", static_cast<int>(error));
+            return false;
+        }
+        // The sizes given back count the terminating zero.
+        nameBuffer.assign(std::max<size_t>(nameLength, nameBuffer.size()), '\0');
+        domainBuffer.assign(std::max<size_t>(domainLength, domainBuffer.size()), '\0');
+    }
 }
 
 }  // namespace OrvaneClient

@@ -25,5 +25,8 @@ bool GetCurrentUserSettingsKeyPath(std::string& path);
 // "LookupAccountSid failed: %d"). The token needs TOKEN_QUERY access.
 bool GetTokenAccountName(
     HANDLE token, char* name, DWORD nameCapacity, char* domain, DWORD domainCapacity);
+// The same into strings of whatever length the account has: a lookup that finds the buffers
+// too small (ERROR_INSUFFICIENT_BUFFER) is asked again with the sizes it gave. The same lines.
+bool GetTokenAccountName(HANDLE token, std::string& name, std::string& domain);
 
 }  // namespace OrvaneClient

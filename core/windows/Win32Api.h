@@ -14,4 +14,5 @@
 #include <shlobj.h>
 #include <winsock2.h>
 #include <iphlpapi.h>
+#include <winternl.h>
 // clang-format on

@@ -186,13 +186,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, PermissionFailureTest, ::testing::Values(
                  "grfAccessPermissions=268435456, grfAccessMode=1, grfInheritance=3, "
                  "Trustee.TrusteeForm=0, Trustee.TrusteeType=1; SID: ?"}}},
     FailureCase{"AlreadySet",
-        [](Win32Emu::Machine& m) { m.failNext("SetSecurityInfo", ERROR_BAD_INHERITANCE_ACL); },
+        [](Win32Emu::Machine& m) {
+            m.failWhen("SetKernelObjectSecurity", GameFolder, ERROR_BAD_INHERITANCE_ACL);
+        },
         GameFolder, true,
         {{Info, "Probably correct permissions for resource C:\\Games\\Mine is already set. "
                 "Skipping."},
          {Info, DirectoryOk}}},
     FailureCase{"WritingTheList",
-        [](Win32Emu::Machine& m) { m.failNext("SetSecurityInfo", ERROR_ACCESS_DENIED); },
+        [](Win32Emu::Machine& m) {
+            m.failWhen("SetKernelObjectSecurity", GameFolder, ERROR_ACCESS_DENIED);
+        },
         GameFolder, false,
         {{Error, "SetNamedSecurityInfo Error 5"}, {Warning, DirectoryFailed}, {Info, GamesOk}}},
     FailureCase{"AccountLookup",
@@ -264,13 +268,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, PermissionFailureTest, ::testing::Values(
                    "or symbolic link (C:\\Games\\Mine\\s)"}}},
     FailureCase{"HardLinkedFileInside",
         [](Win32Emu::Machine& m) {
+            m.setFile("C:\\Windows\\System32\\drivers\\etc\\hosts");
+            m.setHardLink(GameFolder + "\\levels\\hosts", "C:\\Windows\\System32\\drivers\\etc\\hosts");
+        },
+        GameFolder, false,
+        {{Warning, "Refusing to grant full control of C:\\Games\\Mine: the folder holds a file "
+                   "with a hard link outside it (C:\\Windows\\System32\\drivers\\etc\\hosts)"}}},
+    FailureCase{"FileWithAnUntoldName",
+        [](Win32Emu::Machine& m) {
             Win32Emu::FileEntry linked;
             linked.links = 2;
             m.setFile(GameFolder + "\\levels\\hosts", linked);
         },
         GameFolder, false,
-        {{Warning, "Refusing to grant full control of C:\\Games\\Mine: the folder holds a file "
-                   "with more than one hard link (C:\\Games\\Mine\\levels\\hosts)"}}},
+        {{Warning, "Refusing to grant full control of C:\\Games\\Mine: the folder's contents "
+                   "cannot be examined (C:\\Games\\Mine\\levels\\hosts, error 1920)"}}},
     FailureCase{"RegistryLinkInsideTheGamesKey",
         [](Win32Emu::Machine& m) {
             m.setRegistryLink(GamesKey + "\\Sub", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes");

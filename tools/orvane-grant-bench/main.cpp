@@ -1,12 +1,14 @@
 // orvane-grant-bench: the directory grant of fix-dir on a folder of many files beside a plain
-// listing of the same tree (FindFirstFileExW, and the host's own walk), in the same run. Prints
-// the time of each and the ratio grant / listing. The tree is made under the folder first and
-// left there.
+// listing of the same tree (FindFirstFileExW, and the host's own walk) and beside the least any
+// grant by handle must do (every entry opened once relative to its folder's handle), in the
+// same run. Prints the time of each and the ratio grant / that baseline. The tree is made under
+// the folder first and left there.
 // Usage: orvane-grant-bench [FOLDER [FOLDERS [FILES]]] (kUsage below)
 
 #include "core/util/WideString.h"
 #include "core/windows/HostPath.h"
 #include "core/windows/ScopedFindHandle.h"
+#include "core/windows/ScopedHandle.h"
 #include "core/windows/Win32Api.h"
 #include "service/OrvaneService.h"
 #include "tools/WholeNumberArgument.h"
@@ -75,6 +77,81 @@ size_t ListWithFind(const std::wstring& folder) {
         } while (FindNextFileW(find.get(), &entry));
     }
     return entries;
+}
+
+// Every entry below the held `folder`, each opened once relative to its folder's handle as the
+// grant opens it (as itself, its list readable and writable), folders listed through their
+// handle; nothing read or written. What a grant by handle cannot do without.
+size_t OpenEachByHandle(HANDLE folder) {
+    size_t entries = 0;
+    std::vector<OrvaneClient::ScopedHandle> pending;
+    std::vector<ULONGLONG> buffer(8192);
+    HANDLE current = folder;
+    // The folder being listed, held until the next one is.
+    OrvaneClient::ScopedHandle listing;
+    for (;;) {
+        std::vector<std::pair<std::wstring, bool>> names;
+        FILE_INFO_BY_HANDLE_CLASS informationClass = FileFullDirectoryRestartInfo;
+        while (
+            GetFileInformationByHandleEx(current,
+                                         informationClass,
+                                         buffer.data(),
+                                         static_cast<DWORD>(buffer.size() * sizeof(ULONGLONG)))) {
+            informationClass = FileFullDirectoryInfo;
+            const auto* at = reinterpret_cast<const BYTE*>(buffer.data());
+            for (;;) {
+                const auto* info = reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
+                std::wstring name(info->FileName, info->FileNameLength / sizeof(WCHAR));
+                if (name != L"." && name != L"..") {
+                    names.emplace_back(std::move(name),
+                                       (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+                }
+                if (info->NextEntryOffset == 0) {
+                    break;
+                }
+                at += info->NextEntryOffset;
+            }
+        }
+        for (auto& [name, directory] : names) {
+            UNICODE_STRING text = {};
+            text.Buffer = name.data();
+            text.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
+            text.MaximumLength = text.Length;
+            OBJECT_ATTRIBUTES attributes = {};
+            attributes.Length = sizeof(attributes);
+            attributes.RootDirectory = current;
+            attributes.ObjectName = &text;
+            attributes.Attributes = OBJ_CASE_INSENSITIVE;
+            IO_STATUS_BLOCK io = {};
+            HANDLE raw = nullptr;
+            const ACCESS_MASK access = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES |
+                                       SYNCHRONIZE | (directory ? FILE_LIST_DIRECTORY : 0);
+            if (!NT_SUCCESS(NtCreateFile(&raw,
+                                         access,
+                                         &attributes,
+                                         &io,
+                                         nullptr,
+                                         0,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         FILE_OPEN,
+                                         FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
+                                         nullptr,
+                                         0))) {
+                continue;
+            }
+            ++entries;
+            OrvaneClient::ScopedHandle child(raw);
+            if (directory) {
+                pending.push_back(std::move(child));
+            }
+        }
+        if (pending.empty()) {
+            return entries;
+        }
+        listing = std::move(pending.back());
+        pending.pop_back();
+        current = listing.get();
+    }
 }
 
 size_t ListOnHost(const std::string& hostFolder) {
@@ -184,14 +261,34 @@ int main(int argc, char** argv) {
     const double find = SecondsSince(start);
 
     start = Clock::now();
+    size_t handleEntries = 0;
+    {
+        OrvaneClient::ScopedHandle top(
+            CreateFileW(OrvaneClient::Utf8ToWide(folder).c_str(),
+                        FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr,
+                        OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS,
+                        nullptr));
+        if (top.isValid()) {
+            handleEntries = OpenEachByHandle(top.get());
+        }
+    }
+    const double byHandle = SecondsSince(start);
+
+    start = Clock::now();
     const bool granted = service.fixDirectoryPrivileges(folder.c_str(), folder.size());
     const double grant = SecondsSince(start);
 
     std::printf("%-34s %10s %10s\n", "", "entries", "seconds");
     std::printf("%-34s %10zu %10.3f\n", "host walk", hostEntries, host);
     std::printf("%-34s %10zu %10.3f\n", "FindFirstFileExW walk", findEntries, find);
+    std::printf("%-34s %10zu %10.3f\n", "each entry opened by handle", handleEntries, byHandle);
     std::printf(
         "%-34s %10s %10.3f\n", granted ? "fix-dir (granted)" : "fix-dir (NOT granted)", "", grant);
     std::printf("fix-dir / FindFirstFileExW walk: %.2fx\n", find > 0 ? grant / find : 0.0);
+    std::printf("fix-dir / each entry opened by handle: %.2fx\n",
+                byHandle > 0 ? grant / byHandle : 0.0);
     return granted ? EXIT_SUCCESS : EXIT_FAILURE;
 }

@@ -21,6 +21,15 @@ BOOL WINAPI DuplicateTokenEx(HANDLE hExistingToken,
 BOOL WINAPI IsTokenRestricted(HANDLE TokenHandle);
 
 BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
+
+// Writes the parts of the descriptor named on the object the handle holds (a file, folder or
+// key), that object's alone: nothing is propagated to what lies below it.
+BOOL WINAPI SetKernelObjectSecurity(HANDLE Handle,
+                                    SECURITY_INFORMATION SecurityInformation,
+                                    PSECURITY_DESCRIPTOR SecurityDescriptor);
+BOOL WINAPI GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                                         PSECURITY_DESCRIPTOR_CONTROL pControl,
+                                         LPDWORD lpdwRevision);
 // Like Windows, neither checks the SID: the caller passes a valid one and an index below its count.
 PUCHAR WINAPI GetSidSubAuthorityCount(PSID pSid);
 PDWORD WINAPI GetSidSubAuthority(PSID pSid, DWORD nSubAuthority);

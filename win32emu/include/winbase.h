@@ -71,8 +71,40 @@ typedef union _LARGE_INTEGER {
 typedef enum _FILE_INFO_BY_HANDLE_CLASS {
     FileBasicInfo = 0,
     FileStandardInfo = 1,
-    FileAttributeTagInfo = 9
+    FileAttributeTagInfo = 9,
+    FileFullDirectoryInfo = 14,
+    FileFullDirectoryRestartInfo = 15
 } FILE_INFO_BY_HANDLE_CLASS;
+
+typedef struct _FILE_FULL_DIR_INFO {
+    DWORD NextEntryOffset;
+    DWORD FileIndex;
+    LARGE_INTEGER CreationTime;
+    LARGE_INTEGER LastAccessTime;
+    LARGE_INTEGER LastWriteTime;
+    LARGE_INTEGER ChangeTime;
+    LARGE_INTEGER EndOfFile;
+    LARGE_INTEGER AllocationSize;
+    DWORD FileAttributes;
+    DWORD FileNameLength;  // bytes
+    DWORD EaSize;          // the reparse tag, for a reparse point
+    WCHAR FileName[1];
+} FILE_FULL_DIR_INFO, *PFILE_FULL_DIR_INFO;
+
+typedef enum _FILE_ID_TYPE {
+    FileIdType = 0,
+    ObjectIdType = 1,
+    ExtendedFileIdType = 2
+} FILE_ID_TYPE;
+
+typedef struct FILE_ID_DESCRIPTOR {
+    DWORD dwSize;
+    FILE_ID_TYPE Type;
+    union {
+        LARGE_INTEGER FileId;
+        BYTE ObjectId[16];
+    };
+} FILE_ID_DESCRIPTOR, *LPFILE_ID_DESCRIPTOR;
 
 typedef struct _FILE_STANDARD_INFO {
     LARGE_INTEGER AllocationSize;
@@ -254,6 +286,13 @@ HANDLE WINAPI FindFirstFileExW(LPCWSTR lpFileName,
                                DWORD dwAdditionalFlags);
 BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
 BOOL WINAPI FindClose(HANDLE hFindFile);
+// A file or folder by its id on the volume of `hVolumeHint`.
+HANDLE WINAPI OpenFileById(HANDLE hVolumeHint,
+                           LPFILE_ID_DESCRIPTOR lpFileId,
+                           DWORD dwDesiredAccess,
+                           DWORD dwShareMode,
+                           LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                           DWORD dwFlagsAndAttributes);
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
                           DWORD dwDesiredAccess,
                           DWORD dwShareMode,

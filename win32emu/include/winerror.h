@@ -57,6 +57,8 @@
 #define ERROR_MORE_DATA                         234
 #define ERROR_NO_MORE_ITEMS                     259
 #define ERROR_DIRECTORY                         267
+#define ERROR_MR_MID_NOT_FOUND                  317
+#define ERROR_CANT_ACCESS_FILE                  1920
 #define ERROR_NOT_OWNER                         288
 #define ERROR_PARTIAL_COPY                      299
 #define ERROR_INVALID_ADDRESS                   487

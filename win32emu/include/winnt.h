@@ -14,6 +14,7 @@
 #define APIENTRY
 #define CALLBACK
 #define WINAPIV
+#define NTAPI
 #define STDAPICALLTYPE
 #define FAR
 #define NEAR
@@ -549,4 +550,9 @@ typedef struct _ACCESS_DENIED_ACE {
 #define FILE_ATTRIBUTE_REPARSE_POINT    0x00000400
 #define IO_REPARSE_TAG_MOUNT_POINT      (0xA0000003)
 #define IO_REPARSE_TAG_SYMLINK          (0xA000000C)
+#define IO_REPARSE_TAG_DEDUP            (0x80000013)
+#define IO_REPARSE_TAG_WOF              (0x80000017)
+#define IO_REPARSE_TAG_CLOUD            (0x9000001A)
+#define IO_REPARSE_TAG_APPEXECLINK      (0x8000001B)
+#define IsReparseTagNameSurrogate(_tag) (((_tag) & 0x20000000))
 // clang-format on

@@ -63,6 +63,11 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey,
                                 LPDWORD lpType,
                                 LPBYTE lpData,
                                 LPDWORD lpcbData);
+// Writes the key's security through its handle (WRITE_DAC for the list): the key's list alone,
+// its subkeys keep what they hold.
+LSTATUS WINAPI RegSetKeySecurity(HKEY hKey,
+                                 SECURITY_INFORMATION SecurityInformation,
+                                 PSECURITY_DESCRIPTOR pSecurityDescriptor);
 LSTATUS WINAPI RegEnumKeyExW(HKEY hKey,
                              DWORD dwIndex,
                              LPWSTR lpName,

@@ -128,11 +128,13 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurit
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    SecurableObject object = parent;
+    object.components.push_back(Poco::toUpper(leaf));
     if (withDescriptor) {
-        SecurableObject object = parent;
-        object.components.push_back(Poco::toUpper(leaf));
         Model().security.store(object, security);
     }
+    // What it inherits is written into it as it is made.
+    Model().security.freeze({object});
     return TRUE;
 }
 

@@ -18,56 +18,6 @@ using namespace Win32Emu;
 
 namespace {
 
-WIN32_FIND_DATAW entryOf(const std::string& name, DWORD attributes, DWORD tag) {
-    WIN32_FIND_DATAW data = {};
-    data.dwFileAttributes = attributes;
-    data.dwReserved0 = tag;
-    const std::wstring wide = ToWide(name);
-    const size_t length = std::min<size_t>(wide.size(), MAX_PATH - 1);
-    std::copy(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(length), data.cFileName);
-    return data;
-}
-
-// Everything directly inside the resolved folder, by upper-case name.
-std::map<std::string, WIN32_FIND_DATAW> listing(const std::vector<std::string>& folder) {
-    std::map<std::string, WIN32_FIND_DATAW> entries;
-    const std::string path = DrivePathOf(folder);
-    try {
-        for (Poco::DirectoryIterator it(Model().drives.hostPath(path)), end; it != end; ++it) {
-            const bool directory = it->isDirectory();
-            entries.emplace(
-                Poco::UTF8::toUpper(it.name()),
-                entryOf(
-                    it.name(), directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE, 0));
-        }
-    } catch (const Poco::Exception&) {
-        // Not on the host: only what the machine lists is there.
-    }
-    {
-        MachineModel& model = Model();
-        std::lock_guard<std::mutex> guard(model.lock);
-        const std::string prefix = PathKey(folder.size() == 1 ? path : path + "\\");
-        for (auto it = model.configuration.files.lower_bound(prefix);
-             it != model.configuration.files.end() &&
-             it->first.compare(0, prefix.size(), prefix) == 0;
-             ++it) {
-            const std::string rest = it->second.path.substr(prefix.size());
-            const size_t separator = rest.find('\\');
-            const std::string name = rest.substr(0, separator);
-            entries.emplace(Poco::UTF8::toUpper(name),
-                            entryOf(name,
-                                    separator == std::string::npos ? FILE_ATTRIBUTE_ARCHIVE
-                                                                   : FILE_ATTRIBUTE_DIRECTORY,
-                                    0));
-        }
-    }
-    for (const auto& [name, tag] : Model().security.reparsePointsIn(folder)) {
-        entries[Poco::UTF8::toUpper(name)] =
-            entryOf(name, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, tag);
-    }
-    return entries;
-}
-
 BOOL nextEntry(const std::shared_ptr<FindObject>& find, LPWIN32_FIND_DATAW data) {
     if (find->next >= find->entries.size()) {
         SetLastError(ERROR_NO_MORE_FILES);
@@ -120,10 +70,10 @@ HANDLE WINAPI FindFirstFileExW(LPCWSTR lpFileName,
     }
     auto find = std::make_shared<FindObject>();
     if (object.components.size() > 1) {
-        find->entries.push_back(entryOf(".", FILE_ATTRIBUTE_DIRECTORY, 0));
-        find->entries.push_back(entryOf("..", FILE_ATTRIBUTE_DIRECTORY, 0));
+        find->entries.push_back(FindEntry(".", FILE_ATTRIBUTE_DIRECTORY, 0));
+        find->entries.push_back(FindEntry("..", FILE_ATTRIBUTE_DIRECTORY, 0));
     }
-    for (const auto& entry : listing(object.components)) {
+    for (const auto& entry : FolderListing(object.components)) {
         find->entries.push_back(entry.second);
     }
     if (find->entries.empty()) {

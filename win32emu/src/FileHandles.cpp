@@ -30,6 +30,76 @@ LONGLONG hostSize(const FileObject& file) {
     }
 }
 
+// The folder's entries from where the last call left off, as many as fit, each on an 8-byte
+// boundary; the listing is taken when first asked (or asked again from the start).
+BOOL fullDirectoryInfo(const HandleEntry& entry,
+                       const std::shared_ptr<FileObject>& file,
+                       FILE_INFO_BY_HANDLE_CLASS informationClass,
+                       LPVOID buffer,
+                       DWORD size) {
+    if ((entry.access & FILE_LIST_DIRECTORY) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!file->directory) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (buffer == nullptr || size < sizeof(FILE_FULL_DIR_INFO)) {
+        SetLastError(ERROR_BAD_LENGTH);
+        return FALSE;
+    }
+    if (!file->listed || informationClass == FileFullDirectoryRestartInfo) {
+        file->listing.clear();
+        if (file->components.size() > 1) {
+            file->listing.push_back(FindEntry(".", FILE_ATTRIBUTE_DIRECTORY, 0));
+            file->listing.push_back(FindEntry("..", FILE_ATTRIBUTE_DIRECTORY, 0));
+        }
+        for (const auto& listed : FolderListing(file->components)) {
+            file->listing.push_back(listed.second);
+        }
+        file->listed = true;
+        file->nextEntry = 0;
+    }
+    if (file->nextEntry >= file->listing.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    auto* at = static_cast<BYTE*>(buffer);
+    DWORD used = 0;
+    FILE_FULL_DIR_INFO* previous = nullptr;
+    while (file->nextEntry < file->listing.size()) {
+        const WIN32_FIND_DATAW& found = file->listing[file->nextEntry];
+        const std::wstring name(found.cFileName);
+        const DWORD length = static_cast<DWORD>(offsetof(FILE_FULL_DIR_INFO, FileName) +
+                                                name.size() * sizeof(WCHAR));
+        if (used + length > size) {
+            if (previous == nullptr) {
+                SetLastError(ERROR_MORE_DATA);
+                return FALSE;
+            }
+            break;
+        }
+        FILE_FULL_DIR_INFO info = {};
+        info.FileAttributes = found.dwFileAttributes;
+        info.FileNameLength = static_cast<DWORD>(name.size() * sizeof(WCHAR));
+        info.EaSize =
+            (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? found.dwReserved0 : 0;
+        std::memcpy(at + used, &info, offsetof(FILE_FULL_DIR_INFO, FileName));
+        std::memcpy(at + used + offsetof(FILE_FULL_DIR_INFO, FileName),
+                    name.data(),
+                    name.size() * sizeof(WCHAR));
+        if (previous != nullptr) {
+            const DWORD offset = static_cast<DWORD>(at + used - reinterpret_cast<BYTE*>(previous));
+            std::memcpy(&previous->NextEntryOffset, &offset, sizeof(offset));
+        }
+        previous = reinterpret_cast<FILE_FULL_DIR_INFO*>(at + used);
+        used += (length + 7) & ~7u;
+        ++file->nextEntry;
+    }
+    return TRUE;
+}
+
 }  // namespace
 
 extern "C" {
@@ -85,7 +155,9 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile,
         FILE_STANDARD_INFO info = {};
         info.EndOfFile.QuadPart = hostSize(*file);
         info.AllocationSize.QuadPart = (info.EndOfFile.QuadPart + 4095) / 4096 * 4096;
-        info.NumberOfLinks = file->directory ? 1 : std::max<DWORD>(1, file->marks.links);
+        const DWORD names =
+            1 + static_cast<DWORD>(Model().security.otherNames(file->components).size());
+        info.NumberOfLinks = file->directory ? 1 : std::max<DWORD>(names, file->marks.links);
         info.Directory = file->directory ? 1 : 0;
         std::memcpy(lpFileInformation, &info, sizeof(info));
         return TRUE;
@@ -107,6 +179,11 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile,
         }
         std::memcpy(lpFileInformation, &info, sizeof(info));
         return TRUE;
+    }
+    if (FileInformationClass == FileFullDirectoryInfo ||
+        FileInformationClass == FileFullDirectoryRestartInfo) {
+        return fullDirectoryInfo(
+            *entry, file, FileInformationClass, lpFileInformation, dwBufferSize);
     }
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return FALSE;

@@ -16,25 +16,11 @@ constexpr DWORD FileReadAttributes = 0x0080;
 constexpr DWORD FileGenericRead    = STANDARD_RIGHTS_READ | FileReadData | FileReadAttributes |
                                      FileReadEa | SYNCHRONIZE;
 constexpr DWORD ModelledAccess = GENERIC_READ | READ_CONTROL | WRITE_DAC | WRITE_OWNER |
-                                 FileReadAttributes;
+                                 FileReadAttributes | FILE_LIST_DIRECTORY | SYNCHRONIZE;
 constexpr DWORD ModelledFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS |
                                 FILE_FLAG_OPEN_REPARSE_POINT | SECURITY_SQOS_PRESENT |
                                 SECURITY_IDENTIFICATION;
 // clang-format on
-
-// Whether an open handle to the same file keeps this open out: either side refusing to share
-// what the other does. Only readers exist here, so reading is all there is to share; a handle
-// without access to the data takes no part, as on Windows.
-bool sharingConflict(const std::string& key, DWORD shareMode) {
-    for (const auto& open : Model().handles.entries()) {
-        const auto file = std::dynamic_pointer_cast<FileObject>(open.second.object);
-        if (file && file->key == key && (open.second.access & FILE_READ_DATA) != 0 &&
-            ((shareMode & FILE_SHARE_READ) == 0 || (file->shareMode & FILE_SHARE_READ) == 0)) {
-            return true;
-        }
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -85,8 +71,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
     const bool asGiven = SplitDrivePath(*fullPath) == object.components;
     const std::string resolved = asGiven ? *fullPath : DrivePathOf(object.components);
     const DWORD tag = openLink ? Model().security.reparseTag(*fullPath) : 0;
-    const PathLookup lookup =
-        tag != 0 ? PathLookup{PathKind::Directory, FileEntry()} : LookUpPath(resolved);
+    const PathLookup lookup = IsReparseTagNameSurrogate(tag)
+                                  ? PathLookup{PathKind::Directory, FileEntry()}
+                                  : LookUpPath(resolved);
     if (lookup.kind == PathKind::Directory &&
         (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
         // A directory opens only with FILE_FLAG_BACKUP_SEMANTICS.
@@ -106,7 +93,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
     const std::string key = PathKey(resolved);
     // Sharing governs access to the data; an open that asks for none is not refused.
     const bool readsData = (dwDesiredAccess & GENERIC_READ) != 0;
-    if (readsData && (lookup.marks.heldOpen || sharingConflict(key, dwShareMode))) {
+    if (readsData && (lookup.marks.heldOpen || SharingConflict(key, FILE_READ_DATA, dwShareMode))) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
@@ -116,9 +103,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName,
     file->directory = lookup.kind == PathKind::Directory;
     file->reparseTag = tag;
     file->marks = lookup.marks;
-    const DWORD granted =
-        (readsData ? FileGenericRead : 0) |
-        (dwDesiredAccess & (READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES));
+    const DWORD granted = (readsData ? FileGenericRead : 0) |
+                          (dwDesiredAccess & (READ_CONTROL | WRITE_DAC | WRITE_OWNER |
+                                              FILE_READ_ATTRIBUTES | SYNCHRONIZE)) |
+                          (file->directory ? dwDesiredAccess & FILE_LIST_DIRECTORY : 0);
     return Model().handles.insert(file, "CreateFileW", granted);
 }
 

@@ -3,12 +3,14 @@
 #include "ApiSupport.h"
 #include "MachineModel.h"
 
+#include <Poco/DirectoryIterator.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/UTF8String.h>
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <vector>
 
 namespace Win32Emu {
@@ -51,6 +53,27 @@ bool isDirectory(const std::string& fullPath) {
 }
 
 }  // namespace
+
+bool SharingConflict(const std::string& key, ACCESS_MASK access, DWORD shareMode) {
+    for (const auto& open : Model().handles.entries()) {
+        const auto file = std::dynamic_pointer_cast<FileObject>(open.second.object);
+        if (!file || file->key != key) {
+            continue;
+        }
+        // A handle without access to the data takes no part in its sharing, as on Windows.
+        const ACCESS_MASK held = open.second.access;
+        const bool readConflict =
+            (access & FILE_READ_DATA) != 0 && (held & FILE_READ_DATA) != 0 &&
+            ((shareMode & FILE_SHARE_READ) == 0 || (file->shareMode & FILE_SHARE_READ) == 0);
+        const bool deleteConflict =
+            ((access & DELETE) != 0 && (file->shareMode & FILE_SHARE_DELETE) == 0) ||
+            ((held & DELETE) != 0 && (shareMode & FILE_SHARE_DELETE) == 0);
+        if (readConflict || deleteConflict) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::string PathKey(const std::string& fullPath) {
     return Poco::UTF8::toLower(fullPath);
@@ -148,6 +171,66 @@ std::string SpelledPath(const std::vector<std::string>& components, const std::s
         return listed->second.path.substr(0, key.size());
     }
     return spelled;
+}
+
+WIN32_FIND_DATAW FindEntry(const std::string& name, DWORD attributes, DWORD tag) {
+    WIN32_FIND_DATAW data = {};
+    data.dwFileAttributes = attributes;
+    data.dwReserved0 = tag;
+    const std::wstring wide = ToWide(name);
+    const size_t length = std::min<size_t>(wide.size(), MAX_PATH - 1);
+    std::copy(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(length), data.cFileName);
+    return data;
+}
+
+std::map<std::string, WIN32_FIND_DATAW> FolderListing(const std::vector<std::string>& folder) {
+    std::map<std::string, WIN32_FIND_DATAW> entries;
+    const std::string path = DrivePathOf(folder);
+    try {
+        for (Poco::DirectoryIterator it(Model().drives.hostPath(path)), end; it != end; ++it) {
+            const bool directory = it->isDirectory();
+            entries.emplace(
+                Poco::UTF8::toUpper(it.name()),
+                FindEntry(
+                    it.name(), directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE, 0));
+        }
+    } catch (const Poco::Exception&) {
+        // Not on the host: only what the machine lists is there.
+    }
+    {
+        MachineModel& model = Model();
+        std::lock_guard<std::mutex> guard(model.lock);
+        const std::string prefix = PathKey(folder.size() == 1 ? path : path + "\\");
+        for (auto it = model.configuration.files.lower_bound(prefix);
+             it != model.configuration.files.end() &&
+             it->first.compare(0, prefix.size(), prefix) == 0;
+             ++it) {
+            const std::string rest = it->second.path.substr(prefix.size());
+            const size_t separator = rest.find('\\');
+            const std::string name = rest.substr(0, separator);
+            entries.emplace(Poco::UTF8::toUpper(name),
+                            FindEntry(name,
+                                      separator == std::string::npos ? FILE_ATTRIBUTE_ARCHIVE
+                                                                     : FILE_ATTRIBUTE_DIRECTORY,
+                                      0));
+        }
+    }
+    for (const std::string& name : Model().security.hardLinksIn(folder)) {
+        entries.emplace(Poco::UTF8::toUpper(name), FindEntry(name, FILE_ATTRIBUTE_ARCHIVE, 0));
+    }
+    // Tags that are not links mark the object as it is.
+    for (const auto& [upper, tag] : Model().security.tagsIn(folder)) {
+        const auto found = entries.find(upper);
+        if (found != entries.end()) {
+            found->second.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            found->second.dwReserved0 = tag;
+        }
+    }
+    for (const auto& [name, tag] : Model().security.reparsePointsIn(folder)) {
+        entries[Poco::UTF8::toUpper(name)] =
+            FindEntry(name, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, tag);
+    }
+    return entries;
 }
 
 }  // namespace Win32Emu

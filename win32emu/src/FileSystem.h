@@ -6,6 +6,7 @@
 #include "KernelObject.h"
 #include "Win32Emu/MachineTypes.h"
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,9 +46,17 @@ public:
     std::vector<std::string> components;  // the object's resolved path, upper case
     std::string finalPath;                // that path as the file system spells it
     bool directory = false;
-    DWORD reparseTag = 0;  // opened as the link itself
+    DWORD reparseTag = 0;  // opened as the link itself, or a tag that is not a link
     FileEntry marks;
+    // A folder's listing by handle (GetFileInformationByHandleEx), taken at its first asking.
+    std::vector<WIN32_FIND_DATAW> listing;
+    bool listed = false;
+    size_t nextEntry = 0;
 };
+
+// Whether an open handle to the same file keeps an open with `access` and `shareMode` out:
+// either side refusing to share what the other does, for reading data and for deleting.
+bool SharingConflict(const std::string& key, ACCESS_MASK access, DWORD shareMode);
 
 // A directory listing that FindFirstFileExW took, handed out entry by entry.
 class FindObject : public KernelObject {
@@ -61,6 +70,12 @@ public:
 // The spelling of a resolved path: the host's, a link's or a listed file's, else as given.
 // `hint` (may be empty) is the same path in a caller's case, which the host finds at once.
 std::string SpelledPath(const std::vector<std::string>& components, const std::string& hint);
+
+// A directory entry as FindFirstFileExW hands it out (dwReserved0: the reparse tag).
+WIN32_FIND_DATAW FindEntry(const std::string& name, DWORD attributes, DWORD tag);
+// Everything directly inside the resolved folder, by upper-case name: the host's entries, the
+// files the machine lists, other names of hard-linked files, reparse points and tags.
+std::map<std::string, WIN32_FIND_DATAW> FolderListing(const std::vector<std::string>& folder);
 
 // The key of a full path: Windows compares paths without regard to case.
 std::string PathKey(const std::string& fullPath);

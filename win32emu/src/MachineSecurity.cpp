@@ -1,6 +1,7 @@
 // The Machine's view of the security of files and keys, for profiles and tests.
 
 #include "ApiSupport.h"
+#include "FileSystem.h"
 #include "MachineModel.h"
 #include "SecurityCalls.h"
 #include "Win32Emu/HostPath.h"
@@ -77,7 +78,7 @@ void Machine::setAccessList(const std::string& object,
     }
     security.isProtected = isProtected;
     security.hasEntries = true;
-    Model().security.store(resolved, security);
+    Model().security.storeAndPropagate(resolved, security);
 }
 
 void Machine::setOwner(const std::string& object, const std::string& ownerSid, RegistryView view) {
@@ -142,6 +143,9 @@ DWORD Machine::createAs(const std::string& userSid, const std::string& path, boo
         host.createFile();
     }
     setOwner(created, userSid);
+    // What it inherits is written into it as it is made.
+    SecurableObject made = Model().security.resolveFile(created);
+    Model().security.freeze({made});
     return ERROR_SUCCESS;
 }
 
@@ -150,6 +154,22 @@ void Machine::setReparsePoint(const std::string& path, const std::string& target
         throw Poco::InvalidArgumentException("A reparse point links two paths on drives", path);
     }
     Model().security.setReparsePoint(path, target, junction);
+}
+
+void Machine::setReparseTag(const std::string& path, DWORD tag) {
+    if (!SplitDrivePath(path) || IsReparseTagNameSurrogate(tag) || tag == 0) {
+        throw Poco::InvalidArgumentException("Not a tag of a file that stays itself", path);
+    }
+    Model().security.setReparseTag(path, tag);
+}
+
+void Machine::setHardLink(const std::string& name, const std::string& existing) {
+    const SecurableObject file = Model().security.resolveFile(existing);
+    if (file.error != ERROR_SUCCESS || file.container || !SplitDrivePath(name)) {
+        throw Poco::InvalidArgumentException("A hard link names an existing file", existing);
+    }
+    Model().security.freeze({file});
+    Model().security.setHardLink(name, file.components);
 }
 
 std::vector<AccessChange> Machine::accessChanges() const {

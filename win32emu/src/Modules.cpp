@@ -16,6 +16,7 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 #include <userenv.h>
+#include <winternl.h>
 #include <wtsapi32.h>
 
 namespace Win32Emu {
@@ -55,6 +56,10 @@ FARPROC procedure(Function* function) {
 
 // clang-format off
 const Export exportTable[] = {
+    {"ntdll.dll", "NtCreateFile", procedure(&NtCreateFile)},
+    {"ntdll.dll", "NtQueryInformationFile", procedure(&NtQueryInformationFile)},
+    {"ntdll.dll", "RtlNtStatusToDosError", procedure(&RtlNtStatusToDosError)},
+    {"kernel32.dll", "OpenFileById", procedure(&OpenFileById)},
     {"kernel32.dll", "CloseHandle", procedure(&CloseHandle)},
     {"kernel32.dll", "CreateEventW", procedure(&CreateEventW)},
     {"kernel32.dll", "CreateFileW", procedure(&CreateFileW)},
@@ -104,6 +109,7 @@ const Export exportTable[] = {
     {"advapi32.dll", "DuplicateTokenEx", procedure(&DuplicateTokenEx)},
     {"advapi32.dll", "EqualSid", procedure(&EqualSid)},
     {"advapi32.dll", "GetNamedSecurityInfoW", procedure(&GetNamedSecurityInfoW)},
+    {"advapi32.dll", "GetSecurityDescriptorControl", procedure(&GetSecurityDescriptorControl)},
     {"advapi32.dll", "GetSecurityInfo", procedure(&GetSecurityInfo)},
     {"advapi32.dll", "GetSidSubAuthority", procedure(&GetSidSubAuthority)},
     {"advapi32.dll", "GetSidSubAuthorityCount", procedure(&GetSidSubAuthorityCount)},
@@ -121,7 +127,9 @@ const Export exportTable[] = {
     {"advapi32.dll", "RegisterServiceCtrlHandlerA", procedure(&RegisterServiceCtrlHandlerA)},
     {"advapi32.dll", "SetEntriesInAclA", procedure(&SetEntriesInAclA)},
     {"advapi32.dll", "SetNamedSecurityInfoW", procedure(&SetNamedSecurityInfoW)},
+    {"advapi32.dll", "SetKernelObjectSecurity", procedure(&SetKernelObjectSecurity)},
     {"advapi32.dll", "SetSecurityInfo", procedure(&SetSecurityInfo)},
+    {"advapi32.dll", "RegSetKeySecurity", procedure(&RegSetKeySecurity)},
     {"advapi32.dll", "SetServiceStatus", procedure(&SetServiceStatus)},
     {"advapi32.dll", "CloseServiceHandle", procedure(&CloseServiceHandle)},
     {"advapi32.dll", "OpenSCManagerW", procedure(&OpenSCManagerW)},

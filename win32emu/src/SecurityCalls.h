@@ -38,6 +38,25 @@ DWORD WriteSecurity(const SecurableObject& object,
                     PSID owner,
                     PSID group,
                     const std::vector<AccessEntry>& given);
+// What a self-relative descriptor given to a write holds.
+struct GivenSecurity {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    std::string owner;  // empty: none given
+    std::string group;
+    bool daclPresent = false;
+    std::vector<AccessEntry> dacl;
+};
+DWORD ParseSelfRelative(PSECURITY_DESCRIPTOR descriptor, GivenSecurity& given);
+// The writes of SetKernelObjectSecurity and RegSetKeySecurity: the parts named, on this object
+// alone, the list stored as given (inherited entries included, with its protected and
+// auto-inherited bits); what lies below keeps what it held.
+DWORD WriteObjectSecurity(const SecurableObject& object,
+                          const std::string& name,
+                          SECURITY_INFORMATION info,
+                          const GivenSecurity& given);
+// The objects directly inside a folder or key: links as themselves, other names of hard-linked
+// files as their files.
+std::vector<SecurableObject> ChildObjects(const SecurableObject& object);
 // An ACL in Windows' binary layout (revision 2), and back; EntriesOfAcl gives ERROR_INVALID_ACL
 // for a list that is not well formed.
 std::vector<BYTE> AclBytes(const std::vector<AccessEntry>& entries);

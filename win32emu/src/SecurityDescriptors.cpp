@@ -3,6 +3,7 @@
 // the changes it reports.
 
 #include "ApiSupport.h"
+#include "FileSystem.h"
 #include "MachineModel.h"
 #include "SecurityCalls.h"
 #include "SidText.h"
@@ -82,7 +83,10 @@ DWORD ReadSecurity(const SecurableObject& object,
         header.Group = append(SidFromText(security.group));
     }
     if (withDacl) {
-        header.Control |= SE_DACL_PRESENT | SE_DACL_AUTO_INHERITED;
+        header.Control |= SE_DACL_PRESENT;
+        if (security.autoInherited) {
+            header.Control |= SE_DACL_AUTO_INHERITED;
+        }
         if (security.isProtected) {
             header.Control |= SE_DACL_PROTECTED;
         }
@@ -137,6 +141,37 @@ DWORD CheckSecurityToWrite(SECURITY_INFORMATION SecurityInfo,
     return withDacl ? EntriesOfAcl(pDacl, given) : ERROR_SUCCESS;
 }
 
+namespace {
+
+// The explicit entries of `after` that `before` did not hold, as changes made under `name`.
+std::vector<AccessChange> explicitChanges(const std::string& name,
+                                          const ObjectSecurity& before,
+                                          const std::vector<AccessEntry>& after) {
+    std::vector<AccessChange> changes;
+    const std::vector<AccessEntry> held =
+        before.hasEntries ? before.explicitEntries : std::vector<AccessEntry>();
+    for (const AccessEntry& entry : after) {
+        const bool unchanged = std::any_of(held.begin(), held.end(), [&](const AccessEntry& old) {
+            return old.allowed == entry.allowed && old.mask == entry.mask &&
+                   old.flags == entry.flags && Poco::icompare(old.sid, entry.sid) == 0;
+        });
+        if (!unchanged) {
+            changes.push_back(
+                AccessChange{name, entry.sid, entry.mask, entry.flags, entry.allowed});
+        }
+    }
+    return changes;
+}
+
+void record(const std::vector<AccessChange>& changes) {
+    for (const AccessChange& change : changes) {
+        Model().security.recordChange(change);
+        reportAccessChange(change);
+    }
+}
+
+}  // namespace
+
 DWORD WriteSecurity(const SecurableObject& object,
                     const std::string& name,
                     SECURITY_INFORMATION SecurityInfo,
@@ -158,38 +193,153 @@ DWORD WriteSecurity(const SecurableObject& object,
     } else if ((SecurityInfo & UNPROTECTED_DACL_SECURITY_INFORMATION) != 0) {
         security.isProtected = false;
     }
-    std::vector<AccessChange> changes;
-    if (withDacl) {
-        // Inherited entries in the list given are recomputed from the parent, not stored.
-        std::vector<AccessEntry> explicitEntries;
-        for (AccessEntry entry : given) {
-            if ((entry.flags & INHERITED_ACE) == 0) {
-                entry.mask = MapGenericRights(entry.mask, object.isKey);
-                explicitEntries.push_back(entry);
-            }
-        }
-        const std::vector<AccessEntry> before =
-            security.hasEntries ? security.explicitEntries : std::vector<AccessEntry>();
-        for (const AccessEntry& entry : explicitEntries) {
-            const bool unchanged =
-                std::any_of(before.begin(), before.end(), [&](const AccessEntry& old) {
-                    return old.allowed == entry.allowed && old.mask == entry.mask &&
-                           old.flags == entry.flags && Poco::icompare(old.sid, entry.sid) == 0;
-                });
-            if (!unchanged) {
-                changes.push_back(
-                    AccessChange{name, entry.sid, entry.mask, entry.flags, entry.allowed});
-            }
-        }
-        security.explicitEntries = explicitEntries;
-        security.hasEntries = true;
+    if (!withDacl) {
+        Model().security.store(object, security);
+        return ERROR_SUCCESS;
     }
-    Model().security.store(object, security);
-    for (const AccessChange& change : changes) {
-        Model().security.recordChange(change);
-        reportAccessChange(change);
+    // Inherited entries in the list given are recomputed from the parent, and what lies below
+    // inherits anew: the propagation these calls make.
+    std::vector<AccessEntry> explicitEntries;
+    for (AccessEntry entry : given) {
+        if ((entry.flags & INHERITED_ACE) == 0) {
+            entry.mask = MapGenericRights(entry.mask, object.isKey);
+            explicitEntries.push_back(entry);
+        }
+    }
+    const std::vector<AccessChange> changes = explicitChanges(name, security, explicitEntries);
+    security.explicitEntries = explicitEntries;
+    security.hasEntries = true;
+    Model().security.storeAndPropagate(object, security);
+    record(changes);
+    return ERROR_SUCCESS;
+}
+
+DWORD ParseSelfRelative(PSECURITY_DESCRIPTOR descriptor, GivenSecurity& given) {
+    if (descriptor == nullptr) {
+        return ERROR_INVALID_SECURITY_DESCR;
+    }
+    const auto* header = static_cast<const SECURITY_DESCRIPTOR_RELATIVE*>(descriptor);
+    if (header->Revision != SECURITY_DESCRIPTOR_REVISION) {
+        return ERROR_INVALID_SECURITY_DESCR;
+    }
+    if ((header->Control & SE_SELF_RELATIVE) == 0) {
+        // Absolute descriptors are not emulated.
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+    const BYTE* base = static_cast<const BYTE*>(descriptor);
+    given.control = header->Control;
+    if (header->Owner != 0) {
+        if (!IsValidSidLayout(base + header->Owner)) {
+            return ERROR_INVALID_SECURITY_DESCR;
+        }
+        given.owner = SidToText(reinterpret_cast<const SID*>(base + header->Owner));
+    }
+    if (header->Group != 0) {
+        if (!IsValidSidLayout(base + header->Group)) {
+            return ERROR_INVALID_SECURITY_DESCR;
+        }
+        given.group = SidToText(reinterpret_cast<const SID*>(base + header->Group));
+    }
+    given.daclPresent = (header->Control & SE_DACL_PRESENT) != 0;
+    if (given.daclPresent) {
+        if (header->Dacl == 0) {
+            // A null DACL (everyone may do anything) is not emulated.
+            return ERROR_CALL_NOT_IMPLEMENTED;
+        }
+        return EntriesOfAcl(reinterpret_cast<const ACL*>(base + header->Dacl), given.dacl);
     }
     return ERROR_SUCCESS;
+}
+
+DWORD WriteObjectSecurity(const SecurableObject& object,
+                          const std::string& name,
+                          SECURITY_INFORMATION info,
+                          const GivenSecurity& given) {
+    const bool withOwner = (info & OWNER_SECURITY_INFORMATION) != 0;
+    const bool withGroup = (info & GROUP_SECURITY_INFORMATION) != 0;
+    const bool withDacl = (info & DACL_SECURITY_INFORMATION) != 0;
+    if ((info & SACL_SECURITY_INFORMATION) != 0) {
+        return ERROR_PRIVILEGE_NOT_HELD;
+    }
+    if ((withOwner && given.owner.empty()) || (withGroup && given.group.empty())) {
+        return ERROR_INVALID_SECURITY_DESCR;
+    }
+    if (withDacl && !given.daclPresent) {
+        // No DACL: everyone may do anything. Not emulated.
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+    if (withDacl && object.container) {
+        // What lies below keeps what it inherited: nothing is propagated.
+        Model().security.freeze(ChildObjects(object));
+    }
+    ObjectSecurity security = Model().security.stored(object);
+    if (!security.inheritanceStored) {
+        Model().security.freeze({object});
+        security = Model().security.stored(object);
+    }
+    if (withOwner) {
+        security.owner = given.owner;
+    }
+    if (withGroup) {
+        security.group = given.group;
+    }
+    std::vector<AccessChange> changes;
+    if (withDacl) {
+        std::vector<AccessEntry> explicitEntries;
+        std::vector<AccessEntry> inheritedEntries;
+        for (AccessEntry entry : given.dacl) {
+            if ((entry.flags & INHERIT_ONLY_ACE) == 0) {
+                entry.mask = MapGenericRights(entry.mask, object.isKey);
+            }
+            ((entry.flags & INHERITED_ACE) != 0 ? inheritedEntries : explicitEntries)
+                .push_back(entry);
+        }
+        changes = explicitChanges(name, security, explicitEntries);
+        security.explicitEntries = explicitEntries;
+        security.inheritedEntries = inheritedEntries;
+        security.hasEntries = true;
+        security.inheritanceStored = true;
+        security.isProtected = (given.control & SE_DACL_PROTECTED) != 0;
+        security.autoInherited = (given.control & SE_DACL_AUTO_INHERITED) != 0;
+    }
+    Model().security.store(object, security);
+    record(changes);
+    return ERROR_SUCCESS;
+}
+
+std::vector<SecurableObject> ChildObjects(const SecurableObject& object) {
+    std::vector<SecurableObject> children;
+    if (object.isKey) {
+        std::string name;
+        for (DWORD index = 0; Model().registry.subKeyAt(object.key, index, name) == ERROR_SUCCESS;
+             ++index) {
+            SecurableObject child;
+            child.isKey = true;
+            if (Model().registry.openKey(object.key, {name}, false, child.key, nullptr, true) ==
+                ERROR_SUCCESS) {
+                children.push_back(child);
+            }
+        }
+        return children;
+    }
+    const std::string folder = DrivePathOf(object.components);
+    for (const auto& [upper, entry] : FolderListing(object.components)) {
+        SecurableObject child;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+            IsReparseTagNameSurrogate(entry.dwReserved0)) {
+            // The link itself, not what it leads to.
+            child.components = object.components;
+            child.components.push_back(upper);
+        } else {
+            child = Model().security.resolveFile(
+                folder + (object.components.size() > 1 ? "\\" : "") + ToUtf8(entry.cFileName));
+            if (child.error != ERROR_SUCCESS) {
+                continue;
+            }
+        }
+        children.push_back(child);
+    }
+    return children;
 }
 
 }  // namespace Win32Emu

@@ -144,6 +144,10 @@ void SecurityModel::clear() {
     files.clear();
     keys.clear();
     reparsePoints.clear();
+    tags.clear();
+    hardLinks.clear();
+    ids.clear();
+    paths.clear();
     recorded.clear();
 }
 
@@ -151,8 +155,8 @@ std::string SecurityModel::fileKey(const std::vector<std::string>& components) {
     return joined(components, components.size());
 }
 
-std::optional<std::vector<std::string>> SecurityModel::resolveComponents(
-    const std::string& path) const {
+std::optional<std::vector<std::string>> SecurityModel::resolveComponents(const std::string& path,
+                                                                         size_t held) const {
     std::optional<std::vector<std::string>> components = SplitDrivePath(path);
     if (!components) {
         return std::nullopt;
@@ -160,7 +164,9 @@ std::optional<std::vector<std::string>> SecurityModel::resolveComponents(
     std::lock_guard<std::mutex> guard(lock);
     for (int hops = 0; hops <= MaxReparseHops; ++hops) {
         bool redirected = false;
-        for (size_t count = 2; count <= components->size() && !redirected; ++count) {
+        // Links are looked for below what is held open, until the path has been redirected.
+        const size_t first = hops == 0 ? std::max<size_t>(2, held + 1) : 2;
+        for (size_t count = first; count <= components->size() && !redirected; ++count) {
             const auto found = reparsePoints.find(joined(*components, count));
             if (found != reparsePoints.end()) {
                 std::vector<std::string> target = found->second.target;
@@ -170,6 +176,11 @@ std::optional<std::vector<std::string>> SecurityModel::resolveComponents(
             }
         }
         if (!redirected) {
+            // Another name of a file is that file.
+            const auto link = hardLinks.find(fileKey(*components));
+            if (link != hardLinks.end()) {
+                *components = link->second.file;
+            }
             return components;
         }
     }
@@ -203,17 +214,19 @@ std::vector<std::pair<std::string, DWORD>> SecurityModel::reparsePointsIn(
     return inside;
 }
 
-SecurableObject SecurityModel::resolveFile(const std::string& windowsPath, bool followLast) const {
+SecurableObject SecurityModel::resolveFile(const std::string& windowsPath,
+                                           bool followLast,
+                                           size_t held) const {
     SecurableObject object;
-    if (!followLast && reparseTag(windowsPath) != 0) {
+    if (!followLast && linkTag(windowsPath, held) != 0) {
         // The link itself: its folder resolved, its own name kept.
         const std::optional<std::vector<std::string>> split = SplitDrivePath(windowsPath);
         std::vector<std::string> parent(split->begin(), split->end() - 1);
-        object.components = *resolveComponents(joined(parent, parent.size()));
+        object.components = *resolveComponents(joined(parent, parent.size()), held);
         object.components.push_back(split->back());
         return object;
     }
-    const std::optional<std::vector<std::string>> components = resolveComponents(windowsPath);
+    const std::optional<std::vector<std::string>> components = resolveComponents(windowsPath, held);
     if (!components) {
         object.error = ERROR_INVALID_NAME;
         return object;
@@ -254,11 +267,9 @@ ObjectSecurity SecurityModel::stored(const SecurableObject& object) const {
 
 void SecurityModel::store(const SecurableObject& object, const ObjectSecurity& security) {
     std::lock_guard<std::mutex> guard(lock);
-    if (object.isKey) {
-        keys[object.key] = security;
-    } else {
-        files[fileKey(object.components)] = security;
-    }
+    ObjectSecurity& held = object.isKey ? keys[object.key] : files[fileKey(object.components)];
+    held = security;
+    held.container = object.container;
 }
 
 std::vector<AccessEntry> SecurityModel::effectiveEntries(const SecurableObject& object) const {
@@ -266,37 +277,253 @@ std::vector<AccessEntry> SecurityModel::effectiveEntries(const SecurableObject& 
     return effectiveLocked(object);
 }
 
+SecurableObject SecurityModel::parentOf(const SecurableObject& object) const {
+    SecurableObject parent;
+    parent.isKey = object.isKey;
+    if (object.isKey) {
+        parent.key = object.key->parent.lock();
+    } else if (!object.components.empty()) {
+        parent.components.assign(object.components.begin(), object.components.end() - 1);
+    }
+    return parent;
+}
+
+// What the object inherits now from its parent's list; none for a root or a protected list.
+std::vector<AccessEntry> SecurityModel::inheritedLocked(const SecurableObject& object,
+                                                        const ObjectSecurity& security) const {
+    const SecurableObject parent = parentOf(object);
+    const bool isRoot = object.isKey ? !parent.key : parent.components.empty();
+    if (isRoot || (security.hasEntries && security.isProtected)) {
+        return {};
+    }
+    return inheritedBy(effectiveLocked(parent), object.container, security.owner);
+}
+
 std::vector<AccessEntry> SecurityModel::effectiveLocked(const SecurableObject& object) const {
     static const ObjectSecurity unset;
     const ObjectSecurity* security = nullptr;
-    SecurableObject parent;
-    parent.isKey = object.isKey;
     bool isRoot = false;
     if (object.isKey) {
         const auto found = keys.find(object.key);
         security = found == keys.end() ? nullptr : &found->second;
-        parent.key = object.key->parent.lock();
-        isRoot = !parent.key;
+        isRoot = !object.key->parent.lock();
     } else {
         const auto found = files.find(fileKey(object.components));
         security = found == files.end() ? nullptr : &found->second;
-        parent.components.assign(object.components.begin(), object.components.end() - 1);
-        isRoot = parent.components.empty();
+        isRoot = object.components.size() <= 1;
     }
-    const std::string& owner = (security == nullptr ? unset : *security).owner;
-    if (security == nullptr || !security->hasEntries) {
-        if (isRoot) {
-            return rootEntries(object.isKey);
-        }
-        return inheritedBy(effectiveLocked(parent), object.container, owner);
+    if (isRoot && (security == nullptr || !security->hasEntries)) {
+        return rootEntries(object.isKey);
     }
-    std::vector<AccessEntry> entries = security->explicitEntries;
-    if (!security->isProtected && !isRoot) {
-        const std::vector<AccessEntry> inherited =
-            inheritedBy(effectiveLocked(parent), object.container, owner);
-        entries.insert(entries.end(), inherited.begin(), inherited.end());
+    const ObjectSecurity& held = security == nullptr ? unset : *security;
+    std::vector<AccessEntry> entries =
+        held.hasEntries ? held.explicitEntries : std::vector<AccessEntry>();
+    if (held.hasEntries && held.isProtected && !held.inheritanceStored) {
+        return entries;
     }
+    const std::vector<AccessEntry> inherited =
+        held.inheritanceStored ? held.inheritedEntries : inheritedLocked(object, held);
+    entries.insert(entries.end(), inherited.begin(), inherited.end());
     return entries;
+}
+
+void SecurityModel::storeAndPropagate(const SecurableObject& object, ObjectSecurity security) {
+    std::lock_guard<std::mutex> guard(lock);
+    security.container = object.container;
+    security.inheritedEntries = inheritedLocked(object, security);
+    security.inheritanceStored = true;
+    security.autoInherited = true;
+    if (object.isKey) {
+        keys[object.key] = security;
+    } else {
+        files[fileKey(object.components)] = security;
+    }
+    propagateLocked(object);
+}
+
+void SecurityModel::propagateLocked(const SecurableObject& object) {
+    // Each object below, with the parent it inherits through, from the top down.
+    std::vector<std::pair<size_t, std::pair<SecurableObject, SecurableObject>>> below;
+    if (object.isKey) {
+        for (const auto& held : keys) {
+            const RegistryKeyPtr key = held.first.lock();
+            if (!key) {
+                continue;
+            }
+            size_t depth = 0;
+            bool inside = false;
+            for (RegistryKeyPtr up = key->parent.lock(); up; up = up->parent.lock()) {
+                ++depth;
+                inside = inside || up == object.key;
+            }
+            if (inside) {
+                SecurableObject child;
+                child.isKey = true;
+                child.key = key;
+                below.push_back({depth, {child, parentOf(child)}});
+            }
+        }
+    } else {
+        const std::string top = fileKey(object.components);
+        const std::string prefix = top.back() == '\\' ? top : top + "\\";
+        const auto inside = [&prefix](const std::string& path) {
+            return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
+        };
+        for (auto it = files.upper_bound(prefix);
+             it != files.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+             ++it) {
+            SecurableObject child;
+            child.components = *SplitDrivePath(it->first);
+            child.container = it->second.container;
+            below.push_back({child.components.size(), {child, parentOf(child)}});
+        }
+        // A file named inside inherits through that name too, wherever its first name lies.
+        for (const auto& [name, link] : hardLinks) {
+            if (inside(name)) {
+                SecurableObject file;
+                file.components = link.file;
+                file.container = false;
+                SecurableObject parent;
+                parent.components = *SplitDrivePath(name);
+                parent.components.pop_back();
+                below.push_back({parent.components.size() + 1, {file, parent}});
+            }
+        }
+    }
+    std::stable_sort(below.begin(), below.end(), [](const auto& left, const auto& right) {
+        return left.first < right.first;
+    });
+    for (const auto& [depth, pair] : below) {
+        const auto& [child, parent] = pair;
+        ObjectSecurity& security = child.isKey ? keys[child.key] : files[fileKey(child.components)];
+        if (security.hasEntries && security.isProtected) {
+            continue;
+        }
+        security.inheritedEntries =
+            inheritedBy(effectiveLocked(parent), security.container, security.owner);
+        security.inheritanceStored = true;
+    }
+}
+
+void SecurityModel::freeze(const std::vector<SecurableObject>& objects) {
+    std::lock_guard<std::mutex> guard(lock);
+    for (const SecurableObject& object : objects) {
+        const bool isRoot =
+            object.isKey ? !object.key->parent.lock() : object.components.size() <= 1;
+        if (isRoot) {
+            continue;
+        }
+        ObjectSecurity& security =
+            object.isKey ? keys[object.key] : files[fileKey(object.components)];
+        if (security.inheritanceStored) {
+            continue;
+        }
+        security.container = object.container;
+        security.inheritedEntries = inheritedLocked(object, security);
+        security.inheritanceStored = true;
+    }
+}
+
+void SecurityModel::setReparseTag(const std::string& windowsPath, DWORD tag) {
+    const std::optional<std::vector<std::string>> path = SplitDrivePath(windowsPath);
+    if (!path || path->size() < 2) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    tags[fileKey(*path)] = tag;
+}
+
+DWORD SecurityModel::linkTag(const std::string& windowsPath, size_t held) const {
+    const std::optional<std::vector<std::string>> components = SplitDrivePath(windowsPath);
+    if (!components || components->size() < 2) {
+        return 0;
+    }
+    std::vector<std::string> parent(components->begin(), components->end() - 1);
+    const std::optional<std::vector<std::string>> resolvedParent =
+        resolveComponents(joined(parent, parent.size()), held);
+    if (!resolvedParent) {
+        return 0;
+    }
+    std::vector<std::string> path = *resolvedParent;
+    path.push_back(components->back());
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = reparsePoints.find(fileKey(path));
+    if (found == reparsePoints.end()) {
+        return 0;
+    }
+    return found->second.junction ? IO_REPARSE_TAG_MOUNT_POINT : IO_REPARSE_TAG_SYMLINK;
+}
+
+void SecurityModel::setHardLink(const std::string& name, const std::vector<std::string>& existing) {
+    const std::optional<std::vector<std::string>> path = SplitDrivePath(name);
+    if (!path || path->size() < 2) {
+        return;
+    }
+    std::string spelling = name;
+    std::replace(spelling.begin(), spelling.end(), '/', '\\');
+    std::lock_guard<std::mutex> guard(lock);
+    hardLinks[fileKey(*path)] = HardLink{existing, spelling};
+}
+
+std::vector<std::string> SecurityModel::otherNames(const std::vector<std::string>& file) const {
+    std::vector<std::string> names;
+    std::lock_guard<std::mutex> guard(lock);
+    for (const auto& [key, link] : hardLinks) {
+        if (link.file == file) {
+            names.push_back(link.spelling);
+        }
+    }
+    return names;
+}
+
+std::vector<std::pair<std::string, DWORD>> SecurityModel::tagsIn(
+    const std::vector<std::string>& folder) const {
+    std::vector<std::pair<std::string, DWORD>> inside;
+    std::lock_guard<std::mutex> guard(lock);
+    for (const auto& [path, tag] : tags) {
+        const std::optional<std::vector<std::string>> components = SplitDrivePath(path);
+        if (components && components->size() == folder.size() + 1 &&
+            std::equal(folder.begin(), folder.end(), components->begin())) {
+            inside.emplace_back(components->back(), tag);
+        }
+    }
+    return inside;
+}
+
+std::vector<std::string> SecurityModel::hardLinksIn(const std::vector<std::string>& folder) const {
+    std::vector<std::string> names;
+    std::lock_guard<std::mutex> guard(lock);
+    for (const auto& [key, link] : hardLinks) {
+        const std::optional<std::vector<std::string>> components = SplitDrivePath(key);
+        if (components && components->size() == folder.size() + 1 &&
+            std::equal(folder.begin(), folder.end(), components->begin())) {
+            names.push_back(link.spelling.substr(link.spelling.find_last_of('\\') + 1));
+        }
+    }
+    return names;
+}
+
+LONGLONG SecurityModel::fileId(const std::vector<std::string>& components) {
+    std::lock_guard<std::mutex> guard(lock);
+    const std::string key = fileKey(components);
+    const auto found = ids.find(key);
+    if (found != ids.end()) {
+        return found->second;
+    }
+    // Ids as NTFS numbers its records: small, never reused while the machine lives.
+    const LONGLONG id = 0x10000 + static_cast<LONGLONG>(ids.size());
+    ids[key] = id;
+    paths[id] = components;
+    return id;
+}
+
+std::optional<std::vector<std::string>> SecurityModel::pathOfId(LONGLONG id) const {
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = paths.find(id);
+    if (found == paths.end()) {
+        return std::nullopt;
+    }
+    return found->second;
 }
 
 void SecurityModel::setReparsePoint(const std::string& windowsPath,
@@ -316,26 +543,17 @@ void SecurityModel::setReparsePoint(const std::string& windowsPath,
     reparsePoints[fileKey(*from)] = ReparsePoint{*to, junction, spelling};
 }
 
-DWORD SecurityModel::reparseTag(const std::string& windowsPath) const {
-    const std::optional<std::vector<std::string>> components = SplitDrivePath(windowsPath);
-    if (!components || components->size() < 2) {
+DWORD SecurityModel::reparseTag(const std::string& windowsPath, size_t held) const {
+    if (const DWORD link = linkTag(windowsPath, held)) {
+        return link;
+    }
+    const std::optional<std::vector<std::string>> components = resolveComponents(windowsPath, held);
+    if (!components) {
         return 0;
     }
-    // The folders on the way are followed; the last component is the one asked about.
-    std::vector<std::string> parent(components->begin(), components->end() - 1);
-    const std::optional<std::vector<std::string>> resolvedParent =
-        resolveComponents(joined(parent, parent.size()));
-    if (!resolvedParent) {
-        return 0;
-    }
-    std::vector<std::string> path = *resolvedParent;
-    path.push_back(components->back());
     std::lock_guard<std::mutex> guard(lock);
-    const auto found = reparsePoints.find(fileKey(path));
-    if (found == reparsePoints.end()) {
-        return 0;
-    }
-    return found->second.junction ? IO_REPARSE_TAG_MOUNT_POINT : IO_REPARSE_TAG_SYMLINK;
+    const auto found = tags.find(fileKey(*components));
+    return found == tags.end() ? 0 : found->second;
 }
 
 void SecurityModel::recordChange(const AccessChange& change) {

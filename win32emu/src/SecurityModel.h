@@ -1,10 +1,12 @@
 #pragma once
 
-// Owners, groups and access lists of files and registry keys, and the reparse points of the
-// drives. An object stores only what was set on it (its explicit entries, its owner, whether it
-// is protected); what it inherits is computed from its parent each time, so an inheritable entry
-// written on a folder or key reaches every existing child at once, as Windows propagates it.
-// Thread-safe; takes the registry's lock after its own, never the other way.
+// Owners, groups and access lists of files and registry keys, the reparse points and hard links
+// of the drives. An object stores what Windows stores: its explicit entries and the inherited
+// ones written into it when it was created or when a list above it was set through a call that
+// propagates. An object the machine has never written (a file a test made on the host) holds
+// what its parent gives until it is first written or its parent's list is set without
+// propagation, when it keeps what it held. Thread-safe; takes the registry's lock after its own,
+// never the other way.
 
 #include "RegistryModel.h"
 #include "Win32Emu/MachineTypes.h"
@@ -23,7 +25,12 @@ struct ObjectSecurity {
     std::string group = "S-1-5-18";
     std::vector<AccessEntry> explicitEntries;
     bool isProtected = false;
-    bool hasEntries = false;  // false: the object's list is what it inherits (or the default)
+    bool hasEntries = false;  // false: no explicit entries were set (the default list below)
+    // The inherited entries written into it; until `inheritanceStored`, what its parent gives.
+    std::vector<AccessEntry> inheritedEntries;
+    bool inheritanceStored = false;
+    bool autoInherited = true;  // SE_DACL_AUTO_INHERITED
+    bool container = true;
 };
 
 // An object resolved: a file path (upper case, components resolved through reparse points) or a
@@ -42,19 +49,47 @@ public:
 
     // "C:\a\b" (or with /): reached through reparse points; ERROR_FILE_NOT_FOUND,
     // ERROR_PATH_NOT_FOUND (a missing folder on the way) or ERROR_INVALID_NAME otherwise.
-    // With `followLast` false a reparse point named last is the object itself.
-    SecurableObject resolveFile(const std::string& windowsPath, bool followLast = true) const;
+    // With `followLast` false a reparse point named last is the object itself. The first `held`
+    // components name a folder held open: the path is looked up inside that folder, wherever
+    // its name now leads.
+    SecurableObject resolveFile(const std::string& windowsPath,
+                                bool followLast = true,
+                                size_t held = 0) const;
     // `path` below the hive's root, already in the view wanted.
     SecurableObject resolveKey(Hive hive, const std::vector<std::string>& path) const;
 
     ObjectSecurity stored(const SecurableObject& object) const;
+    // Stores the security as given (inherited entries included), nothing propagated.
     void store(const SecurableObject& object, const ObjectSecurity& security);
+    // Stores the explicit part given, the inherited entries the parent gives (none when
+    // protected), and writes what each object below inherits from it, as the propagating calls
+    // do: hard-linked files reached through a name below it included.
+    void storeAndPropagate(const SecurableObject& object, ObjectSecurity security);
+    // Writes into each object what it inherits now, unless it holds inherited entries already:
+    // a new object, or the children of one whose list is about to be set without propagation.
+    void freeze(const std::vector<SecurableObject>& objects);
     // The whole list: explicit entries, then the inherited ones (none when protected).
     std::vector<AccessEntry> effectiveEntries(const SecurableObject& object) const;
 
     void setReparsePoint(const std::string& windowsPath, const std::string& target, bool junction);
+    // A reparse tag on a file or folder that is not a link (WOF, dedup, cloud files): the object
+    // stays what it is.
+    void setReparseTag(const std::string& windowsPath, DWORD tag);
     // The reparse tag of a path (not resolved through its last component), 0 for none.
-    DWORD reparseTag(const std::string& windowsPath) const;
+    DWORD reparseTag(const std::string& windowsPath, size_t held = 0) const;
+    // The same, for name surrogates (junctions, symbolic links) only.
+    DWORD linkTag(const std::string& windowsPath, size_t held = 0) const;
+    // `name` becomes another name of the file at `existing` (a resolved path).
+    void setHardLink(const std::string& name, const std::vector<std::string>& existing);
+    // The other names of a resolved file, as they were set.
+    std::vector<std::string> otherNames(const std::vector<std::string>& file) const;
+    // The tags that are not links directly inside a resolved folder, by upper-case name.
+    std::vector<std::pair<std::string, DWORD>> tagsIn(const std::vector<std::string>& folder) const;
+    // The hard-link names directly inside a resolved folder, as set.
+    std::vector<std::string> hardLinksIn(const std::vector<std::string>& folder) const;
+    // The volume's id of a resolved path (given on first asking), and back.
+    LONGLONG fileId(const std::vector<std::string>& components);
+    std::optional<std::vector<std::string>> pathOfId(LONGLONG id) const;
     // The path of a reparse point as it was set, or empty when there is none at `components`.
     std::string reparseSpelling(const std::vector<std::string>& components) const;
     // The reparse points directly inside a resolved folder: name (as set) and tag.
@@ -71,14 +106,28 @@ private:
         std::string spelling;  // the path as it was set
     };
 
+    struct HardLink {
+        std::vector<std::string> file;  // the file's first name, resolved
+        std::string spelling;           // this name as it was set
+    };
+
     static std::string fileKey(const std::vector<std::string>& components);
     std::vector<AccessEntry> effectiveLocked(const SecurableObject& object) const;
-    std::optional<std::vector<std::string>> resolveComponents(const std::string& path) const;
+    std::vector<AccessEntry> inheritedLocked(const SecurableObject& object,
+                                             const ObjectSecurity& security) const;
+    SecurableObject parentOf(const SecurableObject& object) const;
+    void propagateLocked(const SecurableObject& object);
+    std::optional<std::vector<std::string>> resolveComponents(const std::string& path,
+                                                              size_t held = 0) const;
 
     mutable std::mutex lock;
     std::map<std::string, ObjectSecurity> files;  // by upper-case path
     std::map<std::weak_ptr<RegistryKeyNode>, ObjectSecurity, std::owner_less<>> keys;
     std::map<std::string, ReparsePoint> reparsePoints;  // by upper-case path
+    std::map<std::string, DWORD> tags;                  // by upper-case path
+    std::map<std::string, HardLink> hardLinks;          // by the name's upper-case path
+    std::map<std::string, LONGLONG> ids;                // by upper-case path
+    std::map<LONGLONG, std::vector<std::string>> paths;
     std::vector<AccessChange> recorded;
 };
 

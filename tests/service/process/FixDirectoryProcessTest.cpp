@@ -41,7 +41,8 @@ TEST(FixDirectoryProcessTest, AGameFolderIsGrantedAndTheWindowsDirectoryRefused)
     EXPECT_EQ(granted.exitCode, 0) << granted.output << granted.errorOutput;
     EXPECT_NE(granted.output.find("200"), std::string::npos) << granted.output;
 
-    // orvane-sc shows each entry granted: the folder's and both keys' (the 32-bit view's names).
+    // orvane-sc shows each entry granted: the folder's and both keys', named as the service
+    // opened them (in its own, 32-bit view).
     std::vector<std::string> events;
     std::optional<std::string> line;
     while (events.size() < 3 && (line = session.readLine(10s))) {
@@ -53,9 +54,9 @@ TEST(FixDirectoryProcessTest, AGameFolderIsGrantedAndTheWindowsDirectoryRefused)
     EXPECT_EQ(events,
               (std::vector<std::string>{
                   "event acl object=C:\\Games\\Mine" + Poco::format(grant, std::string("001F01FF")),
-                  "event acl object=MACHINE\\SOFTWARE\\Qovex\\Games" +
+                  "event acl object=HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\Games" +
                       Poco::format(grant, std::string("000F003F")),
-                  "event acl object=MACHINE\\SOFTWARE\\Qovex\\OrvaneClient" +
+                  "event acl object=HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient" +
                       Poco::format(grant, std::string("000F003F"))}));
 
     const auto refused = FixDirectory(session, "C:\\Windows");

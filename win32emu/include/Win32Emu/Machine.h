@@ -108,10 +108,13 @@ public:
 
     // Security of files and keys. An object is a Windows path on a drive ("C:\\Games") or a key
     // named as for the registry setters. Every object has an owner, a group and an access list:
-    // its explicit entries, then (unless protected) what it inherits from its parent; drive
-    // roots and hive roots without entries of their own give Administrators and SYSTEM full
-    // control and Users read, inherited by everything below. Entries with generic rights are
-    // stored mapped onto the object's rights.
+    // its explicit entries, then (unless protected) the entries it inherited, as Windows stores
+    // them: written into it when it was made (or first seen by the machine) and whenever a list
+    // above it is set through a propagating call (SetNamedSecurityInfoW, SetSecurityInfo, and
+    // setAccessList here); a list set with SetKernelObjectSecurity or RegSetKeySecurity reaches
+    // nothing below. Drive roots and hive roots without entries of their own give Administrators
+    // and SYSTEM full control and Users read. Entries with generic rights are stored mapped onto
+    // the object's rights.
     void setAccessList(const std::string& object,
                        const std::vector<AccessEntry>& explicitEntries,
                        bool isProtected = false,
@@ -135,6 +138,14 @@ public:
     // Marks a directory as a junction (or a directory symbolic link) to `target`: paths through
     // it reach the target, and GetFileAttributesW reports FILE_ATTRIBUTE_REPARSE_POINT for it.
     void setReparsePoint(const std::string& path, const std::string& target, bool junction = true);
+    // Gives an existing file or folder a reparse tag that is not a link (IO_REPARSE_TAG_WOF,
+    // _DEDUP, _CLOUD, _APPEXECLINK...): it stays the same object, listed and opened (with
+    // FILE_FLAG_OPEN_REPARSE_POINT) with FILE_ATTRIBUTE_REPARSE_POINT and the tag.
+    // Poco::InvalidArgumentException for a name-surrogate tag (use setReparsePoint).
+    void setReparseTag(const std::string& path, DWORD tag);
+    // `name` becomes another name of the existing file `existing`, in another folder or the
+    // same, as CreateHardLinkW makes one: one file, one access list, every name listed.
+    void setHardLink(const std::string& name, const std::string& existing);
     // Every change of an explicit entry that SetNamedSecurityInfoW made since the last reset.
     std::vector<AccessChange> accessChanges() const;
     // Files beside the host's (a path in Windows notation, absolute), for CreateFileW and
