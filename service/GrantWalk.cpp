@@ -2,6 +2,7 @@
 
 #include "core/util/WideString.h"
 #include "core/windows/FinalPath.h"
+#include "core/windows/FolderEntries.h"
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/ScopedLocalMemory.h"
 #include "core/windows/ScopedRegistryKey.h"
@@ -16,11 +17,8 @@
 namespace OrvaneClient {
 namespace {
 
-// What a child is opened with: its list read and written, its attributes asked, never its data,
-// and shared with readers and writers but not with deletion, so that while it is held it can be
-// neither removed nor renamed (nor replaced by a link).
+// What a child is opened with: its list read and written, its attributes asked, never its data.
 constexpr ACCESS_MASK ChildAccess = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-constexpr ULONG ChildSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr REGSAM SubKeyAccess = READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE;
 // Registry names are at most 255 characters; Windows nests keys at most 512 deep.
 constexpr DWORD KeyNameCapacity = 256;
@@ -39,11 +37,6 @@ struct LinksInformation {
     LinkEntry Entry;
 };
 
-struct Entry {
-    std::wstring name;
-    bool directory = false;
-};
-
 WalkOutcome Refused(DWORD error, std::string why) {
     return WalkOutcome{error, std::move(why)};
 }
@@ -52,30 +45,6 @@ WalkOutcome CannotExamine(const std::string& path, DWORD error) {
     return Refused(error,
                    "the folder's contents cannot be examined (" + path + ", error " +
                        std::to_string(error) + ")");
-}
-
-// The folder's entries through its handle, "." and ".." left out. False with the last error.
-bool ListFolder(HANDLE folder, std::vector<Entry>& entries) {
-    std::vector<ULONGLONG> buffer(8192);
-    const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(ULONGLONG));
-    FILE_INFO_BY_HANDLE_CLASS informationClass = FileFullDirectoryRestartInfo;
-    while (GetFileInformationByHandleEx(folder, informationClass, buffer.data(), size)) {
-        informationClass = FileFullDirectoryInfo;
-        const auto* at = reinterpret_cast<const BYTE*>(buffer.data());
-        for (;;) {
-            const auto* info = reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
-            std::wstring name(info->FileName, info->FileNameLength / sizeof(WCHAR));
-            if (name != L"." && name != L"..") {
-                entries.push_back(
-                    Entry{std::move(name), (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-            }
-            if (info->NextEntryOffset == 0) {
-                break;
-            }
-            at += info->NextEntryOffset;
-        }
-    }
-    return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 bool IsInside(const std::string& path, const std::string& folder) {
@@ -180,7 +149,7 @@ struct Frame {
     ScopedHandle folder;
     std::vector<BYTE> acl;
     std::string path;
-    std::vector<Entry> entries;
+    std::vector<FolderEntry> entries;
     size_t next = 0;
 };
 
@@ -202,7 +171,7 @@ WalkOutcome GrantFolderTree(HANDLE top, const ACL* topAcl, const std::string& to
     frames.push_back(Frame{ScopedHandle(), {}, topPath, {}, 0});
     const auto* topBytes = reinterpret_cast<const BYTE*>(topAcl);
     frames.back().acl.assign(topBytes, topBytes + topAcl->AclSize);
-    if (!ListFolder(top, frames.back().entries)) {
+    if (!ListFolderEntries(top, frames.back().entries)) {
         return CannotExamine(topPath, GetLastError());
     }
     while (!frames.empty()) {
@@ -211,40 +180,17 @@ WalkOutcome GrantFolderTree(HANDLE top, const ACL* topAcl, const std::string& to
             frames.pop_back();
             continue;
         }
-        const Entry& entry = frame.entries[frame.next++];
+        const FolderEntry& entry = frame.entries[frame.next++];
         const std::string path = frame.path + "\\" + WideToUtf8(entry.name);
         HANDLE folder = frame.folder.isValid() ? frame.folder.get() : top;
 
-        UNICODE_STRING name = {};
-        std::vector<WCHAR> nameBuffer(entry.name.begin(), entry.name.end());
-        name.Buffer = nameBuffer.data();
-        name.Length = static_cast<USHORT>(nameBuffer.size() * sizeof(WCHAR));
-        name.MaximumLength = name.Length;
-        OBJECT_ATTRIBUTES attributes = {};
-        attributes.Length = sizeof(attributes);
-        attributes.RootDirectory = folder;
-        attributes.ObjectName = &name;
-        attributes.Attributes = OBJ_CASE_INSENSITIVE;
-        IO_STATUS_BLOCK io = {};
-        HANDLE raw = nullptr;
-        // The entry itself, whatever it is: a link is opened as the link, and a placeholder or
-        // compressed file is neither recalled nor decompressed.
-        const NTSTATUS status =
-            NtCreateFile(&raw,
-                         ChildAccess | (entry.directory ? FILE_LIST_DIRECTORY : 0),
-                         &attributes,
-                         &io,
-                         nullptr,
-                         0,
-                         ChildSharing,
-                         FILE_OPEN,
-                         FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
-                         nullptr,
-                         0);
+        // The entry itself, whatever it is: a link is opened as the link.
+        ScopedHandle child;
+        const NTSTATUS status = OpenFolderEntry(
+            folder, entry.name, ChildAccess | (entry.directory ? FILE_LIST_DIRECTORY : 0), child);
         if (!NT_SUCCESS(status)) {
             return CannotExamine(path, RtlNtStatusToDosError(status));
         }
-        ScopedHandle child(raw);
 
         FILE_ATTRIBUTE_TAG_INFO tag = {};
         if (!GetFileInformationByHandleEx(child.get(), FileAttributeTagInfo, &tag, sizeof(tag))) {
@@ -304,7 +250,7 @@ WalkOutcome GrantFolderTree(HANDLE top, const ACL* topAcl, const std::string& to
         }
         if (directory) {
             Frame below{std::move(child), std::move(acl), path, {}, 0};
-            if (!ListFolder(below.folder.get(), below.entries)) {
+            if (!ListFolderEntries(below.folder.get(), below.entries)) {
                 return CannotExamine(path, GetLastError());
             }
             // `frame` is not used past this point: the push may move it.

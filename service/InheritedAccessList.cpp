@@ -55,20 +55,13 @@ bool NamesCreatorOwner(const Ace& entry) {
                                               sizeof(CreatorOwner)) == 0;
 }
 
+// What the generic rights stand for on files and on keys, as the system maps them.
 ACCESS_MASK MappedRights(ACCESS_MASK mask, bool isKey) {
-    ACCESS_MASK mapped = mask & ~GenericRights;
-    if ((mask & GENERIC_READ) != 0) {
-        mapped |= isKey ? KEY_READ : FILE_GENERIC_READ;
-    }
-    if ((mask & GENERIC_WRITE) != 0) {
-        mapped |= isKey ? KEY_WRITE : FILE_GENERIC_WRITE;
-    }
-    if ((mask & GENERIC_EXECUTE) != 0) {
-        mapped |= isKey ? KEY_EXECUTE : FILE_GENERIC_EXECUTE;
-    }
-    if ((mask & GENERIC_ALL) != 0) {
-        mapped |= isKey ? KEY_ALL_ACCESS : FILE_ALL_ACCESS;
-    }
+    static GENERIC_MAPPING fileMapping = {
+        FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    static GENERIC_MAPPING keyMapping = {KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS};
+    DWORD mapped = mask;
+    MapGenericMask(&mapped, isKey ? &keyMapping : &fileMapping);
     return mapped;
 }
 

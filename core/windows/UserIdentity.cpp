@@ -60,26 +60,6 @@ bool GetCurrentUserSettingsKeyPath(std::string& path) {
     return true;
 }
 
-bool GetTokenAccountName(
-    HANDLE token, char* name, DWORD nameCapacity, char* domain, DWORD domainCapacity) {
-    std::optional<TokenUserSid> sid;
-    AccessToken(token).user(sid);
-    if (!sid) {
-        const DWORD error = GetLastError();
-        LogWarning("GetTokenInformation failed: %d", static_cast<int>(error));
-        return false;
-    }
-    DWORD nameLength = nameCapacity;
-    DWORD domainLength = domainCapacity;
-    SID_NAME_USE use = SidTypeUnknown;
-    if (!LookupAccountSidA(nullptr, sid->get(), name, &nameLength, domain, &domainLength, &use)) {
-        const DWORD error = GetLastError();
-        LogWarning("LookupAccountSid failed: %d", static_cast<int>(error));
-        return false;
-    }
-    return true;
-}
-
 bool GetTokenAccountName(HANDLE token, std::string& name, std::string& domain) {
     std::optional<TokenUserSid> sid;
     AccessToken(token).user(sid);

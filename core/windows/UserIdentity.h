@@ -20,13 +20,10 @@ bool GetCurrentUserHivePath(std::string& hivePath);
 // False when the hive path cannot be had (its own lines are the only log).
 bool GetCurrentUserSettingsKeyPath(std::string& path);
 
-// Looks up the account of the token's user on the local system into the caller's buffers (with
-// their capacities in characters). False after a warning ("GetTokenInformation failed: %d",
-// "LookupAccountSid failed: %d"). The token needs TOKEN_QUERY access.
-bool GetTokenAccountName(
-    HANDLE token, char* name, DWORD nameCapacity, char* domain, DWORD domainCapacity);
-// The same into strings of whatever length the account has: a lookup that finds the buffers
-// too small (ERROR_INSUFFICIENT_BUFFER) is asked again with the sizes it gave. The same lines.
+// Looks up the account of the token's user on the local system, of whatever length it is: a
+// lookup that finds the buffers too small (ERROR_INSUFFICIENT_BUFFER) is asked again with the
+// sizes it gave. False after a warning ("GetTokenInformation failed: %d", "LookupAccountSid
+// failed: %d"). The token needs TOKEN_QUERY access.
 bool GetTokenAccountName(HANDLE token, std::string& name, std::string& domain);
 
 }  // namespace OrvaneClient

@@ -94,4 +94,24 @@ TEST_F(SidsTest, EqualSidComparesTheBytes) {
     EXPECT_FALSE(EqualSid(a.data(), longer.data()));
 }
 
+TEST_F(SidsTest, MapGenericMaskReplacesEachGenericRight) {
+    GENERIC_MAPPING files = {
+        FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    const struct {
+        DWORD mask;
+        DWORD mapped;
+    } cases[] = {
+        {GENERIC_READ | DELETE, FILE_GENERIC_READ | DELETE},
+        {GENERIC_WRITE | GENERIC_EXECUTE, FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE},
+        {GENERIC_ALL, FILE_ALL_ACCESS},
+        {FILE_READ_DATA, FILE_READ_DATA},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.mask);
+        DWORD mask = entry.mask;
+        MapGenericMask(&mask, &files);
+        EXPECT_EQ(mask, entry.mapped);
+    }
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 // Usage: orvane-grant-bench [FOLDER [FOLDERS [FILES]]] (kUsage below)
 
 #include "core/util/WideString.h"
+#include "core/windows/FolderEntries.h"
 #include "core/windows/HostPath.h"
 #include "core/windows/ScopedFindHandle.h"
 #include "core/windows/ScopedHandle.h"
@@ -85,63 +86,21 @@ size_t ListWithFind(const std::wstring& folder) {
 size_t OpenEachByHandle(HANDLE folder) {
     size_t entries = 0;
     std::vector<OrvaneClient::ScopedHandle> pending;
-    std::vector<ULONGLONG> buffer(8192);
     HANDLE current = folder;
     // The folder being listed, held until the next one is.
     OrvaneClient::ScopedHandle listing;
     for (;;) {
-        std::vector<std::pair<std::wstring, bool>> names;
-        FILE_INFO_BY_HANDLE_CLASS informationClass = FileFullDirectoryRestartInfo;
-        while (
-            GetFileInformationByHandleEx(current,
-                                         informationClass,
-                                         buffer.data(),
-                                         static_cast<DWORD>(buffer.size() * sizeof(ULONGLONG)))) {
-            informationClass = FileFullDirectoryInfo;
-            const auto* at = reinterpret_cast<const BYTE*>(buffer.data());
-            for (;;) {
-                const auto* info = reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
-                std::wstring name(info->FileName, info->FileNameLength / sizeof(WCHAR));
-                if (name != L"." && name != L"..") {
-                    names.emplace_back(std::move(name),
-                                       (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-                }
-                if (info->NextEntryOffset == 0) {
-                    break;
-                }
-                at += info->NextEntryOffset;
-            }
-        }
-        for (auto& [name, directory] : names) {
-            UNICODE_STRING text = {};
-            text.Buffer = name.data();
-            text.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
-            text.MaximumLength = text.Length;
-            OBJECT_ATTRIBUTES attributes = {};
-            attributes.Length = sizeof(attributes);
-            attributes.RootDirectory = current;
-            attributes.ObjectName = &text;
-            attributes.Attributes = OBJ_CASE_INSENSITIVE;
-            IO_STATUS_BLOCK io = {};
-            HANDLE raw = nullptr;
+        std::vector<OrvaneClient::FolderEntry> names;
+        OrvaneClient::ListFolderEntries(current, names);
+        for (const OrvaneClient::FolderEntry& entry : names) {
             const ACCESS_MASK access = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES |
-                                       SYNCHRONIZE | (directory ? FILE_LIST_DIRECTORY : 0);
-            if (!NT_SUCCESS(NtCreateFile(&raw,
-                                         access,
-                                         &attributes,
-                                         &io,
-                                         nullptr,
-                                         0,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         FILE_OPEN,
-                                         FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
-                                         nullptr,
-                                         0))) {
+                                       SYNCHRONIZE | (entry.directory ? FILE_LIST_DIRECTORY : 0);
+            OrvaneClient::ScopedHandle child;
+            if (!NT_SUCCESS(OrvaneClient::OpenFolderEntry(current, entry.name, access, child))) {
                 continue;
             }
             ++entries;
-            OrvaneClient::ScopedHandle child(raw);
-            if (directory) {
+            if (entry.directory) {
                 pending.push_back(std::move(child));
             }
         }

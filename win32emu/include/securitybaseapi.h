@@ -21,6 +21,8 @@ BOOL WINAPI DuplicateTokenEx(HANDLE hExistingToken,
 BOOL WINAPI IsTokenRestricted(HANDLE TokenHandle);
 
 BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
+// Each generic right in the mask replaced by the rights the mapping gives it.
+VOID WINAPI MapGenericMask(PDWORD AccessMask, PGENERIC_MAPPING GenericMapping);
 
 // Writes the parts of the descriptor named on the object the handle holds (a file, folder or
 // key), that object's alone: nothing is propagated to what lies below it.

@@ -105,6 +105,13 @@ typedef DWORD               ACCESS_MASK;
 typedef ACCESS_MASK*        PACCESS_MASK;
 typedef ACCESS_MASK         REGSAM;
 
+typedef struct _GENERIC_MAPPING {
+    ACCESS_MASK GenericRead;
+    ACCESS_MASK GenericWrite;
+    ACCESS_MASK GenericExecute;
+    ACCESS_MASK GenericAll;
+} GENERIC_MAPPING, *PGENERIC_MAPPING;
+
 #define DELETE                      (0x00010000)
 #define READ_CONTROL                (0x00020000)
 #define WRITE_DAC                   (0x00040000)

@@ -203,6 +203,24 @@ LSTATUS WINAPI RegSetKeySecurity(HKEY hKey,
     return static_cast<LSTATUS>(WriteObjectSecurity(object, name, SecurityInformation, given));
 }
 
+VOID WINAPI MapGenericMask(PDWORD AccessMask, PGENERIC_MAPPING GenericMapping) {
+    const DWORD mask = *AccessMask;
+    if ((mask & GENERIC_READ) != 0) {
+        *AccessMask |= GenericMapping->GenericRead;
+    }
+    if ((mask & GENERIC_WRITE) != 0) {
+        *AccessMask |= GenericMapping->GenericWrite;
+    }
+    if ((mask & GENERIC_EXECUTE) != 0) {
+        *AccessMask |= GenericMapping->GenericExecute;
+    }
+    if ((mask & GENERIC_ALL) != 0) {
+        *AccessMask |= GenericMapping->GenericAll;
+    }
+    *AccessMask &=
+        ~static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+}
+
 BOOL WINAPI GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
                                          PSECURITY_DESCRIPTOR_CONTROL pControl,
                                          LPDWORD lpdwRevision) {

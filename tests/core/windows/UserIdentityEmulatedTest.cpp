@@ -239,13 +239,13 @@ TEST_F(UserIdentityTest, AccountOfATokenAndItsFailures) {
         if (testCase.fault) {
             machine().injectFault(*testCase.fault);
         }
-        char name[32] = {};
-        char domain[16] = {};
-        const bool found = GetTokenAccountName(token, name, sizeof(name), domain, sizeof(domain));
+        std::string name;
+        std::string domain;
+        const bool found = GetTokenAccountName(token, name, domain);
         EXPECT_EQ(found, testCase.expectedWarning.empty());
         if (found) {
-            EXPECT_STREQ(name, "Player");
-            EXPECT_STREQ(domain, "GAMING-PC");
+            EXPECT_EQ(name, "Player");
+            EXPECT_EQ(domain, "GAMING-PC");
             EXPECT_TRUE(lines().empty()) << log.dump();
         } else {
             EXPECT_EQ(lines(), (std::vector<Line>{{Warning, testCase.expectedWarning}}));
