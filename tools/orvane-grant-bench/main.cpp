@@ -18,6 +18,7 @@
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
+#include <Poco/Net/Net.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Timespan.h>
 
@@ -188,6 +189,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orvane-grant-bench: %s\n%s", problem.c_str(), kUsage);
         return 2;
     }
+    // The service object's sockets need Winsock started on Windows, as the service's entry does.
+    Poco::Net::initializeNetwork();
     const std::string& folder = arguments.folder;
     const int folders = static_cast<int>(arguments.folders);
     const int filesPerFolder = static_cast<int>(arguments.filesPerFolder);
