@@ -53,6 +53,21 @@ BOOL fail(DWORD error) {
     return FALSE;
 }
 
+// What the machine models of a launch: a wide environment block, normal priority, no handles
+// inherited, the interactive desktop, and a STARTUPINFOW that asks for nothing else. Anything
+// more (a console, a suspended start, a job, window placement, standard handles) would be
+// recorded without being done.
+constexpr DWORD ModelledCreationFlags = CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS;
+
+bool modelled(BOOL inheritHandles, DWORD creationFlags, const STARTUPINFOW& startup) {
+    const bool plainStartup = startup.cb == sizeof(STARTUPINFOW) && startup.lpReserved == nullptr &&
+                              startup.lpTitle == nullptr && startup.dwFlags == 0 &&
+                              startup.cbReserved2 == 0 && startup.lpReserved2 == nullptr;
+    return inheritHandles == FALSE && (creationFlags & ~ModelledCreationFlags) == 0 &&
+           plainStartup && startup.lpDesktop != nullptr &&
+           Poco::icompare(ToUtf8(startup.lpDesktop), "WinSta0\\Default") == 0;
+}
+
 // The next free id after the last one handed out; process and thread ids share one space.
 DWORD newId(Configuration& configuration) {
     for (;;) {
@@ -140,6 +155,9 @@ BOOL WINAPI CreateProcessAsUserW(HANDLE hToken,
     }
     if ((lpProcessAttributes != nullptr && lpProcessAttributes->lpSecurityDescriptor != nullptr) ||
         (lpThreadAttributes != nullptr && lpThreadAttributes->lpSecurityDescriptor != nullptr)) {
+        return fail(ERROR_CALL_NOT_IMPLEMENTED);
+    }
+    if (!modelled(bInheritHandles, dwCreationFlags, *lpStartupInfo)) {
         return fail(ERROR_CALL_NOT_IMPLEMENTED);
     }
 
