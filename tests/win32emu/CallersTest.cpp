@@ -230,19 +230,23 @@ TEST_F(CallersTest, RedirectionTrustPolicyWhereTheVersionHasIt) {
     struct Case {
         DWORD major;
         DWORD minor;
+        DWORD build;
         bool exported;
         DWORD error;  // of enforcing the policy; 0: it is set
     };
     const Case cases[] = {
-        {6, 1, false, 0},
-        {6, 2, true, ERROR_INVALID_PARAMETER},
-        {10, 0, true, 0},
+        {6, 1, 7601, false, 0},
+        {6, 2, 9200, true, ERROR_INVALID_PARAMETER},
+        {10, 0, 19044, true, ERROR_INVALID_PARAMETER},
+        {10, 0, 19045, true, 0},
+        {10, 0, 22631, true, 0},
     };
     for (const Case& entry : cases) {
-        SCOPED_TRACE(testing::Message() << entry.major << "." << entry.minor);
+        SCOPED_TRACE(testing::Message() << entry.major << "." << entry.minor << "." << entry.build);
         Win32Emu::VersionInfo version;
         version.majorVersion = entry.major;
         version.minorVersion = entry.minor;
+        version.buildNumber = entry.build;
         machine().setVersion(version);
         SetLastError(0xdeadbeef);
         const auto setPolicy = reinterpret_cast<SetPolicyFunction>(

@@ -61,6 +61,7 @@
 #define ERROR_CANT_ACCESS_FILE                  1920
 #define ERROR_NOT_OWNER                         288
 #define ERROR_PARTIAL_COPY                      299
+#define ERROR_UNTRUSTED_MOUNT_POINT             448
 #define ERROR_INVALID_ADDRESS                   487
 #define ERROR_ELEVATION_REQUIRED                740
 #define ERROR_OPERATION_ABORTED                 995

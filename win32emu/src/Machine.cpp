@@ -581,8 +581,7 @@ DWORD Machine::defaultConnectionOwner() const {
 }
 
 DWORD Machine::redirectionTrustPolicy() const {
-    std::lock_guard<std::mutex> guard(state->model.lock);
-    return state->model.configuration.redirectionTrustPolicy;
+    return state->model.security.redirectionTrust();
 }
 
 }  // namespace Win32Emu

@@ -65,7 +65,6 @@ struct Configuration {
     std::map<DWORD, std::shared_ptr<ProcessObject>> processObjects;
     std::map<DWORD, std::weak_ptr<ProcessObject>> exitedProcesses;
     DWORD defaultConnectionOwner = 0;
-    DWORD redirectionTrustPolicy = 0;
 };
 
 class MachineModel {

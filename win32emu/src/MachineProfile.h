@@ -50,6 +50,7 @@ private:
         std::string path;
         std::string target;
         bool junction = true;
+        bool byAdministrator = true;
     };
 
     MachineProfile() = default;

@@ -101,7 +101,7 @@ void MachineProfile::overlayReparsePoints(const Object& points) {
         if (!components || components->size() < 2) {
             invalid(where, "must be a folder on a drive");
         }
-        ReparseEntry entry{path, std::string(), true};
+        ReparseEntry entry{path, std::string(), true, true};
         const Object& members = objectOf(points.get(path), where);
         for (const std::string& name : members.getNames()) {
             const Var member = members.get(name);
@@ -116,6 +116,8 @@ void MachineProfile::overlayReparsePoints(const Object& points) {
                     invalid(where + ".type", "must be junction or symlink");
                 }
                 entry.junction = type == "junction";
+            } else if (name == "byAdministrator") {
+                entry.byAdministrator = booleanOf(member, where + ".byAdministrator");
             } else {
                 invalid(where + "." + name, "is not a member of a reparse point");
             }
@@ -129,7 +131,7 @@ void MachineProfile::overlayReparsePoints(const Object& points) {
 
 void MachineProfile::applySecurityTo(Machine& machine) const {
     for (const ReparseEntry& point : reparsePoints) {
-        machine.setReparsePoint(point.path, point.target, point.junction);
+        machine.setReparsePoint(point.path, point.target, point.junction, point.byAdministrator);
     }
     for (const SecurityEntry& entry : security) {
         if (isRegistryName(entry.object) && !machine.registryKeyExists(entry.object)) {

@@ -149,11 +149,14 @@ DWORD Machine::createAs(const std::string& userSid, const std::string& path, boo
     return ERROR_SUCCESS;
 }
 
-void Machine::setReparsePoint(const std::string& path, const std::string& target, bool junction) {
+void Machine::setReparsePoint(const std::string& path,
+                              const std::string& target,
+                              bool junction,
+                              bool byAdministrator) {
     if (!SplitDrivePath(path) || !SplitDrivePath(target)) {
         throw Poco::InvalidArgumentException("A reparse point links two paths on drives", path);
     }
-    Model().security.setReparsePoint(path, target, junction);
+    Model().security.setReparsePoint(path, target, junction, byAdministrator);
 }
 
 void Machine::setReparseTag(const std::string& path, DWORD tag) {

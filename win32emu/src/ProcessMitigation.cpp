@@ -7,6 +7,12 @@
 
 using namespace Win32Emu;
 
+namespace {
+
+constexpr DWORD FirstTrustingBuild = 19045;
+
+}  // namespace
+
 extern "C" {
 
 BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY MitigationPolicy,
@@ -20,8 +26,16 @@ BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY MitigationPolic
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return FALSE;
     }
-    // Windows 8 knows the call but not this policy, which came with Windows 10.
-    if (Model().majorVersion() < 10 || lpBuffer == nullptr ||
+    // Windows 8 knows the call but not this policy, which came with Windows 10 22H2 (build
+    // 19045) and Windows 11.
+    VersionInfo version;
+    {
+        std::lock_guard<std::mutex> guard(Model().lock);
+        version = Model().configuration.version;
+    }
+    const bool offered = version.majorVersion > 10 ||
+                         (version.majorVersion == 10 && version.buildNumber >= FirstTrustingBuild);
+    if (!offered || lpBuffer == nullptr ||
         dwLength != sizeof(PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -32,8 +46,8 @@ BOOL WINAPI SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY MitigationPolic
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::lock_guard<std::mutex> guard(Model().lock);
-    Model().configuration.redirectionTrustPolicy = policy.Flags;
+    // Enforced from now on by every path the process resolves (SecurityModel).
+    Model().security.setRedirectionTrust(policy.Flags);
     return TRUE;
 }
 

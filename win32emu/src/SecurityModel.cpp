@@ -20,6 +20,8 @@ constexpr const char* Users = "S-1-5-32-545";
 constexpr const char* CreatorOwner = "S-1-3-0";
 // More links than this on one path: Windows gives up on such a path too.
 constexpr int MaxReparseHops = 31;
+// PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY's EnforceRedirectionTrust bit; audit alone follows.
+constexpr DWORD EnforceRedirectionTrustFlag = 0x1;
 
 std::vector<AccessEntry> rootEntries(bool isKey) {
     const BYTE inherit = isKey ? CONTAINER_INHERIT_ACE : OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
@@ -141,6 +143,7 @@ void SecurityModel::clear() {
     ids.clear();
     paths.clear();
     recorded.clear();
+    redirectionTrustFlags = 0;
 }
 
 std::string SecurityModel::fileKey(const std::vector<std::string>& components) {
@@ -148,7 +151,8 @@ std::string SecurityModel::fileKey(const std::vector<std::string>& components) {
 }
 
 std::optional<std::vector<std::string>> SecurityModel::resolveComponents(const std::string& path,
-                                                                         size_t held) const {
+                                                                         size_t held,
+                                                                         DWORD* error) const {
     std::optional<std::vector<std::string>> components = SplitDrivePath(path);
     if (!components) {
         return std::nullopt;
@@ -161,6 +165,14 @@ std::optional<std::vector<std::string>> SecurityModel::resolveComponents(const s
         for (size_t count = first; count <= components->size() && !redirected; ++count) {
             const auto found = reparsePoints.find(joined(*components, count));
             if (found != reparsePoints.end()) {
+                // The mitigation refuses to cross a junction someone without admin rights made.
+                const bool enforced = (redirectionTrustFlags & EnforceRedirectionTrustFlag) != 0;
+                if (enforced && found->second.junction && !found->second.byAdministrator) {
+                    if (error != nullptr) {
+                        *error = ERROR_UNTRUSTED_MOUNT_POINT;
+                    }
+                    return std::nullopt;
+                }
                 std::vector<std::string> target = found->second.target;
                 target.insert(target.end(), components->begin() + count, components->end());
                 *components = target;
@@ -218,9 +230,11 @@ SecurableObject SecurityModel::resolveFile(const std::string& windowsPath,
         object.components.push_back(split->back());
         return object;
     }
-    const std::optional<std::vector<std::string>> components = resolveComponents(windowsPath, held);
+    DWORD error = ERROR_INVALID_NAME;
+    const std::optional<std::vector<std::string>> components =
+        resolveComponents(windowsPath, held, &error);
     if (!components) {
-        object.error = ERROR_INVALID_NAME;
+        object.error = error;
         return object;
     }
     object.components = *components;
@@ -520,7 +534,8 @@ std::optional<std::vector<std::string>> SecurityModel::pathOfId(LONGLONG id) con
 
 void SecurityModel::setReparsePoint(const std::string& windowsPath,
                                     const std::string& target,
-                                    bool junction) {
+                                    bool junction,
+                                    bool byAdministrator) {
     const std::optional<std::vector<std::string>> from = SplitDrivePath(windowsPath);
     const std::optional<std::vector<std::string>> to = SplitDrivePath(target);
     if (!from || !to || from->size() < 2) {
@@ -532,7 +547,17 @@ void SecurityModel::setReparsePoint(const std::string& windowsPath,
     if (spelling.back() == '\\') {
         spelling.pop_back();
     }
-    reparsePoints[fileKey(*from)] = ReparsePoint{*to, junction, spelling};
+    reparsePoints[fileKey(*from)] = ReparsePoint{*to, junction, byAdministrator, spelling};
+}
+
+void SecurityModel::setRedirectionTrust(DWORD flags) {
+    std::lock_guard<std::mutex> guard(lock);
+    redirectionTrustFlags = flags;
+}
+
+DWORD SecurityModel::redirectionTrust() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return redirectionTrustFlags;
 }
 
 DWORD SecurityModel::reparseTag(const std::string& windowsPath, size_t held) const {

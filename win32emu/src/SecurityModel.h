@@ -48,7 +48,9 @@ public:
     void clear();
 
     // "C:\a\b" (or with /): reached through reparse points; ERROR_FILE_NOT_FOUND,
-    // ERROR_PATH_NOT_FOUND (a missing folder on the way) or ERROR_INVALID_NAME otherwise.
+    // ERROR_PATH_NOT_FOUND (a missing folder on the way), ERROR_UNTRUSTED_MOUNT_POINT (a junction
+    // a non-administrator made, while the process enforces redirection trust) or
+    // ERROR_INVALID_NAME otherwise.
     // With `followLast` false a reparse point named last is the object itself. The first `held`
     // components name a folder held open: the path is looked up inside that folder, wherever
     // its name now leads.
@@ -71,7 +73,16 @@ public:
     // The whole list: explicit entries, then the inherited ones (none when protected).
     std::vector<AccessEntry> effectiveEntries(const SecurableObject& object) const;
 
-    void setReparsePoint(const std::string& windowsPath, const std::string& target, bool junction);
+    // `byAdministrator`: made with a token of an enabled Administrators member (elevated).
+    void setReparsePoint(const std::string& windowsPath,
+                         const std::string& target,
+                         bool junction,
+                         bool byAdministrator);
+    // The emulated process's ProcessRedirectionTrustPolicy flags (0 after clear()). While
+    // EnforceRedirectionTrust is set, no path is resolved through a junction that a
+    // non-administrator made.
+    void setRedirectionTrust(DWORD flags);
+    DWORD redirectionTrust() const;
     // A reparse tag on a file or folder that is not a link (WOF, dedup, cloud files): the object
     // stays what it is.
     void setReparseTag(const std::string& windowsPath, DWORD tag);
@@ -103,6 +114,7 @@ private:
     struct ReparsePoint {
         std::vector<std::string> target;
         bool junction = true;
+        bool byAdministrator = true;
         std::string spelling;  // the path as it was set
     };
 
@@ -117,8 +129,10 @@ private:
                                              const ObjectSecurity& security) const;
     SecurableObject parentOf(const SecurableObject& object) const;
     void propagateLocked(const SecurableObject& object);
+    // None when the path cannot be reached; `error` then says why, when it is not the name.
     std::optional<std::vector<std::string>> resolveComponents(const std::string& path,
-                                                              size_t held = 0) const;
+                                                              size_t held = 0,
+                                                              DWORD* error = nullptr) const;
 
     mutable std::mutex lock;
     std::map<std::string, ObjectSecurity> files;  // by upper-case path
@@ -129,6 +143,7 @@ private:
     std::map<std::string, LONGLONG> ids;                // by upper-case path
     std::map<LONGLONG, std::vector<std::string>> paths;
     std::vector<AccessChange> recorded;
+    DWORD redirectionTrustFlags = 0;
 };
 
 // Components back to a path: {"C:"} -> "C:\", {"C:", "A"} -> "C:\A".

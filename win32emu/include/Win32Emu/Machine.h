@@ -137,7 +137,12 @@ public:
     DWORD createAs(const std::string& userSid, const std::string& path, bool folder = true);
     // Marks a directory as a junction (or a directory symbolic link) to `target`: paths through
     // it reach the target, and GetFileAttributesW reports FILE_ATTRIBUTE_REPARSE_POINT for it.
-    void setReparsePoint(const std::string& path, const std::string& target, bool junction = true);
+    // `byAdministrator` false: a standard user made the junction, so a process that enforces
+    // redirection trust does not cross it (ERROR_UNTRUSTED_MOUNT_POINT).
+    void setReparsePoint(const std::string& path,
+                         const std::string& target,
+                         bool junction = true,
+                         bool byAdministrator = true);
     // Gives an existing file or folder a reparse tag that is not a link (IO_REPARSE_TAG_WOF,
     // _DEDUP, _CLOUD, _APPEXECLINK...): it stays the same object, listed and opened (with
     // FILE_FLAG_OPEN_REPARSE_POINT) with FILE_ATTRIBUTE_REPARSE_POINT and the tag.
