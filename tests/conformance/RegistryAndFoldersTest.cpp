@@ -1,5 +1,5 @@
 // Registry calls return their error and leave the last error alone; the folder queries report
-// the size they need when a buffer is short.
+// the size they need when a buffer is short; a shell folder asked to be created exists after.
 
 #include "ConformanceFixture.h"
 #include "WineDifferences.h"
@@ -66,6 +66,19 @@ TEST_F(RegistryAndFoldersTest, ProfilesDirectoryReportsTheSizeItNeeds) {
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(GetProfilesDirectoryW(buffer.data(), nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+}
+
+TEST_F(RegistryAndFoldersTest, FolderAskedToBeCreatedExistsAfter) {
+    WCHAR path[MAX_PATH] = {};
+    ASSERT_EQ(
+        S_OK,
+        SHGetFolderPathW(
+            nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, path));
+    SetLastError(0xdeadbeef);
+    const DWORD attributes = GetFileAttributesW(path);
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes) << GetLastError();
+    EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(0xdeadbeefu, GetLastError());
 }
 
 }  // namespace

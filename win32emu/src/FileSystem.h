@@ -80,4 +80,8 @@ std::map<std::string, WIN32_FIND_DATAW> FolderListing(const std::vector<std::str
 // The key of a full path: Windows compares paths without regard to case.
 std::string PathKey(const std::string& fullPath);
 
+// Creates each missing folder of a full path (FullWindowsPath) as CreateDirectoryW would, with
+// what it inherits; ERROR_SUCCESS when they all exist after, else the first folder's error.
+DWORD CreateFolderPath(const std::string& fullPath);
+
 }  // namespace Win32Emu

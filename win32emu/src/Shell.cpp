@@ -1,6 +1,7 @@
-// Shell folders: SHGetFolderPathW.
+// Shell folders: SHGetFolderPathW, which makes the folder when asked to.
 
 #include "ApiSupport.h"
+#include "FileSystem.h"
 #include "IdentityObjects.h"
 #include "MachineModel.h"
 
@@ -57,6 +58,14 @@ SHGetFolderPathW(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPWSTR pszP
     }
     if (path.size() >= MAX_PATH) {
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    }
+    // Asked to, the shell makes the folder and those above it, with what they inherit.
+    if ((csidl & CSIDL_FLAG_CREATE) != 0) {
+        const std::optional<std::string> fullPath = FullWindowsPath(ToUtf8(path));
+        const DWORD error = fullPath ? CreateFolderPath(*fullPath) : ERROR_CALL_NOT_IMPLEMENTED;
+        if (error != ERROR_SUCCESS) {
+            return HRESULT_FROM_WIN32(error);
+        }
     }
     std::copy(path.begin(), path.end(), pszPath);
     pszPath[path.size()] = L'\0';
