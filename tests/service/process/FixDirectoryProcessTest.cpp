@@ -1,5 +1,5 @@
 // fix-dir through the real executable under orvane-sc on the built-in machine: a game folder is
-// granted, the Windows directory refused.
+// granted, the Windows directory refused, a standard user's junction not crossed.
 
 #include "tests/service/process/ProcessTestPaths.h"
 #include "tests/support/OrvaneScSession.h"
@@ -99,6 +99,31 @@ TEST(FixDirectoryProcessTest, OnAMachineWithAJunctionTheGrantThroughItIsRefused)
         "[Warning]: Refusing to grant full control of C:\\Games\\New\\Link\\Temp: the Windows "
         "directory or a folder inside it\n";
     EXPECT_NE(log.find(line), std::string::npos) << log;
+}
+
+TEST(FixDirectoryProcessTest, AStandardUsersJunctionIsNotCrossedWithTheMitigationOn) {
+    Poco::TemporaryFile profile;
+    Poco::FileOutputStream(profile.path()) << R"({ "reparsePoints": { "C:\\Games\\New\\Link": {
+        "target": "C:\\Windows", "byAdministrator": false } } })";
+    OrvaneScSession session(ServicePath, {}, profile.path());
+    ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
+    Poco::File(session.root() + "/C/Windows/Temp").createDirectories();
+
+    const auto refused = FixDirectory(session, "C:\\Games\\New\\Link\\Temp");
+    EXPECT_EQ(refused.exitCode, ClientExitErrorReply) << refused.output << refused.errorOutput;
+    EXPECT_NE(refused.output.find("500"), std::string::npos) << refused.output;
+
+    EXPECT_EQ(session.command({"stop"}).exitCode, 0);
+    EXPECT_EQ(session.waitForExit(20s), 0);
+    const std::string log = OrvaneScSession::readServiceLog(session.root());
+    // The open stops at the junction (ERROR_UNTRUSTED_MOUNT_POINT): the folder behind it is
+    // never reached.
+    for (const char* line : {
+             "[Information]: Redirection trust mitigation is on\n",
+             "[Error]: GetNamedSecurityInfo for obj name C:\\Games\\New\\Link\\Temp Error 448\n",
+         }) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
 }
 
 }  // namespace
