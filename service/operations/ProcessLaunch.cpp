@@ -5,7 +5,6 @@
 #include "core/windows/AccessToken.h"
 #include "core/windows/FileProbe.h"
 #include "core/windows/Locations.h"
-#include "core/windows/ScopedEnvironmentBlock.h"
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/ScopedLocalMemory.h"
 #include "service/grant/PathForms.h"

@@ -338,6 +338,19 @@ TEST_F(FixDirectoryTest, AJunctionPlantedBetweenCheckAndGrantDoesNotReachItsTarg
     EXPECT_FALSE(machine().accessOf("C:\\Windows\\System32", UserSid).inheritable);
 }
 
+TEST_F(FixDirectoryTest, OneRequestReadsTheInstalledServicesOnce) {
+    // A second read within the request would be refused, and with it the folder.
+    machine().injectFault(
+        Win32Emu::Fault("RegOpenKeyExW", ERROR_ACCESS_DENIED)
+            .withArgument("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services")
+            .onOccurrence(2));
+
+    EXPECT_TRUE(fix(GameFolder)) << capture->dump();
+
+    EXPECT_EQ(machine().unfiredFaults().size(), 1u);
+    machine().clearFaults();
+}
+
 TEST_F(FixDirectoryTest, ARefusedDirectoryKeepsItsList) {
     Poco::File(hostRoot() + "/C/Windows").createDirectories();
     const auto before = machine().accessList("C:\\Windows");
