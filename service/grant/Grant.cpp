@@ -123,6 +123,24 @@ DWORD ReadAccessList(HANDLE object,
     return ERROR_SUCCESS;
 }
 
+// The entry the grant adds: `sid`'s, a user.
+EXPLICIT_ACCESS_A UserEntry(PSID sid,
+                            TRUSTEE_FORM trusteeForm,
+                            DWORD accessPermissions,
+                            ACCESS_MODE accessMode,
+                            DWORD inheritance) {
+    EXPLICIT_ACCESS_A access = {};
+    access.grfAccessPermissions = accessPermissions;
+    access.grfAccessMode = accessMode;
+    access.grfInheritance = inheritance;
+    access.Trustee.pMultipleTrustee = nullptr;
+    access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+    access.Trustee.TrusteeForm = trusteeForm;
+    access.Trustee.TrusteeType = TRUSTEE_IS_USER;
+    access.Trustee.ptstrName = static_cast<LPSTR>(sid);
+    return access;
+}
+
 // The current list with `access` merged in, into `newAcl`; a Win32 error code after its line.
 DWORD BuildAccessList(EXPLICIT_ACCESS_A& access,
                       PACL currentAcl,
@@ -250,15 +268,8 @@ DWORD Grant::setObjectPermissions(const std::wstring& objectName,
         return read;
     }
 
-    EXPLICIT_ACCESS_A access = {};
-    access.grfAccessPermissions = accessPermissions;
-    access.grfAccessMode = accessMode;
-    access.grfInheritance = inheritance;
-    access.Trustee.pMultipleTrustee = nullptr;
-    access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
-    access.Trustee.TrusteeForm = trusteeForm;
-    access.Trustee.TrusteeType = TRUSTEE_IS_USER;
-    access.Trustee.ptstrName = static_cast<LPSTR>(sid);
+    EXPLICIT_ACCESS_A access =
+        UserEntry(sid, trusteeForm, accessPermissions, accessMode, inheritance);
     ScopedLocalMemory<ACL> newAcl;
     if (const DWORD built = BuildAccessList(access, current.acl, objectName, newAcl)) {
         return built;
