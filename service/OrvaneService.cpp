@@ -203,6 +203,26 @@ void OrvaneService::reportStatus(DWORD state,
     }
 }
 
+bool OrvaneService::launchProcess(const char* processPath,
+                                  const char* commandLineArgs,
+                                  const char* workingDir,
+                                  bool elevated,
+                                  uint32_t* processId) {
+    return operations.launchProcess(processPath, commandLineArgs, workingDir, elevated, processId);
+}
+
+bool OrvaneService::fixDirectoryPrivileges(const char* directory, size_t length) {
+    return operations.fixDirectoryPrivileges(directory, length);
+}
+
+bool OrvaneService::getRefreshToken(std::string& token) {
+    return operations.getRefreshToken(token);
+}
+
+std::string OrvaneService::getLibraryLocation() {
+    return operations.getLibraryLocation();
+}
+
 void OrvaneService::stop() {
     currentState = SERVICE_STOP_PENDING;
     reportStatus(SERVICE_STOP_PENDING, NO_ERROR, 0, 1, StopWaitHintMilliseconds);

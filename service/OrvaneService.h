@@ -2,13 +2,12 @@
 
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/Win32Api.h"
-#include "service/GrantTargetPolicy.h"
 #include "service/IOrvaneService.h"
 #include "service/ServiceServer.h"
+#include "service/operations/PrivilegedOperations.h"
 
 #include <atomic>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 namespace OrvaneClient {
@@ -24,9 +23,10 @@ constexpr DWORD StopWaitHintMilliseconds = 2000;
 constexpr DWORD ServiceErrorStopEvent = 2;
 constexpr DWORD ServiceErrorCannotListen = 3;
 
-// The Windows service. Exactly one per process, on the entry point's stack: constructing it
-// binds the listening socket (a Poco::Net::NetException escapes when that fails) and stores
-// it in serviceInstance, through which the SCM's two callbacks reach it.
+// The Windows service: the SCM host and the server. Exactly one per process, on the entry
+// point's stack: constructing it binds the listening socket (a Poco::Net::NetException escapes
+// when that fails) and stores it in serviceInstance, through which the SCM's two callbacks reach
+// it. The four operations it serves are PrivilegedOperations'; it hands each request there.
 //
 // Threads: run() and the control handler on the main thread; serviceMain() and serve() on the
 // service thread the SCM starts; stop() on the main thread or the reactor thread.
@@ -75,67 +75,6 @@ public:
     Poco::UInt16 serverPort() const { return server.port(); }
 
 private:
-    friend class OrvaneServiceTestPeer;
-
-    // The console user's identity (OrvaneServiceTokens.cpp). Each acquires its handles anew and
-    // releases all but the one it hands over.
-    //
-    // The primary token of the user logged on to the active console session (for an
-    // administrator under UAC, the filtered one). False after an error line.
-    bool queryConsoleUserToken(HANDLE* userToken);
-    // A new primary token for CreateProcessAsUserW: a duplicate of the linked full token when
-    // `elevated` and the user has one, else of `userToken`. False after an error line.
-    bool getLaunchToken(HANDLE userToken, bool elevated, HANDLE* launchToken);
-    // The first `executableName` process of the active console session, its token opened with
-    // TOKEN_DUPLICATE access; INVALID_HANDLE_VALUE when there is none. Logs only that there is
-    // no console session.
-    HANDLE findConsoleProcessToken(const std::string& executableName);
-    // A primary token duplicated from the token of explorer.exe in the active console session,
-    // or null. Logs nothing of its own.
-    HANDLE getShellUserToken();
-
-    // Granting the console user full control (OrvaneServicePermissions.cpp). Each true only when
-    // the user's SID now holds the inheritable full-control entry on the object; the shell token
-    // and SID are had anew and released on every path.
-    // The folder is the one `directory` names, held open since it was checked.
-    bool setDirectoryPermissions(HANDLE folder, const std::wstring& directory);
-    // `key`: the "HKEY_LOCAL_MACHINE\..." constant the object name was made from.
-    bool setRegistryPermissions(const std::wstring& objectName, const std::string& key);
-    // What both grants do: the shell user's account and SID, then an inheritable full-control
-    // entry for that SID on a folder (through `object`, its handle), or on a key in the
-    // process's registry view (`object` null: opened here). `grantName` names it in refusals.
-    bool grantConsoleUserFullControl(const std::wstring& objectName,
-                                     const std::string& grantName,
-                                     bool registryKey,
-                                     HANDLE object);
-    // Adds the entry to the object's access list (its DACL alone) and writes what every object
-    // below inherits from it, each on its own handle (GrantWalk.h), the object's own list last.
-    // A Win32 error code, 0 for success; ERROR_BAD_INHERITANCE_ACL from the write counts as
-    // success (already in place). Logs each failure at error level, a refusal at warning level.
-    DWORD setObjectPermissions(const std::wstring& objectName,
-                               const std::string& grantName,
-                               HANDLE object,
-                               SE_OBJECT_TYPE objectType,
-                               PSID sid,
-                               TRUSTEE_FORM trusteeForm,
-                               DWORD accessPermissions,
-                               ACCESS_MODE accessMode,
-                               DWORD inheritance);
-    // "DOMAIN/name" of the SID, or "?" after an error line.
-    std::string getSidAccountName(PSID sid);
-    // The rules of GrantTargetPolicy.h applied to the directory on this machine.
-    GrantVerdict judgeDirectory(const std::string& directory);
-    // The checks before a directory grant (OrvaneServiceGrantTarget.cpp): the rules on the path
-    // as sent, then the folder opened once into `folder` and the rules again on its final path
-    // (`grantPath`). A refusal reason, or none; none with `folder` empty when the folder could
-    // not be opened (logged as the read of its access list failing). What it holds is judged
-    // by the grant's walk, entry by entry.
-    std::optional<std::string> prepareDirectoryGrant(const std::string& directory,
-                                                     ScopedHandle& folder,
-                                                     std::string& grantPath);
-    // The grant of one of the two keys, and its refusal line for a key not of the machine's.
-    bool grantRegistryKey(const std::string& key);
-
     static void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
     static void WINAPI ServiceControlHandler(DWORD control);
 
@@ -156,6 +95,8 @@ private:
     // never signals a closed handle.
     ScopedHandle stopEvent;
     const char* serviceName;
+    PrivilegedOperations operations;
+    // Last: its connections call into `operations` until it is gone.
     ServiceServer server;
 };
 

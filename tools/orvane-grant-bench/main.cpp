@@ -11,16 +11,13 @@
 #include "core/windows/ScopedFindHandle.h"
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/Win32Api.h"
-#include "service/OrvaneService.h"
+#include "service/operations/PrivilegedOperations.h"
 #include "tools/WholeNumberArgument.h"
 
 #include <Poco/DirectoryIterator.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
-#include <Poco/Net/Net.h>
-#include <Poco/Net/SocketAddress.h>
-#include <Poco/Timespan.h>
 
 #include <cctype>
 #include <chrono>
@@ -189,8 +186,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orvane-grant-bench: %s\n%s", problem.c_str(), kUsage);
         return 2;
     }
-    // The service object's sockets need Winsock started on Windows, as the service's entry does.
-    Poco::Net::initializeNetwork();
     const std::string& folder = arguments.folder;
     const int folders = static_cast<int>(arguments.folders);
     const int filesPerFolder = static_cast<int>(arguments.filesPerFolder);
@@ -210,9 +205,8 @@ int main(int argc, char** argv) {
         return EXIT_FAILURE;
     }
 
-    // The service on an ephemeral port: only its grant is used.
-    OrvaneClient::OrvaneService service(Poco::Net::SocketAddress("127.0.0.1", 0),
-                                        Poco::Timespan(30, 0));
+    // The operation itself, without the service around it.
+    OrvaneClient::PrivilegedOperations operations;
 
     Clock::time_point start = Clock::now();
     const size_t hostEntries = ListOnHost(hostFolder);
@@ -240,7 +234,7 @@ int main(int argc, char** argv) {
     const double byHandle = SecondsSince(start);
 
     start = Clock::now();
-    const bool granted = service.fixDirectoryPrivileges(folder.c_str(), folder.size());
+    const bool granted = operations.fixDirectoryPrivileges(folder.c_str(), folder.size());
     const double grant = SecondsSince(start);
 
     std::printf("%-34s %10s %10s\n", "", "entries", "seconds");

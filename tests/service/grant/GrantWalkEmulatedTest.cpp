@@ -2,9 +2,9 @@
 // written through, the folders players have are granted, and what every child holds afterwards
 // is what Windows' own propagation would have written.
 
+#include "service/operations/PrivilegedOperations.h"
 #include "tests/support/EmulatedMachineTest.h"
 #include "tests/support/LogCapture.h"
-#include "tests/support/OrvaneServiceTestPeer.h"
 
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
@@ -59,21 +59,19 @@ protected:
         machine().createRegistryKey(GamesKey + "\\Saves");
         machine().createRegistryKey(ClassesKey);
         capture = std::make_unique<LogCapture>(Poco::Message::PRIO_INFORMATION);
-        service = OrvaneServiceTestPeer::makeService();
     }
     void TearDown() override {
-        service.reset();
         capture.reset();
         EmulatedMachineTest::TearDown();
     }
-    bool fix() { return service->fixDirectoryPrivileges(GameFolder.c_str(), GameFolder.size()); }
+    bool fix() { return operations.fixDirectoryPrivileges(GameFolder.c_str(), GameFolder.size()); }
     bool userHasFullControl(const std::string& object) {
         return machine().accessOf(object, UserSid).allowed ==
                static_cast<ACCESS_MASK>(FILE_ALL_ACCESS);
     }
 
     std::unique_ptr<LogCapture> capture;
-    std::unique_ptr<OrvaneService> service;
+    PrivilegedOperations operations;
 };
 
 // What another process does while the grant runs, and what it must not reach.

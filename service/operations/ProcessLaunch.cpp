@@ -1,14 +1,14 @@
+#include "service/operations/ProcessLaunch.h"
+
 #include "core/logfacade/LogFacade.h"
 #include "core/util/WideString.h"
 #include "core/windows/AccessToken.h"
 #include "core/windows/FileProbe.h"
 #include "core/windows/Locations.h"
-#include "core/windows/ScopedEnvironmentBlock.h"
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/ScopedLocalMemory.h"
-#include "service/ElevatedProgramCheck.h"
-#include "service/OrvaneService.h"
-#include "service/PathForms.h"
+#include "service/grant/PathForms.h"
+#include "service/operations/ElevatedProgramCheck.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Path.h>
@@ -65,19 +65,6 @@ std::optional<std::string> TokenUserSidString(HANDLE token) {
     return std::string(owned.get());
 }
 
-// Why the launch must not touch its paths at all, or none.
-std::optional<std::string> NonLocalLaunchReason(const char* processPath, const char* workingDir) {
-    if (std::optional<std::string> form = LocalPathFormRefusal(processPath)) {
-        return "the process path " + *form;
-    }
-    if (*workingDir != '\0') {
-        if (std::optional<std::string> form = LocalPathFormRefusal(workingDir)) {
-            return "the working directory " + *form;
-        }
-    }
-    return std::nullopt;
-}
-
 // The failure of CreateProcessAsUserW, and whether anything else holds the executable open.
 void LogCreationFailure(const char* processPath,
                         const char* commandLineArgs,
@@ -112,8 +99,48 @@ void ForgetProcess(const PROCESS_INFORMATION& processInformation) {
     }
 }
 
-// Steps after the tokens and the environment block are had: the working directory, the process,
-// and on failure the probe of the executable. Releases nothing it was given.
+}  // namespace
+
+std::optional<std::string> NonLocalLaunchReason(const char* processPath, const char* workingDir) {
+    if (std::optional<std::string> form = LocalPathFormRefusal(processPath)) {
+        return "the process path " + *form;
+    }
+    if (*workingDir != '\0') {
+        if (std::optional<std::string> form = LocalPathFormRefusal(workingDir)) {
+            return "the working directory " + *form;
+        }
+    }
+    return std::nullopt;
+}
+
+bool ElevatedLaunchAllowed(HANDLE userToken,
+                           const char* processPath,
+                           ElevatedProgramCheck& program) {
+    const std::optional<std::string> callerSid = TokenUserSidString(userToken);
+    if (!callerSid) {
+        LogWarning("Refusing to launch %s: %s", processPath, "the user's SID cannot be had");
+        return false;
+    }
+    Poco::Path absolute;
+    std::string unreadable;
+    program = CheckElevatedProgram(AbsoluteProgramPath(processPath, absolute, unreadable)
+                                       ? absolute.toString(Poco::Path::PATH_WINDOWS)
+                                       : std::string(),
+                                   *callerSid);
+    if (program.failure) {
+        LogWarning("Refusing to launch %s: %s", processPath, program.failure->c_str());
+        return false;
+    }
+    if (!program.account.empty()) {
+        LogWarning("Refusing to launch %s elevated: %s can change %s",
+                   processPath,
+                   program.account.c_str(),
+                   program.object.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool StartProcess(HANDLE launchToken,
                   LPVOID environment,
                   const char* processPath,
@@ -165,77 +192,6 @@ bool StartProcess(HANDLE launchToken,
         *processId = processInformation.dwProcessId;
     }
     return true;
-}
-
-}  // namespace
-
-bool OrvaneService::launchProcess(const char* processPath,
-                                  const char* commandLineArgs,
-                                  const char* workingDir,
-                                  bool elevated,
-                                  uint32_t* processId) {
-    // Before any token is taken or file touched: nothing of this reaches another host or a pipe.
-    if (const std::optional<std::string> refusal = NonLocalLaunchReason(processPath, workingDir)) {
-        LogWarning("Refusing to launch %s: %s", processPath, refusal->c_str());
-        return false;
-    }
-    HANDLE consoleToken = nullptr;
-    if (!queryConsoleUserToken(&consoleToken)) {
-        return false;
-    }
-    ScopedHandle userToken(consoleToken);
-
-    HANDLE derivedToken = nullptr;
-    if (!getLaunchToken(userToken.get(), elevated, &derivedToken)) {
-        return false;
-    }
-    ScopedHandle launchToken(derivedToken);
-
-    // The program and its folders stay held until the process has started.
-    ElevatedProgramCheck program;
-    if (elevated) {
-        const std::optional<std::string> callerSid = TokenUserSidString(userToken.get());
-        if (!callerSid) {
-            LogWarning("Refusing to launch %s: %s", processPath, "the user's SID cannot be had");
-            return false;
-        }
-        Poco::Path absolute;
-        std::string unreadable;
-        program = CheckElevatedProgram(AbsoluteProgramPath(processPath, absolute, unreadable)
-                                           ? absolute.toString(Poco::Path::PATH_WINDOWS)
-                                           : std::string(),
-                                       *callerSid);
-        if (program.failure) {
-            LogWarning("Refusing to launch %s: %s", processPath, program.failure->c_str());
-            return false;
-        }
-        if (!program.account.empty()) {
-            LogWarning("Refusing to launch %s elevated: %s can change %s",
-                       processPath,
-                       program.account.c_str(),
-                       program.object.c_str());
-            return false;
-        }
-    }
-
-    // From the console user's own token, so the program sees the user's variables.
-    LPVOID block = nullptr;
-    if (!CreateEnvironmentBlock(&block, userToken.get(), FALSE)) {
-        const DWORD error = GetLastError();
-        LogError("Couldn't create user environment block, error code %d", static_cast<int>(error));
-        return false;
-    }
-    ScopedEnvironmentBlock environment(block);
-
-    const bool launched = StartProcess(
-        launchToken.get(), environment.get(), processPath, commandLineArgs, workingDir, processId);
-
-    if (!environment.close()) {
-        const DWORD error = GetLastError();
-        LogWarning("Couldn't close environment block, error code %d", static_cast<int>(error));
-    }
-    // The launch token, then the user's token, go with their owners (declared in that order).
-    return launched;
 }
 
 }  // namespace OrvaneClient

@@ -1,8 +1,9 @@
+#include "service/operations/ConsoleUserTokens.h"
+
 #include "core/logfacade/LogFacade.h"
 #include "core/windows/AccessToken.h"
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/SessionTokens.h"
-#include "service/OrvaneService.h"
 
 namespace OrvaneClient {
 namespace {
@@ -20,7 +21,7 @@ public:
 
 }  // namespace
 
-bool OrvaneService::queryConsoleUserToken(HANDLE* userToken) {
+bool ConsoleUserTokens::queryConsoleUserToken(HANDLE* userToken) {
     ScopedHandle token;
     const DWORD error = QueryConsoleUserToken(token);
     if (error != ERROR_SUCCESS) {
@@ -31,7 +32,7 @@ bool OrvaneService::queryConsoleUserToken(HANDLE* userToken) {
     return true;
 }
 
-bool OrvaneService::getLaunchToken(HANDLE userToken, bool elevated, HANDLE* launchToken) {
+bool ConsoleUserTokens::getLaunchToken(HANDLE userToken, bool elevated, HANDLE* launchToken) {
     ScopedHandle linkedToken;
     HANDLE source = userToken;
     if (elevated) {
@@ -67,12 +68,12 @@ bool OrvaneService::getLaunchToken(HANDLE userToken, bool elevated, HANDLE* laun
     return true;
 }
 
-HANDLE OrvaneService::findConsoleProcessToken(const std::string& executableName) {
+HANDLE ConsoleUserTokens::findConsoleProcessToken(const std::string& executableName) {
     ConsoleSessionWalkObserver observer;
     return FindProcessTokenInActiveSession(executableName, observer);
 }
 
-HANDLE OrvaneService::getShellUserToken() {
+HANDLE ConsoleUserTokens::getShellUserToken() {
     const ScopedHandle source(findConsoleProcessToken(ShellExecutableName));
     return DuplicateTokenForIdentification(source.get());
 }

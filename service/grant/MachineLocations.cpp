@@ -1,9 +1,9 @@
-#include "service/MachineLocations.h"
+#include "service/grant/MachineLocations.h"
 
 #include "core/util/WideString.h"
 #include "core/windows/Locations.h"
 #include "core/windows/ScopedRegistryKey.h"
-#include "service/PathForms.h"
+#include "service/grant/PathForms.h"
 
 #include <Poco/Exception.h>
 #include <Poco/String.h>

@@ -2,9 +2,9 @@
 // refresh token in its hive.
 
 #include "core/windows/ScopedHandle.h"
+#include "service/operations/PrivilegedOperations.h"
 #include "tests/support/EmulatedMachineTest.h"
 #include "tests/support/LogCapture.h"
-#include "tests/support/OrvaneServiceTestPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -26,15 +26,6 @@ const std::string SettingsKey = "HKEY_USERS\\" + PlayerSid + "\\SOFTWARE\\Qovex\
 
 class ConsoleUserTest : public Testing::EmulatedMachineTest {
 protected:
-    void SetUp() override {
-        EmulatedMachineTest::SetUp();
-        service = OrvaneServiceTestPeer::makeService();
-    }
-    void TearDown() override {
-        service.reset();
-        EmulatedMachineTest::TearDown();
-    }
-
     std::vector<Line> lines() const {
         std::vector<Line> result;
         for (const Testing::CapturedLine& line : log.lines()) {
@@ -52,13 +43,14 @@ public:
     }
 
 protected:
-    std::unique_ptr<OrvaneService> service;
+    PrivilegedOperations operations;
+    ConsoleUserTokens tokens;
     Testing::LogCapture log;
 };
 
 TEST_F(ConsoleUserTest, ConsoleUserTokenOrTheReasonThereIsNone) {
     HANDLE token = nullptr;
-    ASSERT_TRUE(OrvaneServiceTestPeer::queryConsoleUserToken(*service, &token));
+    ASSERT_TRUE(tokens.queryConsoleUserToken(&token));
     const ScopedHandle owner(token);
     const auto info = machine().tokenInfo(token);
     ASSERT_TRUE(info.has_value());
@@ -70,7 +62,7 @@ TEST_F(ConsoleUserTest, ConsoleUserTokenOrTheReasonThereIsNone) {
 
     machine().setSessionUser(1, "");
     HANDLE none = nullptr;
-    EXPECT_FALSE(OrvaneServiceTestPeer::queryConsoleUserToken(*service, &none));
+    EXPECT_FALSE(tokens.queryConsoleUserToken(&none));
     EXPECT_EQ(lines(),
               (std::vector<Line>{{Error, "Couldnt get query user token, error code 1008"}}));
 }
@@ -89,12 +81,11 @@ class LaunchTokenTest : public ConsoleUserTest,
 TEST_P(LaunchTokenTest, IsTheFullTokenOnlyWhereThereIsOne) {
     GetParam().arrange(machine(), *this);
     HANDLE userToken = nullptr;
-    ASSERT_TRUE(OrvaneServiceTestPeer::queryConsoleUserToken(*service, &userToken));
+    ASSERT_TRUE(tokens.queryConsoleUserToken(&userToken));
     const ScopedHandle userOwner(userToken);
 
     HANDLE launchToken = nullptr;
-    const bool made = OrvaneServiceTestPeer::getLaunchToken(
-        *service, userToken, GetParam().elevated, &launchToken);
+    const bool made = tokens.getLaunchToken(userToken, GetParam().elevated, &launchToken);
     const ScopedHandle launchOwner(launchToken);
 
     EXPECT_EQ(made, GetParam().expected.has_value());
@@ -170,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConsoleUserTest, ShellTokenIsAnIdentificationPrimaryTokenOfTheConsoleUser) {
-    const ScopedHandle token(OrvaneServiceTestPeer::getShellUserToken(*service));
+    const ScopedHandle token(tokens.getShellUserToken());
     ASSERT_TRUE(token.isValid());
     const auto info = machine().tokenInfo(token.get());
     ASSERT_TRUE(info.has_value());
@@ -182,9 +173,8 @@ TEST_F(ConsoleUserTest, ShellTokenIsAnIdentificationPrimaryTokenOfTheConsoleUser
 
 TEST_F(ConsoleUserTest, NoShellTokenWithoutAConsoleSessionEvenIfExplorerRunsElsewhere) {
     machine().setConsoleSession(0xFFFFFFFF);
-    EXPECT_EQ(OrvaneServiceTestPeer::findConsoleProcessToken(*service, "explorer.exe"),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(OrvaneServiceTestPeer::getShellUserToken(*service), nullptr);
+    EXPECT_EQ(tokens.findConsoleProcessToken("explorer.exe"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(tokens.getShellUserToken(), nullptr);
     const Line rdp{Warning,
                    "Could not obtain active console session ID, probably running via RDP."};
     EXPECT_EQ(lines(), (std::vector<Line>{rdp, rdp})) << log.dump();
@@ -206,7 +196,7 @@ TEST_P(RefreshTokenTest, ComesFromTheConsoleUsersOwnKeyOnly) {
     GetParam().arrange(machine());
 
     std::string token = "untouched";
-    const bool found = service->getRefreshToken(token);
+    const bool found = operations.getRefreshToken(token);
     EXPECT_EQ(found, GetParam().token.has_value());
     EXPECT_EQ(token, GetParam().token.value_or("untouched"));
     EXPECT_EQ(lines(), GetParam().lines) << log.dump();

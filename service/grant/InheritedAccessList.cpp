@@ -1,4 +1,4 @@
-#include "service/InheritedAccessList.h"
+#include "service/grant/InheritedAccessList.h"
 
 #include <cstring>
 

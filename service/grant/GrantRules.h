@@ -1,10 +1,11 @@
 #pragma once
 
-// Which directories the console user may be given full control of. The user may be a standard
-// user: full control of a folder that the system, the service (which runs as LocalSystem) or
-// another installed service executes from, or of a path that a link redirects there, would make
-// them administrator. The rules live here and nowhere else; MachineLocations.h finds what they
-// are applied to.
+// Which folders and keys the console user may be given full control of, judged by their names.
+// The user may be a standard user: full control of a folder that the system, the service (which
+// runs as LocalSystem) or another installed service executes from, or of a path that a link
+// redirects there, would make them administrator. These are the rules on a name; MachineLocations.h
+// finds what they are applied to. What a name turns out to lead to is judged on the handle that
+// holds it: the folder in Grant.h, each object below it in GrantWalk.h.
 
 #include <functional>
 #include <optional>
@@ -41,10 +42,16 @@ struct GrantVerdict {
     std::string approvedPath;
 };
 
+// The root every key the grant reaches lies under, as its key names spell it.
+constexpr char LocalMachineKeyPrefix[] = "HKEY_LOCAL_MACHINE\\";
+
+// Why `key` ("HKEY_LOCAL_MACHINE\...") must not be granted, or none: only the machine's keys.
+std::optional<std::string> RegistryKeyRefusal(const std::string& key);
+
 // The verdict on `directory` (UTF-8). `probe` is asked about each component of the path from
 // the drive down, until one is missing.
-GrantVerdict JudgeGrantTarget(const std::string& directory,
-                              const ProtectedLocations& locations,
-                              const PathProbe& probe);
+GrantVerdict JudgeGrant(const std::string& directory,
+                        const ProtectedLocations& locations,
+                        const PathProbe& probe);
 
 }  // namespace OrvaneClient

@@ -1,4 +1,4 @@
-#include "service/GrantWalk.h"
+#include "service/grant/GrantWalk.h"
 
 #include "core/util/WideString.h"
 #include "core/windows/FinalPath.h"
@@ -6,7 +6,7 @@
 #include "core/windows/ScopedHandle.h"
 #include "core/windows/ScopedLocalMemory.h"
 #include "core/windows/ScopedRegistryKey.h"
-#include "service/InheritedAccessList.h"
+#include "service/grant/InheritedAccessList.h"
 
 #include <Poco/UTF8String.h>
 

@@ -1,9 +1,9 @@
 // Granting the console user full control of a directory and the client's keys, on the emulated
 // machine: what is logged, what is answered, and what the access lists hold afterwards.
 
+#include "service/operations/PrivilegedOperations.h"
 #include "tests/support/EmulatedMachineTest.h"
 #include "tests/support/LogCapture.h"
-#include "tests/support/OrvaneServiceTestPeer.h"
 
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
@@ -40,23 +40,21 @@ constexpr int Info = Poco::Message::PRIO_INFORMATION;
 constexpr int Warning = Poco::Message::PRIO_WARNING;
 constexpr int Error = Poco::Message::PRIO_ERROR;
 
-class PermissionsTest : public Testing::EmulatedMachineTest {
+class FixDirectoryTest : public Testing::EmulatedMachineTest {
 protected:
     void SetUp() override {
         EmulatedMachineTest::SetUp();
         Poco::File(hostRoot() + "/C/Games/Mine/levels").createDirectories();
         Poco::FileOutputStream(hostRoot() + "/C/Games/Mine/game.exe") << "MZ";
         capture = std::make_unique<LogCapture>(Poco::Message::PRIO_INFORMATION);
-        service = OrvaneServiceTestPeer::makeService();
     }
     void TearDown() override {
-        service.reset();
         capture.reset();
         EmulatedMachineTest::TearDown();
     }
 
     bool fix(const std::string& directory) {
-        return service->fixDirectoryPrivileges(directory.c_str(), directory.size());
+        return operations.fixDirectoryPrivileges(directory.c_str(), directory.size());
     }
     // The list without the console user's entries.
     std::vector<AccessEntry> others(const std::string& object,
@@ -78,10 +76,10 @@ protected:
     }
 
     std::unique_ptr<LogCapture> capture;
-    std::unique_ptr<OrvaneService> service;
+    PrivilegedOperations operations;
 };
 
-TEST_F(PermissionsTest, TheUserGetsInheritableFullControlAndNothingElseChanges) {
+TEST_F(FixDirectoryTest, TheUserGetsInheritableFullControlAndNothingElseChanges) {
     // A key of the same name in the 64-bit view, which the 32-bit service must leave alone.
     machine().setWow64(false);
     machine().createRegistryKey(GamesKey);
@@ -117,7 +115,7 @@ TEST_F(PermissionsTest, TheUserGetsInheritableFullControlAndNothingElseChanges) 
     EXPECT_EQ(machine().accessChanges().size(), 3u);
 }
 
-TEST_F(PermissionsTest, ANativeServiceGrantsTheKeysOfThe64BitView) {
+TEST_F(FixDirectoryTest, ANativeServiceGrantsTheKeysOfThe64BitView) {
     machine().setWow64(false);
     machine().createRegistryKey(GamesKey);
     machine().createRegistryKey(ClientKey);
@@ -140,10 +138,10 @@ struct FailureCase {
     std::vector<std::pair<int, std::string>> lines;
 };
 
-class PermissionFailureTest : public PermissionsTest,
-                              public ::testing::WithParamInterface<FailureCase> {};
+class FixDirectoryFailureTest : public FixDirectoryTest,
+                                public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(PermissionFailureTest, EachGrantStandsAlone) {
+TEST_P(FixDirectoryFailureTest, EachGrantStandsAlone) {
     const FailureCase& c = GetParam();
     c.arrange(machine());
     EXPECT_EQ(fix(c.directory), c.result) << capture->dump();
@@ -158,7 +156,7 @@ const std::string ClientOk = "Setting registry permissions for client OK";
 void Nothing(Win32Emu::Machine&) {}
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Cases, PermissionFailureTest, ::testing::Values(
+INSTANTIATE_TEST_SUITE_P(Cases, FixDirectoryFailureTest, ::testing::Values(
     FailureCase{"MissingDirectory", Nothing, "C:\\Games\\Missing", false,
         {{Error, "GetNamedSecurityInfo for obj name C:\\Games\\Missing Error 2"},
          {Warning, "Setting directory permissions for C:\\Games\\Missing FAILED"},
@@ -314,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, PermissionFailureTest, ::testing::Values(
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 // clang-format on
 
-TEST_F(PermissionsTest, AFolderInARootAndOneInTheOwnProfileAreGranted) {
+TEST_F(FixDirectoryTest, AFolderInARootAndOneInTheOwnProfileAreGranted) {
     // The first exists only through the files the machine lists in it.
     const std::string starfall = "C:\\Program Files (x86)\\Qovex Games\\Starfall";
     Poco::File(hostRoot() + "/C/Users/Player/Games").createDirectories();
@@ -327,7 +325,7 @@ TEST_F(PermissionsTest, AFolderInARootAndOneInTheOwnProfileAreGranted) {
     EXPECT_TRUE(machine().accessOf(starfall + "\\Starfall.exe", UserSid).inherited);
 }
 
-TEST_F(PermissionsTest, AJunctionPlantedBetweenCheckAndGrantDoesNotReachItsTarget) {
+TEST_F(FixDirectoryTest, AJunctionPlantedBetweenCheckAndGrantDoesNotReachItsTarget) {
     Poco::File(hostRoot() + "/C/Windows/System32").createDirectories();
     // Between reading the folder's list and writing the new one, the name is made a junction.
     machine().beforeCall("SetEntriesInAclA", [this] {
@@ -340,7 +338,20 @@ TEST_F(PermissionsTest, AJunctionPlantedBetweenCheckAndGrantDoesNotReachItsTarge
     EXPECT_FALSE(machine().accessOf("C:\\Windows\\System32", UserSid).inheritable);
 }
 
-TEST_F(PermissionsTest, ARefusedDirectoryKeepsItsList) {
+TEST_F(FixDirectoryTest, OneRequestReadsTheInstalledServicesOnce) {
+    // A second read within the request would be refused, and with it the folder.
+    machine().injectFault(
+        Win32Emu::Fault("RegOpenKeyExW", ERROR_ACCESS_DENIED)
+            .withArgument("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services")
+            .onOccurrence(2));
+
+    EXPECT_TRUE(fix(GameFolder)) << capture->dump();
+
+    EXPECT_EQ(machine().unfiredFaults().size(), 1u);
+    machine().clearFaults();
+}
+
+TEST_F(FixDirectoryTest, ARefusedDirectoryKeepsItsList) {
     Poco::File(hostRoot() + "/C/Windows").createDirectories();
     const auto before = machine().accessList("C:\\Windows");
 

@@ -1,9 +1,9 @@
-#include "service/ElevatedProgramCheck.h"
+#include "service/operations/ElevatedProgramCheck.h"
 
 #include "core/util/WideString.h"
+#include "core/windows/FinalPath.h"
 #include "core/windows/ScopedLocalMemory.h"
-#include "service/GrantTargetHandle.h"
-#include "service/PathForms.h"
+#include "service/grant/PathForms.h"
 
 #include <Poco/String.h>
 #include <Poco/UTF8String.h>

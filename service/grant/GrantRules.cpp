@@ -1,6 +1,6 @@
-#include "service/GrantTargetPolicy.h"
+#include "service/grant/GrantRules.h"
 
-#include "service/PathForms.h"
+#include "service/grant/PathForms.h"
 
 #include <Poco/UTF8String.h>
 
@@ -140,9 +140,17 @@ std::optional<std::string> LinkRefusal(const Components& path, const PathProbe& 
 
 }  // namespace
 
-GrantVerdict JudgeGrantTarget(const std::string& directory,
-                              const ProtectedLocations& locations,
-                              const PathProbe& probe) {
+std::optional<std::string> RegistryKeyRefusal(const std::string& key) {
+    const std::string prefix(LocalMachineKeyPrefix);
+    if (key.compare(0, prefix.size(), prefix) != 0) {
+        return std::string("the key is not one of the machine's");
+    }
+    return std::nullopt;
+}
+
+GrantVerdict JudgeGrant(const std::string& directory,
+                        const ProtectedLocations& locations,
+                        const PathProbe& probe) {
     GrantVerdict verdict;
     Components path;
     std::string canonical;

@@ -1,8 +1,8 @@
 // The refusal rules for directory grants: each rule with a path it refuses and a neighbour it
 // grants.
 
-#include "service/GrantTargetPolicy.h"
-#include "service/MachineLocations.h"
+#include "service/grant/GrantRules.h"
+#include "service/grant/MachineLocations.h"
 
 #include <gtest/gtest.h>
 
@@ -56,17 +56,16 @@ struct Case {
     bool refused;
 };
 
-class GrantTargetPolicyTest : public ::testing::TestWithParam<Case> {};
+class GrantRulesTest : public ::testing::TestWithParam<Case> {};
 
-TEST_P(GrantTargetPolicyTest, RefusesOnlyWhatHandsOverTheMachine) {
+TEST_P(GrantRulesTest, RefusesOnlyWhatHandsOverTheMachine) {
     const Case& c = GetParam();
-    const std::optional<std::string> reason =
-        JudgeGrantTarget(c.directory, Machine(), Probe).refusal;
+    const std::optional<std::string> reason = JudgeGrant(c.directory, Machine(), Probe).refusal;
     EXPECT_EQ(reason.has_value(), c.refused) << c.directory << ": " << reason.value_or("granted");
 }
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Rules, GrantTargetPolicyTest, ::testing::Values(
+INSTANTIATE_TEST_SUITE_P(Rules, GrantRulesTest, ::testing::Values(
     Case{"form", "", true},
     Case{"form", "games\\mine", true},
     Case{"form", "C:games", true},
@@ -121,11 +120,11 @@ struct RootCase {
     const char* refusal;  // empty: granted
 };
 
-class GrantTargetRootsTest : public ::testing::TestWithParam<RootCase> {};
+class GrantRulesRootsTest : public ::testing::TestWithParam<RootCase> {};
 
-TEST_P(GrantTargetRootsTest, GrantsOnlyInsideTheRootsAndTheOwnProfile) {
+TEST_P(GrantRulesRootsTest, GrantsOnlyInsideTheRootsAndTheOwnProfile) {
     const RootCase& c = GetParam();
-    const GrantVerdict verdict = JudgeGrantTarget(c.directory, LibraryMachine(), Probe);
+    const GrantVerdict verdict = JudgeGrant(c.directory, LibraryMachine(), Probe);
     EXPECT_EQ(verdict.refusal.value_or(""), c.refusal) << c.directory;
 }
 
@@ -133,7 +132,7 @@ const char* const Outside = "outside the library roots and the user's profile";
 const char* const Root = "a library root itself";
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(AllowList, GrantTargetRootsTest, ::testing::Values(
+INSTANTIATE_TEST_SUITE_P(AllowList, GrantRulesRootsTest, ::testing::Values(
     RootCase{"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp", Outside},
     RootCase{"E:\\Games", Outside},
     RootCase{"D:\\Library", Root},
@@ -149,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(AllowList, GrantTargetRootsTest, ::testing::Values(
     RootCase{"C:\\Users\\Player\\Documents\\Games", ""}));
 // clang-format on
 
-TEST(GrantTargetPolicyApprovalTest, HandsBackTheCanonicalPathItApproved) {
+TEST(GrantRulesApprovalTest, HandsBackTheCanonicalPathItApproved) {
     const struct {
         const char* directory;
         const char* approved;
@@ -161,11 +160,11 @@ TEST(GrantTargetPolicyApprovalTest, HandsBackTheCanonicalPathItApproved) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.directory);
-        EXPECT_EQ(JudgeGrantTarget(c.directory, Machine(), Probe).approvedPath, c.approved);
+        EXPECT_EQ(JudgeGrant(c.directory, Machine(), Probe).approvedPath, c.approved);
     }
 }
 
-TEST(GrantTargetPolicyImageTest, FindsTheFolderOfEveryImagePathForm) {
+TEST(GrantRulesImageTest, FindsTheFolderOfEveryImagePathForm) {
     const struct {
         const char* imagePath;
         const char* directory;

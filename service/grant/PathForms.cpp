@@ -1,4 +1,4 @@
-#include "service/PathForms.h"
+#include "service/grant/PathForms.h"
 
 #include <Poco/UTF8String.h>
 

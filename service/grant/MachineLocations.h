@@ -1,9 +1,9 @@
 #pragma once
 
-// The machine's own locations that the grant rules (GrantTargetPolicy.h) are applied to.
+// The machine's own locations that the grant rules (GrantRules.h) are applied to.
 
 #include "core/windows/Win32Api.h"
-#include "service/GrantTargetPolicy.h"
+#include "service/grant/GrantRules.h"
 
 #include <optional>
 #include <string>

@@ -3,12 +3,10 @@
 
 #include "core/logfacade/LogFacade.h"
 #include "core/windows/FileProbe.h"
-#include "service/OrvaneService.h"
+#include "service/operations/PrivilegedOperations.h"
 #include "tests/support/EmulatedMachineTest.h"
 #include "tests/support/LogCapture.h"
-#include "tests/support/OrvaneServiceTestPeer.h"
 
-#include <Poco/Net/SocketAddress.h>
 #include <gtest/gtest.h>
 
 #include <Win32Emu/Machine.h>
@@ -43,11 +41,9 @@ protected:
         EmulatedMachineTest::SetUp();
         GetLoggingState().isSetUp = true;
         capture = std::make_unique<LogCapture>();
-        service = OrvaneServiceTestPeer::makeService();
     }
 
     void TearDown() override {
-        service.reset();
         capture.reset();
         EmulatedMachineTest::TearDown();
     }
@@ -56,7 +52,7 @@ protected:
                 const std::string& commandLine,
                 const std::string& directory = std::string(),
                 bool elevated = false) {
-        return service->launchProcess(
+        return operations.launchProcess(
             path.c_str(), commandLine.c_str(), directory.c_str(), elevated, &processId);
     }
 
@@ -78,7 +74,7 @@ protected:
     }
 
     std::unique_ptr<LogCapture> capture;
-    std::unique_ptr<OrvaneService> service;
+    PrivilegedOperations operations;
     uint32_t processId = 0;
 };
 
