@@ -317,7 +317,7 @@ TEST_F(NativeFilesTest, OpenFileByIdRefusesWithWindowsErrors) {
          ERROR_INVALID_HANDLE},
         {"an id of no type",
          outer,
-         static_cast<FILE_ID_TYPE>(7),
+         MaximumFileIdType,
          5,
          ERROR_INVALID_PARAMETER,
          ERROR_FILE_NOT_FOUND},
