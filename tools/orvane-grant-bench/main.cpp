@@ -14,15 +14,20 @@
 #include "service/operations/PrivilegedOperations.h"
 #include "tools/WholeNumberArgument.h"
 
+#include <Poco/AutoPtr.h>
+#include <Poco/ConsoleChannel.h>
 #include <Poco/DirectoryIterator.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
+#include <Poco/Logger.h>
+#include <Poco/Message.h>
 
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -186,6 +191,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orvane-grant-bench: %s\n%s", problem.c_str(), kUsage);
         return 2;
     }
+    // The service's warnings and errors, so that a grant it refuses says why. Set on the root
+    // before any logger exists: the service's loggers are made from it.
+    Poco::Logger::root().setChannel(
+        Poco::AutoPtr<Poco::Channel>(new Poco::ConsoleChannel(std::cerr)));
+    Poco::Logger::root().setLevel(Poco::Message::PRIO_WARNING);
     const std::string& folder = arguments.folder;
     const int folders = static_cast<int>(arguments.folders);
     const int filesPerFolder = static_cast<int>(arguments.filesPerFolder);

@@ -94,7 +94,8 @@ typedef struct _FILE_FULL_DIR_INFO {
 typedef enum _FILE_ID_TYPE {
     FileIdType = 0,
     ObjectIdType = 1,
-    ExtendedFileIdType = 2
+    ExtendedFileIdType = 2,
+    MaximumFileIdType
 } FILE_ID_TYPE;
 
 typedef struct FILE_ID_DESCRIPTOR {

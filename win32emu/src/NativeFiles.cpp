@@ -252,27 +252,40 @@ NTSTATUS NTAPI NtQueryInformationFile(HANDLE hFile,
     auto* links = static_cast<LinksLayout*>(ptr);
     links->BytesNeeded = needed;
     links->EntriesReturned = 0;
-    if (len < needed) {
-        io->Status = StatusBufferOverflow;
-        io->Information = sizeof(ULONG) * 2;
-        return StatusBufferOverflow;
-    }
-    auto* at = reinterpret_cast<BYTE*>(&links->Entry);
+    // As many entries as fit; short of all of them, STATUS_BUFFER_OVERFLOW.
+    auto* base = static_cast<BYTE*>(ptr);
+    ULONG start = offsetof(LinksLayout, Entry);
+    ULONG end = start;
+    ULONG previous = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
+        const ULONG size = static_cast<ULONG>(offsetof(LinkEntryLayout, FileName) +
+                                              entries[i].second.size() * sizeof(WCHAR));
+        if (start + size > len) {
+            break;
+        }
+        if (i > 0) {
+            const ULONG offset = start - previous;
+            std::memcpy(base + previous + offsetof(LinkEntryLayout, NextEntryOffset),
+                        &offset,
+                        sizeof(offset));
+        }
         LinkEntryLayout entry = {};
-        entry.NextEntryOffset = i + 1 < entries.size() ? sizes[i] : 0;
         entry.ParentFileId = entries[i].first;
         entry.FileNameLength = static_cast<ULONG>(entries[i].second.size());
-        std::memcpy(at, &entry, offsetof(LinkEntryLayout, FileName));
-        std::memcpy(at + offsetof(LinkEntryLayout, FileName),
+        std::memcpy(base + start, &entry, offsetof(LinkEntryLayout, FileName));
+        std::memcpy(base + start + offsetof(LinkEntryLayout, FileName),
                     entries[i].second.data(),
                     entries[i].second.size() * sizeof(WCHAR));
-        at += sizes[i];
+        ++links->EntriesReturned;
+        previous = start;
+        end = start + size;
+        start += sizes[i];
     }
-    links->EntriesReturned = static_cast<ULONG>(entries.size());
-    io->Status = StatusSuccess;
-    io->Information = needed;
-    return StatusSuccess;
+    const NTSTATUS status =
+        links->EntriesReturned == entries.size() ? StatusSuccess : StatusBufferOverflow;
+    io->Status = status;
+    io->Information = end;
+    return status;
 }
 
 ULONG NTAPI RtlNtStatusToDosError(NTSTATUS Status) {
