@@ -1,10 +1,13 @@
 #pragma once
 
-// What the access-list calls share with the Machine's queries of them.
+// Access control on the machine's files and registry keys, shared by the security calls and the
+// Machine's queries of them: what an object name resolves to, who may use it, and its
+// descriptor read and written in Windows' binary layout.
 
 #include "machine/SecurityModel.h"
 
 #include <accctrl.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,10 @@ namespace Win32Emu {
 // The object a security call names: a file path (relative ones against the current directory)
 // or "MACHINE\..." / "USERS\..." in the view the object type picks.
 SecurableObject ResolveSecurable(const std::string& name, SE_OBJECT_TYPE type);
+// A file name made absolute as Windows makes it: against the current directory, or its drive.
+// Empty, with `error` set, for an empty name (ERROR_PATH_NOT_FOUND) and for UNC, device and
+// drive-relative names (ERROR_CALL_NOT_IMPLEMENTED).
+std::optional<std::string> AbsoluteFilePath(const std::string& name, DWORD& error);
 // Whether the emulated process may use `right` on the object (its owner may always read and
 // write the access list).
 bool CallerMay(const SecurableObject& object, ACCESS_MASK right);

@@ -13,6 +13,8 @@
 
 namespace Win32Emu {
 
+struct ObjectSecurity;
+
 // `path` as a full Windows path ("C:\Games\run.exe"): '/' as '\', a relative path against the
 // process's current directory, a rooted one ("\x") on its drive, "." and ".." resolved (never
 // above the drive's root), the drive letter in capitals, no trailing separator but the root's.
@@ -80,6 +82,10 @@ std::map<std::string, WIN32_FIND_DATAW> FolderListing(const std::vector<std::str
 // The key of a full path: Windows compares paths without regard to case.
 std::string PathKey(const std::string& fullPath);
 
+// A new folder at a full path (FullWindowsPath), as CreateDirectoryW makes it: the folders on
+// the way followed, the name itself never; with `security` its owner, group and list, else what
+// it inherits. ERROR_SUCCESS, else the error CreateDirectoryW gives.
+DWORD CreateFolder(const std::string& fullPath, const ObjectSecurity* security);
 // Creates each missing folder of a full path (FullWindowsPath) as CreateDirectoryW would, with
 // what it inherits; ERROR_SUCCESS when they all exist after, else the first folder's error.
 DWORD CreateFolderPath(const std::string& fullPath);

@@ -1,4 +1,4 @@
-// Access tokens: WTSQueryUserToken, DuplicateTokenEx, GetTokenInformation, IsTokenRestricted.
+// Access tokens: OpenProcessToken, DuplicateTokenEx, GetTokenInformation, IsTokenRestricted.
 
 #include "machine/ApiSupport.h"
 #include "machine/Identity.h"
@@ -6,7 +6,6 @@
 #include "machine/SidText.h"
 
 #include <cstring>
-#include <wtsapi32.h>
 
 using namespace Win32Emu;
 
@@ -139,36 +138,60 @@ BOOL queryIsAppContainer(const TokenObject& token,
 
 extern "C" {
 
-BOOL WINAPI WTSQueryUserToken(ULONG SessionId, PHANDLE phToken) {
-    if (InjectedFailure("WTSQueryUserToken", std::to_string(SessionId))) {
-        return FALSE;
-    }
-    if (!CallerIsLocalSystem()) {
-        SetLastError(ERROR_PRIVILEGE_NOT_HELD);
-        return FALSE;
-    }
-    if (phToken == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::string user;
-    {
-        MachineModel& model = Model();
-        std::lock_guard<std::mutex> guard(model.lock);
-        const auto& sessions = model.configuration.sessionUsers;
-        const auto found = sessions.find(SessionId);
-        if (found == sessions.end()) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
-            return FALSE;
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
+    std::optional<ProcessEntry> process;
+    ACCESS_MASK processAccess = PROCESS_ALL_ACCESS;
+    if (ProcessHandle == GetCurrentProcess()) {
+        process = CurrentProcessEntry();
+    } else if (const std::optional<HandleEntry> entry = Model().handles.entry(ProcessHandle)) {
+        if (const auto object = std::dynamic_pointer_cast<ProcessObject>(entry->object)) {
+            processAccess = entry->access;
+            // While the handle is open the id names this process and no other.
+            if (!object->exited()) {
+                process = FindProcess(object->processId);
+            }
+            if (!process) {
+                // The process has ended: its handle still names it, but it has no token.
+                ProcessEntry ended;
+                ended.processId = object->processId;
+                ended.openProcessTokenError = ERROR_ACCESS_DENIED;
+                process = ended;
+            }
         }
-        user = found->second;
     }
-    if (user.empty()) {
-        SetLastError(ERROR_NO_TOKEN);
+    const std::string argument = process ? std::to_string(process->processId) : std::string();
+    if (InjectedFailure("OpenProcessToken", argument, process ? "Process" : "")) {
         return FALSE;
     }
-    *phToken = Model().handles.insert(
-        NewToken(user, SessionId, false), "WTSQueryUserToken", TOKEN_ALL_ACCESS);
+    if (!process) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if ((processAccess & PROCESS_QUERY_LIMITED_INFORMATION) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    ACCESS_MASK granted = 0;
+    if (!GrantedTokenAccess(DesiredAccess, granted)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (process->openProcessTokenError != 0) {
+        SetLastError(process->openProcessTokenError);
+        return FALSE;
+    }
+    if (TokenHandle == nullptr) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    *TokenHandle = Model().handles.insert(NewToken(process->userSid,
+                                                   process->sessionId,
+                                                   process->elevated,
+                                                   process->integrityLevel,
+                                                   process->appContainer,
+                                                   process->restricted),
+                                          "OpenProcessToken",
+                                          granted);
     return TRUE;
 }
 

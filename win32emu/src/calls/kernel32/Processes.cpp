@@ -1,4 +1,4 @@
-// Sessions and processes: WTSGetActiveConsoleSessionId, OpenProcess, OpenProcessToken,
+// Sessions and processes: WTSGetActiveConsoleSessionId, OpenProcess, GetProcessTimes,
 // ProcessIdToSessionId and the process snapshot. A process that exits leaves the list; a handle
 // to it stays valid, opens no token and reports the exit to WaitForSingleObject.
 
@@ -93,63 +93,6 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
         return nullptr;
     }
     return Model().handles.insert(object, "OpenProcess", granted);
-}
-
-BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
-    std::optional<ProcessEntry> process;
-    ACCESS_MASK processAccess = PROCESS_ALL_ACCESS;
-    if (ProcessHandle == GetCurrentProcess()) {
-        process = CurrentProcessEntry();
-    } else if (const std::optional<HandleEntry> entry = Model().handles.entry(ProcessHandle)) {
-        if (const auto object = std::dynamic_pointer_cast<ProcessObject>(entry->object)) {
-            processAccess = entry->access;
-            // While the handle is open the id names this process and no other.
-            if (!object->exited()) {
-                process = FindProcess(object->processId);
-            }
-            if (!process) {
-                // The process has ended: its handle still names it, but it has no token.
-                ProcessEntry ended;
-                ended.processId = object->processId;
-                ended.openProcessTokenError = ERROR_ACCESS_DENIED;
-                process = ended;
-            }
-        }
-    }
-    const std::string argument = process ? std::to_string(process->processId) : std::string();
-    if (InjectedFailure("OpenProcessToken", argument, process ? "Process" : "")) {
-        return FALSE;
-    }
-    if (!process) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if ((processAccess & PROCESS_QUERY_LIMITED_INFORMATION) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    ACCESS_MASK granted = 0;
-    if (!GrantedTokenAccess(DesiredAccess, granted)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (process->openProcessTokenError != 0) {
-        SetLastError(process->openProcessTokenError);
-        return FALSE;
-    }
-    if (TokenHandle == nullptr) {
-        SetLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
-    *TokenHandle = Model().handles.insert(NewToken(process->userSid,
-                                                   process->sessionId,
-                                                   process->elevated,
-                                                   process->integrityLevel,
-                                                   process->appContainer,
-                                                   process->restricted),
-                                          "OpenProcessToken",
-                                          granted);
-    return TRUE;
 }
 
 BOOL WINAPI GetProcessTimes(HANDLE hProcess,

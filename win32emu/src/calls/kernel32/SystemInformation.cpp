@@ -1,5 +1,5 @@
 // Version and system information: GetVersionExA, VerifyVersionInfoA, VerSetConditionMask,
-// GetSystemInfo, GetNativeSystemInfo, GetProductInfo, IsWow64Process, GetSystemMetrics.
+// GetSystemInfo, GetNativeSystemInfo, GetProductInfo, IsWow64Process.
 
 #include "machine/ApiSupport.h"
 #include "machine/MachineModel.h"
@@ -266,15 +266,6 @@ BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
     }
     *Wow64Process = configuration().wow64 ? TRUE : FALSE;
     return TRUE;
-}
-
-int WINAPI GetSystemMetrics(int nIndex) {
-    if (InjectedFailure("GetSystemMetrics")) {
-        return 0;
-    }
-    const Configuration current = configuration();
-    const auto found = current.systemMetrics.find(nIndex);
-    return found == current.systemMetrics.end() ? 0 : found->second;
 }
 
 }  // extern "C"
