@@ -6,6 +6,7 @@
 #include "machine/ApiSupport.h"
 #include "machine/FileSystem.h"
 #include "machine/MachineModel.h"
+#include "machine/MachineState.h"
 
 #include <Poco/Exception.h>
 #include <Poco/File.h>
@@ -177,6 +178,10 @@ void Machine::setHardLink(const std::string& name, const std::string& existing) 
 
 std::vector<AccessChange> Machine::accessChanges() const {
     return Model().security.changes();
+}
+
+DWORD Machine::redirectionTrustPolicy() const {
+    return state->model.security.redirectionTrust();
 }
 
 }  // namespace Win32Emu
