@@ -66,11 +66,7 @@ typedef enum _ACCESS_MODE {
 } ACCESS_MODE;
 
 #define NO_INHERITANCE                      0x0
-#define SUB_OBJECTS_ONLY_INHERIT            0x1
-#define SUB_CONTAINERS_ONLY_INHERIT         0x2
 #define SUB_CONTAINERS_AND_OBJECTS_INHERIT  0x3
-#define INHERIT_NO_PROPAGATE                0x4
-#define INHERIT_ONLY                        0x8
 
 typedef struct _EXPLICIT_ACCESS_A {
     DWORD grfAccessPermissions;

@@ -9,18 +9,11 @@
 #define THREAD_ALL_ACCESS                   (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xFFFF)
 
 // Process creation flags.
-#define DEBUG_PROCESS                       0x00000001
-#define DEBUG_ONLY_THIS_PROCESS             0x00000002
 #define CREATE_SUSPENDED                    0x00000004
-#define DETACHED_PROCESS                    0x00000008
 #define CREATE_NEW_CONSOLE                  0x00000010
 #define NORMAL_PRIORITY_CLASS               0x00000020
-#define IDLE_PRIORITY_CLASS                 0x00000040
 #define HIGH_PRIORITY_CLASS                 0x00000080
-#define CREATE_NEW_PROCESS_GROUP            0x00000200
 #define CREATE_UNICODE_ENVIRONMENT          0x00000400
-#define CREATE_NO_WINDOW                    0x08000000
-#define CREATE_BREAKAWAY_FROM_JOB           0x01000000
 // clang-format on
 
 typedef struct _STARTUPINFOW {

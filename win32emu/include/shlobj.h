@@ -5,20 +5,12 @@
 #include <windows.h>
 
 // clang-format off
-#define CSIDL_DESKTOP                   0x0000
-#define CSIDL_PERSONAL                  0x0005
-#define CSIDL_APPDATA                   0x001a
-#define CSIDL_LOCAL_APPDATA             0x001c
 #define CSIDL_COMMON_APPDATA            0x0023
 #define CSIDL_WINDOWS                   0x0024
-#define CSIDL_SYSTEM                    0x0025
 #define CSIDL_PROGRAM_FILES             0x0026
 #define CSIDL_PROFILE                   0x0028
-#define CSIDL_SYSTEMX86                 0x0029
 #define CSIDL_PROGRAM_FILESX86          0x002a
-#define CSIDL_COMMON_DOCUMENTS          0x002e
 #define CSIDL_PROFILES                  0x003e
-#define CSIDL_FLAG_DONT_VERIFY          0x4000
 #define CSIDL_FLAG_CREATE               0x8000
 #define CSIDL_FLAG_MASK                 0xFF00
 

@@ -13,8 +13,6 @@
 
 #define WAIT_OBJECT_0       0x00000000
 #define WAIT_ABANDONED      0x00000080
-#define WAIT_ABANDONED_0    0x00000080
-#define WAIT_IO_COMPLETION  0x000000C0
 #define WAIT_TIMEOUT        258
 #define WAIT_FAILED         0xFFFFFFFF
 
@@ -22,7 +20,6 @@
 #define LMEM_MOVEABLE       0x0002
 #define LMEM_ZEROINIT       0x0040
 #define LPTR                (LMEM_FIXED | LMEM_ZEROINIT)
-#define LHND                (LMEM_MOVEABLE | LMEM_ZEROINIT)
 
 #define FILE_SHARE_READ             0x00000001
 #define FILE_SHARE_WRITE            0x00000002
@@ -43,10 +40,6 @@
 #define FILE_NAME_NORMALIZED        0x00000000
 #define VOLUME_NAME_DOS             0x00000000
 #define FIND_FIRST_EX_LARGE_FETCH   0x00000002
-
-#define CREATE_EVENT_MANUAL_RESET   0x00000001
-#define CREATE_EVENT_INITIAL_SET    0x00000002
-#define CREATE_MUTEX_INITIAL_OWNER  0x00000001
 // clang-format on
 
 typedef struct _SECURITY_ATTRIBUTES {

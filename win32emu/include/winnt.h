@@ -11,13 +11,7 @@
 
 // Calling conventions and annotations of the SDK: nothing to say on this platform.
 #define WINAPI
-#define APIENTRY
-#define CALLBACK
-#define WINAPIV
 #define NTAPI
-#define STDAPICALLTYPE
-#define FAR
-#define NEAR
 #define CONST const
 #define VOID void
 
@@ -74,15 +68,6 @@ typedef const WCHAR*        PCWSTR;
 #define TRUE  1
 #define FALSE 0
 
-#ifndef NULL
-#define NULL 0
-#endif
-
-#define MAKEWORD(low, high) ((WORD)(((BYTE)((DWORD_PTR)(low) & 0xff)) | ((WORD)((BYTE)((DWORD_PTR)(high) & 0xff))) << 8))
-#define MAKELONG(low, high) ((LONG)(((WORD)((DWORD_PTR)(low) & 0xffff)) | ((DWORD)((WORD)((DWORD_PTR)(high) & 0xffff))) << 16))
-#define LOWORD(l)           ((WORD)(((DWORD_PTR)(l)) & 0xffff))
-#define HIWORD(l)           ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
-
 // Handles. Typed handles are distinct pointer types, as with STRICT.
 typedef void*               HANDLE;
 typedef HANDLE*             PHANDLE;
@@ -122,20 +107,11 @@ typedef struct _GENERIC_MAPPING {
 #define STANDARD_RIGHTS_WRITE       (READ_CONTROL)
 #define STANDARD_RIGHTS_EXECUTE     (READ_CONTROL)
 #define STANDARD_RIGHTS_ALL         (0x001F0000)
-#define SPECIFIC_RIGHTS_ALL         (0x0000FFFF)
 #define MAXIMUM_ALLOWED             (0x02000000)
 #define GENERIC_READ                (0x80000000)
 #define GENERIC_WRITE               (0x40000000)
 #define GENERIC_EXECUTE             (0x20000000)
 #define GENERIC_ALL                 (0x10000000)
-
-#define EVENT_MODIFY_STATE          0x0002
-#define EVENT_ALL_ACCESS            (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x3)
-#define MUTANT_QUERY_STATE          0x0001
-#define MUTANT_ALL_ACCESS           (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | MUTANT_QUERY_STATE)
-#define MUTEX_ALL_ACCESS            MUTANT_ALL_ACCESS
-
-#define ACCESS_SYSTEM_SECURITY      (0x01000000)
 
 #define ANYSIZE_ARRAY 1
 
@@ -155,21 +131,6 @@ typedef struct _SID {
 
 #define SID_REVISION                    (1)
 #define SID_MAX_SUB_AUTHORITIES         (15)
-#define SID_RECOMMENDED_SUB_AUTHORITIES (1)
-#define SECURITY_MAX_SID_SIZE           (sizeof(SID) - sizeof(DWORD) + (SID_MAX_SUB_AUTHORITIES * sizeof(DWORD)))
-
-#define SECURITY_NULL_SID_AUTHORITY     {0, 0, 0, 0, 0, 0}
-#define SECURITY_WORLD_SID_AUTHORITY    {0, 0, 0, 0, 0, 1}
-#define SECURITY_NT_AUTHORITY           {0, 0, 0, 0, 0, 5}
-#define SECURITY_MANDATORY_LABEL_AUTHORITY {0, 0, 0, 0, 0, 16}
-
-#define SECURITY_LOCAL_SYSTEM_RID       (0x00000012)
-#define SECURITY_LOCAL_SERVICE_RID      (0x00000013)
-#define SECURITY_NETWORK_SERVICE_RID    (0x00000014)
-#define SECURITY_NT_NON_UNIQUE          (0x00000015)
-#define SECURITY_BUILTIN_DOMAIN_RID     (0x00000020)
-#define DOMAIN_ALIAS_RID_ADMINS         (0x00000220)
-#define DOMAIN_ALIAS_RID_USERS          (0x00000221)
 
 typedef enum _SID_NAME_USE {
     SidTypeUser = 1,
@@ -190,14 +151,8 @@ typedef struct _SID_AND_ATTRIBUTES {
     DWORD Attributes;
 } SID_AND_ATTRIBUTES, *PSID_AND_ATTRIBUTES;
 
-#define SE_GROUP_MANDATORY              (0x00000001)
-#define SE_GROUP_ENABLED_BY_DEFAULT     (0x00000002)
-#define SE_GROUP_ENABLED                (0x00000004)
-#define SE_GROUP_OWNER                  (0x00000008)
-#define SE_GROUP_USE_FOR_DENY_ONLY      (0x00000010)
 #define SE_GROUP_INTEGRITY              (0x00000020)
 #define SE_GROUP_INTEGRITY_ENABLED      (0x00000040)
-#define SE_GROUP_LOGON_ID               (0xC0000000)
 
 // Access tokens.
 #define TOKEN_ASSIGN_PRIMARY        (0x0001)
@@ -308,10 +263,8 @@ typedef struct _TOKEN_MANDATORY_LABEL {
 #define SECURITY_MANDATORY_UNTRUSTED_RID        (0x00000000)
 #define SECURITY_MANDATORY_LOW_RID              (0x00001000)
 #define SECURITY_MANDATORY_MEDIUM_RID           (0x00002000)
-#define SECURITY_MANDATORY_MEDIUM_PLUS_RID      (0x00002100)
 #define SECURITY_MANDATORY_HIGH_RID             (0x00003000)
 #define SECURITY_MANDATORY_SYSTEM_RID           (0x00004000)
-#define SECURITY_MANDATORY_PROTECTED_PROCESS_RID (0x00005000)
 
 // Process mitigation policies (SetProcessMitigationPolicy); only the ones the system sets.
 typedef enum _PROCESS_MITIGATION_POLICY {
@@ -349,46 +302,23 @@ typedef struct _PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY {
 } PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY, *PPROCESS_MITIGATION_REDIRECTION_TRUST_POLICY;
 
 // Processes.
-#define PROCESS_TERMINATE                   (0x0001)
-#define PROCESS_CREATE_THREAD               (0x0002)
-#define PROCESS_SET_SESSIONID               (0x0004)
-#define PROCESS_VM_OPERATION                (0x0008)
 #define PROCESS_VM_READ                     (0x0010)
-#define PROCESS_VM_WRITE                    (0x0020)
-#define PROCESS_DUP_HANDLE                  (0x0040)
-#define PROCESS_CREATE_PROCESS              (0x0080)
-#define PROCESS_SET_QUOTA                   (0x0100)
-#define PROCESS_SET_INFORMATION             (0x0200)
 #define PROCESS_QUERY_INFORMATION           (0x0400)
-#define PROCESS_SUSPEND_RESUME              (0x0800)
 #define PROCESS_QUERY_LIMITED_INFORMATION   (0x1000)
-#define PROCESS_SET_LIMITED_INFORMATION     (0x2000)
 #define PROCESS_ALL_ACCESS                  (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xFFFF)
 
 // Version information.
-#define VER_PLATFORM_WIN32s             0
 #define VER_PLATFORM_WIN32_WINDOWS      1
 #define VER_PLATFORM_WIN32_NT           2
 
 #define VER_NT_WORKSTATION              0x0000001
-#define VER_NT_DOMAIN_CONTROLLER        0x0000002
 #define VER_NT_SERVER                   0x0000003
 
-#define VER_SERVER_NT                       0x80000000
-#define VER_WORKSTATION_NT                  0x40000000
-#define VER_SUITE_SMALLBUSINESS             0x00000001
 #define VER_SUITE_ENTERPRISE                0x00000002
-#define VER_SUITE_BACKOFFICE                0x00000004
-#define VER_SUITE_COMMUNICATIONS            0x00000008
-#define VER_SUITE_TERMINAL                  0x00000010
-#define VER_SUITE_SMALLBUSINESS_RESTRICTED  0x00000020
-#define VER_SUITE_EMBEDDEDNT                0x00000040
 #define VER_SUITE_DATACENTER                0x00000080
 #define VER_SUITE_SINGLEUSERTS              0x00000100
 #define VER_SUITE_PERSONAL                  0x00000200
 #define VER_SUITE_BLADE                     0x00000400
-#define VER_SUITE_EMBEDDED_RESTRICTED       0x00000800
-#define VER_SUITE_SECURITY_APPLIANCE        0x00001000
 #define VER_SUITE_STORAGE_SERVER            0x00002000
 #define VER_SUITE_COMPUTE_SERVER            0x00004000
 #define VER_SUITE_WH_SERVER                 0x00008000
@@ -419,7 +349,6 @@ typedef struct _PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY {
 #define PRODUCT_HOME_BASIC                      0x00000002
 #define PRODUCT_HOME_PREMIUM                    0x00000003
 #define PRODUCT_ENTERPRISE                      0x00000004
-#define PRODUCT_HOME_BASIC_N                    0x00000005
 #define PRODUCT_BUSINESS                        0x00000006
 #define PRODUCT_STANDARD_SERVER                 0x00000007
 #define PRODUCT_DATACENTER_SERVER               0x00000008
@@ -430,42 +359,17 @@ typedef struct _PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY {
 #define PRODUCT_STANDARD_SERVER_CORE            0x0000000D
 #define PRODUCT_ENTERPRISE_SERVER_CORE          0x0000000E
 #define PRODUCT_ENTERPRISE_SERVER_IA64          0x0000000F
-#define PRODUCT_BUSINESS_N                      0x00000010
 #define PRODUCT_WEB_SERVER                      0x00000011
 #define PRODUCT_CLUSTER_SERVER                  0x00000012
-#define PRODUCT_HOME_SERVER                     0x00000013
-#define PRODUCT_STORAGE_EXPRESS_SERVER          0x00000014
-#define PRODUCT_STORAGE_STANDARD_SERVER         0x00000015
-#define PRODUCT_STORAGE_WORKGROUP_SERVER        0x00000016
-#define PRODUCT_STORAGE_ENTERPRISE_SERVER       0x00000017
-#define PRODUCT_SERVER_FOR_SMALLBUSINESS        0x00000018
 #define PRODUCT_SMALLBUSINESS_SERVER_PREMIUM    0x00000019
-#define PRODUCT_HOME_PREMIUM_N                  0x0000001A
-#define PRODUCT_ENTERPRISE_N                    0x0000001B
-#define PRODUCT_ULTIMATE_N                      0x0000001C
-#define PRODUCT_WEB_SERVER_CORE                 0x0000001D
-#define PRODUCT_STARTER_N                       0x0000002F
 #define PRODUCT_PROFESSIONAL                    0x00000030
-#define PRODUCT_PROFESSIONAL_N                  0x00000031
-#define PRODUCT_UNLICENSED                      0xABCDABCD
 
 // Processor architectures of SYSTEM_INFO.
 #define PROCESSOR_ARCHITECTURE_INTEL            0
-#define PROCESSOR_ARCHITECTURE_MIPS             1
-#define PROCESSOR_ARCHITECTURE_ALPHA            2
-#define PROCESSOR_ARCHITECTURE_PPC              3
-#define PROCESSOR_ARCHITECTURE_SHX              4
-#define PROCESSOR_ARCHITECTURE_ARM              5
 #define PROCESSOR_ARCHITECTURE_IA64             6
-#define PROCESSOR_ARCHITECTURE_ALPHA64          7
-#define PROCESSOR_ARCHITECTURE_MSIL             8
 #define PROCESSOR_ARCHITECTURE_AMD64            9
-#define PROCESSOR_ARCHITECTURE_IA32_ON_WIN64    10
 #define PROCESSOR_ARCHITECTURE_ARM64            12
-#define PROCESSOR_ARCHITECTURE_UNKNOWN          0xFFFF
 
-#define PROCESSOR_INTEL_386     386
-#define PROCESSOR_INTEL_486     486
 #define PROCESSOR_INTEL_PENTIUM 586
 #define PROCESSOR_INTEL_IA64    2200
 #define PROCESSOR_AMD_X8664     8664
@@ -481,11 +385,7 @@ typedef WORD                SECURITY_DESCRIPTOR_CONTROL, *PSECURITY_DESCRIPTOR_C
 #define PROTECTED_DACL_SECURITY_INFORMATION     (0x80000000)
 #define UNPROTECTED_DACL_SECURITY_INFORMATION   (0x20000000)
 #define SECURITY_DESCRIPTOR_REVISION    (1)
-#define SE_OWNER_DEFAULTED              (0x0001)
-#define SE_GROUP_DEFAULTED              (0x0002)
 #define SE_DACL_PRESENT                 (0x0004)
-#define SE_DACL_DEFAULTED               (0x0008)
-#define SE_SACL_PRESENT                 (0x0010)
 #define SE_DACL_AUTO_INHERITED          (0x0400)
 #define SE_DACL_PROTECTED               (0x1000)
 #define SE_SELF_RELATIVE                (0x8000)
@@ -519,7 +419,6 @@ typedef struct _ACE_HEADER {
 #define NO_PROPAGATE_INHERIT_ACE        (0x4)
 #define INHERIT_ONLY_ACE                (0x8)
 #define INHERITED_ACE                   (0x10)
-#define VALID_INHERIT_FLAGS             (0x1F)
 typedef struct _ACCESS_ALLOWED_ACE {
     ACE_HEADER Header;
     ACCESS_MASK Mask;
@@ -540,7 +439,6 @@ typedef struct _ACCESS_DENIED_ACE {
 #define FILE_READ_EA                    (0x0008)
 #define FILE_WRITE_EA                   (0x0010)
 #define FILE_EXECUTE                    (0x0020)
-#define FILE_TRAVERSE                   (0x0020)
 #define FILE_DELETE_CHILD               (0x0040)
 #define FILE_READ_ATTRIBUTES            (0x0080)
 #define FILE_WRITE_ATTRIBUTES           (0x0100)
@@ -548,9 +446,6 @@ typedef struct _ACCESS_DENIED_ACE {
 #define FILE_GENERIC_READ               (STANDARD_RIGHTS_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE)
 #define FILE_GENERIC_WRITE              (STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | FILE_APPEND_DATA | SYNCHRONIZE)
 #define FILE_GENERIC_EXECUTE            (STANDARD_RIGHTS_EXECUTE | FILE_READ_ATTRIBUTES | FILE_EXECUTE | SYNCHRONIZE)
-#define FILE_ATTRIBUTE_READONLY         0x00000001
-#define FILE_ATTRIBUTE_HIDDEN           0x00000002
-#define FILE_ATTRIBUTE_SYSTEM           0x00000004
 #define FILE_ATTRIBUTE_DIRECTORY        0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE          0x00000020
 #define FILE_ATTRIBUTE_NORMAL           0x00000080

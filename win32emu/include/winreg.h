@@ -37,15 +37,9 @@ typedef LONG LSTATUS;
 #define REG_EXPAND_SZ                   2
 #define REG_BINARY                      3
 #define REG_DWORD                       4
-#define REG_DWORD_LITTLE_ENDIAN         4
 #define REG_DWORD_BIG_ENDIAN            5
 #define REG_LINK                        6
 #define REG_MULTI_SZ                    7
-#define REG_RESOURCE_LIST               8
-#define REG_FULL_RESOURCE_DESCRIPTOR    9
-#define REG_RESOURCE_REQUIREMENTS_LIST  10
-#define REG_QWORD                       11
-#define REG_QWORD_LITTLE_ENDIAN         11
 
 #define REG_OPTION_BACKUP_RESTORE       0x00000004
 #define REG_OPTION_OPEN_LINK            0x00000008

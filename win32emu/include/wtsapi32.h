@@ -5,8 +5,6 @@
 #include <windows.h>
 
 // clang-format off
-#define WTS_CURRENT_SERVER_HANDLE   ((HANDLE)NULL)
-#define WTS_CURRENT_SESSION         ((DWORD)-1)
 // clang-format on
 
 extern "C" {
