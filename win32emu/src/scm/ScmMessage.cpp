@@ -2,6 +2,8 @@
 
 #include "Win32Emu/ScmMessage.h"
 
+#include "scm/EventFields.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -52,121 +54,6 @@ bool parseNumbers(const std::vector<std::string_view>& fields, std::vector<DWORD
         numbers.push_back(*number);
     }
     return true;
-}
-
-bool isWord(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '_' || c == '-';
-    });
-}
-
-bool needsEscape(char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '"' || c == '%';
-}
-
-std::string renderValue(const std::string& value) {
-    const bool bare = !value.empty() && std::none_of(value.begin(), value.end(), [](char c) {
-        return c == ' ' || needsEscape(c);
-    });
-    if (bare) {
-        return value;
-    }
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text = "\"";
-    for (const char c : value) {
-        if (needsEscape(c)) {
-            const auto byte = static_cast<unsigned char>(c);
-            text += '%';
-            text += digits[byte >> 4];
-            text += digits[byte & 0xF];
-        } else {
-            text += c;
-        }
-    }
-    return text + "\"";
-}
-
-std::string renderEvent(const std::string& kind, const ScmMessage::EventFields& fields) {
-    std::string line = "event " + kind;
-    for (const auto& field : fields) {
-        line += " " + field.first + "=" + renderValue(field.second);
-    }
-    return line;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
-// "key=value key=\"quoted value\"..." into fields; false for anything else.
-bool parseEventFields(std::string_view text, ScmMessage::EventFields& fields) {
-    size_t position = 0;
-    while (position < text.size()) {
-        const size_t equals = text.find('=', position);
-        if (equals == std::string_view::npos || !isWord(text.substr(position, equals - position))) {
-            return false;
-        }
-        std::string key(text.substr(position, equals - position));
-        std::string value;
-        position = equals + 1;
-        if (position < text.size() && text[position] == '"') {
-            const size_t close = text.find('"', position + 1);
-            if (close == std::string_view::npos) {
-                return false;
-            }
-            for (size_t i = position + 1; i < close; ++i) {
-                if (text[i] != '%') {
-                    value += text[i];
-                    continue;
-                }
-                const int high = i + 2 < close ? hexDigit(text[i + 1]) : -1;
-                const int low = high >= 0 ? hexDigit(text[i + 2]) : -1;
-                if (low < 0) {
-                    return false;
-                }
-                value += static_cast<char>(high * 16 + low);
-                i += 2;
-            }
-            position = close + 1;
-        } else {
-            const size_t end = std::min(text.find(' ', position), text.size());
-            value = std::string(text.substr(position, end - position));
-            if (value.empty() || value.find('"') != std::string::npos ||
-                value.find('%') != std::string::npos) {
-                return false;
-            }
-            position = end;
-        }
-        fields.emplace_back(std::move(key), std::move(value));
-        if (position == text.size()) {
-            break;
-        }
-        // Exactly one space between fields, and none at the end.
-        if (text[position] != ' ' || position + 1 == text.size()) {
-            return false;
-        }
-        ++position;
-    }
-    return true;
-}
-
-// Cuts a UTF-8 value to about three quarters, at a character boundary, marking the cut.
-void shorten(std::string& value) {
-    size_t length = value.size() * 3 / 4;
-    while (length > 0 && (static_cast<unsigned char>(value[length]) & 0xC0) == 0x80) {
-        --length;
-    }
-    value = value.substr(0, length) + "...";
 }
 
 std::string statusNumbers(const SERVICE_STATUS& report) {
@@ -297,16 +184,16 @@ ScmMessage ScmMessage::process(DWORD processId, const SERVICE_STATUS& status) {
 }
 
 ScmMessage ScmMessage::event(const std::string& kind, EventFields fields) {
-    if (!isWord(kind)) {
+    if (!IsEventWord(kind)) {
         throw std::invalid_argument("not an event kind: " + kind);
     }
     for (const auto& field : fields) {
-        if (!isWord(field.first)) {
+        if (!IsEventWord(field.first)) {
             throw std::invalid_argument("not an event field name: " + field.first);
         }
     }
     // Each pass shortens the longest value, so the loop ends; the kinds and keys are short.
-    while (renderEvent(kind, fields).size() + 1 > kMaxLineLength) {
+    while (RenderEvent(kind, fields).size() + 1 > kMaxLineLength) {
         auto longest = std::max_element(fields.begin(), fields.end(), [](auto& a, auto& b) {
             return a.second.size() < b.second.size();
         });
@@ -314,7 +201,7 @@ ScmMessage ScmMessage::event(const std::string& kind, EventFields fields) {
         if (longest == fields.end() || longest->second.size() <= 16) {
             throw std::invalid_argument("event too large for one line: " + kind);
         }
-        shorten(longest->second);
+        ShortenEventValue(longest->second);
     }
     ScmMessage message;
     message.kind = Kind::Event;
@@ -335,9 +222,9 @@ std::optional<ScmMessage> ScmMessage::parse(std::string_view line) {
         ScmMessage message;
         message.kind = Kind::Event;
         message.eventKind = std::string(kind);
-        if (!isWord(kind) ||
+        if (!IsEventWord(kind) ||
             (space != std::string_view::npos &&
-             !parseEventFields(rest.substr(space + 1), message.eventFields)) ||
+             !ParseEventFields(rest.substr(space + 1), message.eventFields)) ||
             (space != std::string_view::npos && message.eventFields.empty())) {
             return std::nullopt;
         }
@@ -402,7 +289,7 @@ std::string ScmMessage::toLine() const {
         case Kind::Control:
             return "control " + std::to_string(code) + "\n";
         case Kind::Event:
-            return renderEvent(eventKind, eventFields) + "\n";
+            return RenderEvent(eventKind, eventFields) + "\n";
     }
     return "\n";
 }
