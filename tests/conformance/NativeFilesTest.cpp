@@ -5,6 +5,7 @@
 // object.
 
 #include "ConformanceFixture.h"
+#include "ListBytes.h"
 #include "WineDifferences.h"
 #include "core/windows/Win32Api.h"
 
@@ -20,6 +21,7 @@
 namespace {
 
 using OrvaneClient::Testing::ConformanceTest;
+using OrvaneClient::Testing::ListBytes;
 using OrvaneClient::Testing::MakeFile;
 using OrvaneClient::Testing::MakeHardLink;
 using OrvaneClient::Testing::RunningUnderWine;
@@ -351,22 +353,16 @@ TEST_F(NativeFilesTest, OpenFileByIdRefusesWithWindowsErrors) {
 
 // The inner folder's list, in its bytes.
 std::vector<BYTE> InnerList() {
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR read = nullptr;
-    if (GetNamedSecurityInfoW(Inner,
-                              SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION,
-                              nullptr,
-                              nullptr,
-                              &dacl,
-                              nullptr,
-                              &read) != ERROR_SUCCESS) {
-        return {};
-    }
-    const auto* bytes = reinterpret_cast<const BYTE*>(dacl);
-    std::vector<BYTE> list(bytes, bytes + dacl->AclSize);
-    LocalFree(read);
-    return list;
+    return ListBytes([](PACL* dacl, PSECURITY_DESCRIPTOR* block) {
+        return GetNamedSecurityInfoW(Inner,
+                                     SE_FILE_OBJECT,
+                                     DACL_SECURITY_INFORMATION,
+                                     nullptr,
+                                     nullptr,
+                                     dacl,
+                                     nullptr,
+                                     block);
+    });
 }
 
 TEST_F(NativeFilesTest, AListWrittenOnAHandleReachesNothingBelow) {

@@ -3,6 +3,7 @@
 // asked to be created exists after.
 
 #include "ConformanceFixture.h"
+#include "ListBytes.h"
 #include "WineDifferences.h"
 #include "core/windows/Win32Api.h"
 
@@ -15,6 +16,7 @@
 namespace {
 
 using OrvaneClient::Testing::ConformanceTest;
+using OrvaneClient::Testing::ListBytes;
 using OrvaneClient::Testing::MakeMachineKey;
 using OrvaneClient::Testing::WindowsAnswer;
 
@@ -54,22 +56,16 @@ std::vector<BYTE> DaclOnly(const ACL* dacl) {
 
 // The key's list, in its bytes; empty when it cannot be read.
 std::vector<BYTE> KeyList(HKEY key) {
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR read = nullptr;
-    if (GetSecurityInfo(key,
-                        SE_REGISTRY_KEY,
-                        DACL_SECURITY_INFORMATION,
-                        nullptr,
-                        nullptr,
-                        &dacl,
-                        nullptr,
-                        &read) != ERROR_SUCCESS) {
-        return {};
-    }
-    const auto* bytes = reinterpret_cast<const BYTE*>(dacl);
-    std::vector<BYTE> list(bytes, bytes + dacl->AclSize);
-    LocalFree(read);
-    return list;
+    return ListBytes([key](PACL* dacl, PSECURITY_DESCRIPTOR* block) {
+        return GetSecurityInfo(key,
+                               SE_REGISTRY_KEY,
+                               DACL_SECURITY_INFORMATION,
+                               nullptr,
+                               nullptr,
+                               dacl,
+                               nullptr,
+                               block);
+    });
 }
 
 TEST_F(RegistryAndFoldersTest, AKeysListIsWrittenOnItsHandleAndReadBack) {
