@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,22 @@ OrvaneScSession::CommandResult FixDirectory(const OrvaneScSession& session,
         {ClientPath, "fix-dir", directory, "--port", "9977", "--oseq", "21"},
         Testing::ClientEnvironment(session.root()),
         20s);
+}
+
+// fix-dir of `directory` answered 500; the service's log once it has stopped.
+std::string RefusedThenStopped(OrvaneScSession& session, const std::string& directory) {
+    const auto refused = FixDirectory(session, directory);
+    EXPECT_EQ(refused.exitCode, ClientExitErrorReply) << refused.output << refused.errorOutput;
+    EXPECT_NE(refused.output.find("500"), std::string::npos) << refused.output;
+    EXPECT_EQ(session.command({"stop"}).exitCode, 0);
+    EXPECT_EQ(session.waitForExit(20s), 0);
+    return OrvaneScSession::readServiceLog(session.root());
+}
+
+void ExpectLogged(const std::string& log, std::initializer_list<const char*> lines) {
+    for (const char* line : lines) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
 }
 
 TEST(FixDirectoryProcessTest, AGameFolderIsGrantedAndTheWindowsDirectoryRefused) {
@@ -59,23 +76,17 @@ TEST(FixDirectoryProcessTest, AGameFolderIsGrantedAndTheWindowsDirectoryRefused)
                   "event acl object=HKEY_LOCAL_MACHINE\\SOFTWARE\\Qovex\\OrvaneClient" +
                       Poco::format(grant, std::string("000F003F"))}));
 
-    const auto refused = FixDirectory(session, "C:\\Windows");
-    EXPECT_EQ(refused.exitCode, ClientExitErrorReply) << refused.output << refused.errorOutput;
-    EXPECT_NE(refused.output.find("500"), std::string::npos) << refused.output;
-
-    EXPECT_EQ(session.command({"stop"}).exitCode, 0);
-    EXPECT_EQ(session.waitForExit(20s), 0);
-    const std::string log = OrvaneScSession::readServiceLog(session.root());
-    for (const char* line : {
-             "[Information]: Setting directory permissions for C:\\Games\\Mine OK\n",
-             "[Information]: Setting registry permissions for games OK\n",
-             "[Information]: Setting registry permissions for client OK\n",
-             "[Warning]: Refusing to grant full control of C:\\Windows: the Windows directory or "
-             "a folder inside it\n",
-             "[Warning]: Setting directory permissions for C:\\Windows FAILED\n",
-         }) {
-        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
-    }
+    const std::string log = RefusedThenStopped(session, "C:\\Windows");
+    ExpectLogged(
+        log,
+        {
+            "[Information]: Setting directory permissions for C:\\Games\\Mine OK\n",
+            "[Information]: Setting registry permissions for games OK\n",
+            "[Information]: Setting registry permissions for client OK\n",
+            "[Warning]: Refusing to grant full control of C:\\Windows: the Windows directory or "
+            "a folder inside it\n",
+            "[Warning]: Setting directory permissions for C:\\Windows FAILED\n",
+        });
 }
 
 TEST(FixDirectoryProcessTest, OnAMachineWithAJunctionTheGrantThroughItIsRefused) {
@@ -87,13 +98,7 @@ TEST(FixDirectoryProcessTest, OnAMachineWithAJunctionTheGrantThroughItIsRefused)
     Poco::File(session.root() + "/C/Windows/Temp").createDirectories();
 
     // Under a folder the host does not hold, so that only the open finds the junction.
-    const auto refused = FixDirectory(session, "C:\\Games\\New\\Link\\Temp");
-    EXPECT_EQ(refused.exitCode, ClientExitErrorReply) << refused.output << refused.errorOutput;
-    EXPECT_NE(refused.output.find("500"), std::string::npos) << refused.output;
-
-    EXPECT_EQ(session.command({"stop"}).exitCode, 0);
-    EXPECT_EQ(session.waitForExit(20s), 0);
-    const std::string log = OrvaneScSession::readServiceLog(session.root());
+    const std::string log = RefusedThenStopped(session, "C:\\Games\\New\\Link\\Temp");
     // The rules see where the folder opened really is.
     const char* const line =
         "[Warning]: Refusing to grant full control of C:\\Games\\New\\Link\\Temp: the Windows "
@@ -109,21 +114,15 @@ TEST(FixDirectoryProcessTest, AStandardUsersJunctionIsNotCrossedWithTheMitigatio
     ASSERT_TRUE(session.waitForStatus("RUNNING", 20s).has_value()) << session.errorOutput();
     Poco::File(session.root() + "/C/Windows/Temp").createDirectories();
 
-    const auto refused = FixDirectory(session, "C:\\Games\\New\\Link\\Temp");
-    EXPECT_EQ(refused.exitCode, ClientExitErrorReply) << refused.output << refused.errorOutput;
-    EXPECT_NE(refused.output.find("500"), std::string::npos) << refused.output;
-
-    EXPECT_EQ(session.command({"stop"}).exitCode, 0);
-    EXPECT_EQ(session.waitForExit(20s), 0);
-    const std::string log = OrvaneScSession::readServiceLog(session.root());
+    const std::string log = RefusedThenStopped(session, "C:\\Games\\New\\Link\\Temp");
     // The open stops at the junction (ERROR_UNTRUSTED_MOUNT_POINT): the folder behind it is
     // never reached.
-    for (const char* line : {
-             "[Information]: Redirection trust mitigation is on\n",
-             "[Error]: GetNamedSecurityInfo for obj name C:\\Games\\New\\Link\\Temp Error 448\n",
-         }) {
-        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
-    }
+    ExpectLogged(
+        log,
+        {
+            "[Information]: Redirection trust mitigation is on\n",
+            "[Error]: GetNamedSecurityInfo for obj name C:\\Games\\New\\Link\\Temp Error 448\n",
+        });
 }
 
 }  // namespace
